@@ -1,0 +1,99 @@
+// The socket layer over POSIX non-blocking IPv4 TCP sockets.
+//  CAsyncSocket: a socket whose events (accept, read, close) arrive through
+//    the dispatcher as calls of its virtual handlers.
+//  CSocket: the same socket with blocking calls; a call that would block waits
+//    in the dispatcher's nested wait and retries (see SocketDispatcher.h).
+// Calls report failure by result (FALSE, or -1 for a byte count); the reason is
+// in GetLastError().
+#pragma once
+
+#include <memory>
+
+#include "SocketDispatcher.h"
+
+using BOOL = int;
+constexpr BOOL TRUE = 1;
+constexpr BOOL FALSE = 0;
+
+// The event mask of Create: the listener and its connections register for all six.
+enum : long {
+    FD_READ = 1,
+    FD_WRITE = 2,
+    FD_OOB = 4,
+    FD_ACCEPT = 8,
+    FD_CONNECT = 16,
+    FD_CLOSE = 32,
+    FD_ALL_EVENTS = 63,
+};
+
+// Starts the socket layer: the dispatcher, and no SIGPIPE for sends to a closed peer.
+BOOL AfxSocketInit();
+
+class CAsyncSocket : public CEventSink {
+public:
+    CAsyncSocket();
+    ~CAsyncSocket() override;
+    CAsyncSocket(const CAsyncSocket&) = delete;
+    CAsyncSocket& operator=(const CAsyncSocket&) = delete;
+
+    // Socket + Bind in one: a TCP socket bound to every local address and nPort.
+    BOOL Create(unsigned nPort = 0, int nSocketType = 1 /* SOCK_STREAM */,
+                long lEvent = FD_ALL_EVENTS, const char* pszAddress = nullptr);
+    BOOL Socket(int nSocketType = 1, long lEvent = FD_ALL_EVENTS);
+    BOOL SetSockOpt(int nOptionName, const void* pValue, int nValueLength, int nLevel);
+    BOOL Bind(unsigned nPort, const char* pszAddress = nullptr);
+    BOOL Listen(int nBacklog);
+    virtual BOOL Accept(CAsyncSocket& connected);
+    virtual int Receive(void* pBuffer, int nCount, int nFlags = 0);
+    virtual int Send(const void* pBuffer, int nCount, int nFlags = 0);
+    BOOL ShutDown(int nHow);
+    // Reads and discards what has already arrived, without waiting; returns the count.
+    long DiscardPending();
+    virtual void Close();
+
+    int Handle() const { return m_hSocket; }
+    // Port the socket is bound to, or 0.
+    unsigned LocalPort() const;
+    static int GetLastError();
+
+protected:
+    virtual void OnAccept(int /*nErrorCode*/) {}
+    virtual void OnReceive(int /*nErrorCode*/) {}
+    virtual void OnSend(int /*nErrorCode*/) {}
+    virtual void OnClose(int /*nErrorCode*/) {}
+
+    void Attach(int hSocket, long lEvent);
+    static unsigned KindsOf(long lEvent);
+
+    int m_hSocket = -1;
+    long m_lEvent = 0;
+
+private:
+    void OnDispatcherEvent(EventKind kind) override;
+    void PauseAccepting();
+
+    std::unique_ptr<CDispatchTimer> m_pAcceptPause;
+};
+
+class CSocket : public CAsyncSocket {
+public:
+    // Each pass of a blocking call waits at most this long, then retries.
+    int m_nTimeOut = 2000;
+
+    BOOL Accept(CAsyncSocket& connected) override;
+    int Receive(void* pBuffer, int nCount, int nFlags = 0) override;
+    // Returns nCount only when every byte went out, else -1.
+    int Send(const void* pBuffer, int nCount, int nFlags = 0) override;
+
+    // A blocking call that waits this long without progress fails with
+    // ETIMEDOUT; 0 waits without limit.
+    void SetWaitLimit(int nMilliseconds) { m_nWaitLimit = nMilliseconds; }
+    int WaitLimit() const { return m_nWaitLimit; }
+
+protected:
+    // One nested wait for nKind; false when the wait limit has run out.
+    bool PumpMessages(EventKind kind, CSocketDispatcher::Clock::time_point lastProgress);
+
+private:
+    int m_nWaitLimit = 0;
+};

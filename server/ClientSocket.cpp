@@ -1,0 +1,76 @@
+#include "ClientSocket.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "FileException.h"
+#include "ServerCore.h"
+
+CClientSocket::CClientSocket(CServerCore* pDlg)
+    : m_pDlg(pDlg), m_acceptedAt(CSocketDispatcher::Clock::now()) {}
+
+CClientSocket::~CClientSocket() {
+    m_pFile.reset();
+    Close();
+}
+
+void CClientSocket::Init() {
+    m_pFile = std::make_unique<CSocketFile>(this, 1);
+}
+
+void CClientSocket::ReceiveRequest(std::string& strRequest, int nLineWaitMs) {
+    char buffer[kRequestBufferSize];
+    size_t nHave = m_pFile->Read(buffer, sizeof buffer);
+
+    // The first read holds what had arrived; a line split over several packets
+    // is waited for, briefly, so a slow client is served and a silent one is not.
+    const int nWaitLimit = WaitLimit();
+    const auto deadline = CSocketDispatcher::Clock::now() + std::chrono::milliseconds(nLineWaitMs);
+    while (nHave > 0 && nHave < sizeof buffer && std::memchr(buffer, '\n', nHave) == nullptr) {
+        auto remaining =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - CSocketDispatcher::Clock::now())
+                .count();
+        if (remaining <= 0) {
+            break;
+        }
+        SetWaitLimit(static_cast<int>(remaining));
+        size_t nRead = 0;
+        try {
+            nRead = m_pFile->Read(buffer + nHave, sizeof buffer - nHave);
+        } catch (const CFileException& e) {
+            SetWaitLimit(nWaitLimit);
+            if (e.m_lOsError == ETIMEDOUT) {
+                break;  // time is up: what arrived is the line
+            }
+            throw;
+        }
+        if (nRead == 0) {
+            break;  // the peer closed: what arrived is the line
+        }
+        nHave += nRead;
+    }
+    SetWaitLimit(nWaitLimit);
+    strRequest.assign(buffer, nHave);
+}
+
+void CClientSocket::SendData(const char* pData, size_t nCount) {
+    if (m_pFile) {
+        m_pFile->Write(pData, nCount);
+    }
+}
+
+void CClientSocket::Abort() {
+    m_pFile.reset();
+}
+
+void CClientSocket::OnReceive(int nErrorCode) {
+    CSocket::OnReceive(nErrorCode);
+    m_pDlg->HandleRequest(this);  // deletes this client
+}
+
+void CClientSocket::OnClose(int nErrorCode) {
+    CSocket::OnClose(nErrorCode);
+    // Closed before sending anything (a browser's unused spare connection):
+    // kept listed, such clients would pile up until descriptors run out.
+    m_pDlg->RemoveClient(this);
+}

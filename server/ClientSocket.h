@@ -1,0 +1,40 @@
+// One accepted connection. Its first read event becomes HandleRequest; a close
+// before any request releases it; it owns the stream it reads and writes through.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "AsyncSocket.h"
+#include "SocketFile.h"
+
+class CServerCore;
+
+class CClientSocket : public CSocket {
+public:
+    // The request buffer: one fixed buffer, large enough for long escaped URLs.
+    static constexpr size_t kRequestBufferSize = 8192;
+
+    explicit CClientSocket(CServerCore* pDlg);
+    ~CClientSocket() override;
+
+    void Init();
+    // Reads the request line: at least one receive, then more until a line end,
+    // a full buffer, the peer's close or nLineWaitMs. A read error throws
+    // CFileException and leaves strRequest unchanged.
+    void ReceiveRequest(std::string& strRequest, int nLineWaitMs);
+    void SendData(const char* pData, size_t nCount);
+    void Abort();
+    bool HasStream() const { return m_pFile != nullptr; }
+
+    CSocketDispatcher::Clock::time_point AcceptedAt() const { return m_acceptedAt; }
+
+protected:
+    void OnReceive(int nErrorCode) override;
+    void OnClose(int nErrorCode) override;
+
+private:
+    std::unique_ptr<CSocketFile> m_pFile;
+    CServerCore* m_pDlg;  // not owning
+    CSocketDispatcher::Clock::time_point m_acceptedAt;
+};

@@ -1,0 +1,76 @@
+#include "PathResolver.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <memory>
+
+namespace {
+char FoldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualFolded(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<std::string> FindFolded(const std::string& strFolder, std::string_view name) {
+    std::unique_ptr<DIR, int (*)(DIR*)> pDir(::opendir(strFolder.c_str()), ::closedir);
+    if (!pDir) {
+        return std::nullopt;
+    }
+    std::optional<std::string> best;
+    while (dirent* pEntry = ::readdir(pDir.get())) {
+        std::string_view entry(pEntry->d_name);
+        if (EqualFolded(entry, name) && (!best || entry < *best)) {
+            best = std::string(entry);
+        }
+    }
+    return best;
+}
+}  // namespace
+
+std::string JoinPath(const std::string& strFolder, std::string_view name) {
+    std::string strJoined = strFolder;
+    if (strJoined.empty() || strJoined.back() != '/') {
+        strJoined += '/';
+    }
+    strJoined += name;
+    return strJoined;
+}
+
+std::optional<std::string> ResolveUnderRoot(const std::string& strRoot, std::string_view path) {
+    std::string strCurrent = strRoot;
+    size_t nStart = 0;
+    while (nStart < path.size()) {
+        size_t nEnd = path.find('/', nStart);
+        if (nEnd == std::string_view::npos) {
+            nEnd = path.size();
+        }
+        std::string_view component = path.substr(nStart, nEnd - nStart);
+        nStart = nEnd + 1;
+        if (component.empty()) {
+            continue;
+        }
+        std::string strExact = JoinPath(strCurrent, component);
+        struct stat status {};
+        if (::lstat(strExact.c_str(), &status) == 0) {
+            strCurrent = std::move(strExact);
+            continue;
+        }
+        std::optional<std::string> folded = FindFolded(strCurrent, component);
+        if (!folded) {
+            return std::nullopt;
+        }
+        strCurrent = JoinPath(strCurrent, *folded);
+    }
+    return strCurrent;
+}

@@ -1,0 +1,16 @@
+// Finding a requested path under the root. Requests are lower-cased and Linux
+// names are case-sensitive, so each component is matched as a case-insensitive
+// file system would: the exact name first, else the byte-wise smallest name
+// that equals it with ASCII letters folded.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// strPath is '/'-separated; empty components are skipped. Returns the file name
+// to open, or nothing when a component does not exist.
+std::optional<std::string> ResolveUnderRoot(const std::string& strRoot, std::string_view path);
+
+// The root, one separator, then the name.
+std::string JoinPath(const std::string& strFolder, std::string_view name);

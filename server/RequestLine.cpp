@@ -1,0 +1,151 @@
+#include "RequestLine.h"
+
+#include <algorithm>
+
+namespace {
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && IsBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// "HTTP/" digit "." digit, exactly and case-sensitively.
+bool IsVersionWord(std::string_view word) {
+    return word.size() == 8 && word.substr(0, 5) == "HTTP/" && IsDigit(word[5]) && word[6] == '.' &&
+           IsDigit(word[7]);
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// The component ".well-known" is the one dot-name meant for the public.
+bool IsHiddenComponent(std::string_view component) {
+    return !component.empty() && component.front() == '.' && component != ".well-known";
+}
+}  // namespace
+
+void LowerAscii(std::string& str) {
+    for (char& c : str) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+}
+
+bool DecodePercentEscapes(std::string_view text, std::string& strDecoded) {
+    strDecoded.clear();
+    strDecoded.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        int nHigh = -1;
+        int nLow = -1;
+        if (text[i] == '%' && i + 2 < text.size()) {
+            nHigh = HexValue(text[i + 1]);
+            nLow = HexValue(text[i + 2]);
+        }
+        if (nHigh < 0 || nLow < 0) {
+            strDecoded += text[i];
+            continue;
+        }
+        char c = static_cast<char>(nHigh * 16 + nLow);
+        if (c == '\0') {
+            return false;
+        }
+        strDecoded += c;
+        i += 2;
+    }
+    return true;
+}
+
+bool IsForbiddenPath(std::string_view lowerPath) {
+    if (lowerPath.find("..") != std::string_view::npos ||
+        lowerPath.find("tarvel.exe") != std::string_view::npos) {
+        return true;
+    }
+    size_t nStart = 0;
+    while (nStart <= lowerPath.size()) {
+        size_t nEnd = lowerPath.find('/', nStart);
+        if (nEnd == std::string_view::npos) {
+            nEnd = lowerPath.size();
+        }
+        if (IsHiddenComponent(lowerPath.substr(nStart, nEnd - nStart))) {
+            return true;
+        }
+        nStart = nEnd + 1;
+    }
+    return false;
+}
+
+SParsedRequest ParseRequest(std::string_view request, size_t nBufferSize,
+                            std::string_view defaultURL) {
+    SParsedRequest result;
+    // A zero byte ends the text.
+    std::string_view text = request.substr(0, request.find('\0'));
+    size_t nLineEnd = text.find('\n');
+    if (nLineEnd == std::string_view::npos && request.size() >= nBufferSize) {
+        result.bVersioned = true;  // a line this long is refused with a proper status
+        return result;
+    }
+    std::string_view line = Trim(text.substr(0, nLineEnd));
+
+    size_t nLastBlank = line.find_last_of(" \t\v\f\r");
+    if (nLastBlank == std::string_view::npos || !IsVersionWord(line.substr(nLastBlank + 1))) {
+        return result;  // no version word: the bare error page
+    }
+    result.bVersioned = true;
+    std::string_view beforeVersion = line.substr(0, nLastBlank);
+    size_t nMethodEnd = std::min(beforeVersion.find_first_of(" \t\v\f\r"), beforeVersion.size());
+    std::string_view method = beforeVersion.substr(0, nMethodEnd);
+    result.bHead = method == "HEAD";
+    std::string_view target = Trim(beforeVersion.substr(nMethodEnd));
+
+    size_t nCut = std::min(target.find_first_of("?#"), target.size());
+    result.strRawPath = target.substr(0, nCut);
+    if (nCut < target.size() && target[nCut] == '?') {
+        std::string_view query = target.substr(nCut);
+        result.strQuery = query.substr(0, query.find('#'));
+    }
+
+    std::string strPath;
+    if (!DecodePercentEscapes(result.strRawPath, strPath) || strPath.empty()) {
+        return result;
+    }
+    std::replace(strPath.begin(), strPath.end(), '\\', '/');
+    LowerAscii(strPath);
+    if (strPath.back() == '/') {
+        // The default page keeps its case: an exact match is tried first.
+        std::string strDefault(defaultURL);
+        std::replace(strDefault.begin(), strDefault.end(), '\\', '/');
+        strPath += strDefault;
+        result.bDefaultAppended = true;
+    }
+    std::string strGuarded = strPath;
+    LowerAscii(strGuarded);
+    if (IsForbiddenPath(strGuarded)) {
+        return result;
+    }
+    result.strPath = std::move(strPath);
+    result.bRefused = false;
+    return result;
+}

@@ -1,0 +1,300 @@
+#include "ServerCore.h"
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "ClientSocket.h"
+#include "File.h"
+#include "FileException.h"
+#include "ListeningSocket.h"
+#include "RequestLine.h"
+#include "Response.h"
+
+const char* const CServerCore::kStartFailureText =
+    "Error: Can't start server\nPossible reasons:\n\n"
+    "- Your machine does not have TCP/IP installed.\n\n"
+    "- You are trying to run two web servers on the\n  same channel.\n\n"
+    "- Something else.";
+const char* const CServerCore::kRootFailureText =
+    "The root folder does not exist or cannot be read:";
+
+namespace {
+// Files go out through one buffer of this size, whatever their length.
+constexpr size_t kBlockSize = 64 * 1024;
+constexpr int kIdleSweepMs = 1000;
+
+SFileIdentity OwnProgramFile() {
+    struct stat status {};
+    if (::stat("/proc/self/exe", &status) != 0) {
+        return {};
+    }
+    return {status.st_dev, status.st_ino};
+}
+
+// A message and one more line under it.
+std::string WithLine(const char* pszText, const std::string& strLine) {
+    std::string strMessage = pszText;
+    strMessage += '\n';
+    strMessage += strLine;
+    return strMessage;
+}
+
+bool IsReadableFolder(const std::string& strFolder) {
+    struct stat status {};
+    return ::stat(strFolder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           ::access(strFolder.c_str(), R_OK | X_OK) == 0;
+}
+}  // namespace
+
+CServerCore::CServerCore() {}
+
+CServerCore::~CServerCore() {
+    ReleaseAll();
+}
+
+// ---- Server control -------------------------------------------------------
+
+void CServerCore::StartServer() {
+    const std::string strRoot = m_strRoot.empty() ? "." : m_strRoot;
+    if (!IsReadableFolder(strRoot)) {
+        BeepStop();
+        ShowStopMessage(WithLine(kRootFailureText, strRoot));
+        return;
+    }
+
+    delete m_pListeningSocket;  // a listener being replaced is never leaked
+    m_pListeningSocket = new CListeningSocket(this);
+    // The port is the member's low 16 bits, so a stored -25536 listens on 40000.
+    const unsigned nPort = static_cast<uint16_t>(m_nChannel);
+    // Reuse lets Start follow Stop while old connections linger in TIME_WAIT;
+    // a second listener on the same port still fails.
+    const int nReuse = 1;
+    if (!m_pListeningSocket->Socket() ||
+        !m_pListeningSocket->SetSockOpt(SO_REUSEADDR, &nReuse, sizeof nReuse, SOL_SOCKET) ||
+        !m_pListeningSocket->Bind(nPort) || !m_pListeningSocket->Listen(SOMAXCONN)) {
+        ReportStartFailure(std::strerror(CAsyncSocket::GetLastError()));
+        return;
+    }
+    m_pListeningSocket->SetWaitLimit(m_pListeningSocket->m_nTimeOut);
+    m_hiddenFile = OwnProgramFile();
+    if (!m_pIdleSweep) {
+        m_pIdleSweep = std::make_unique<CDispatchTimer>([this] { CloseIdleClients(); });
+    }
+    m_pIdleSweep->Start(kIdleSweepMs, kIdleSweepMs);
+    m_bRunning = 1;
+}
+
+void CServerCore::ReportStartFailure(const std::string& strReason) {
+    delete m_pListeningSocket;
+    m_pListeningSocket = nullptr;
+    m_bRunning = 0;
+    BeepStop();
+    ShowStopMessage(WithLine(kStartFailureText, strReason));
+}
+
+void CServerCore::StopServer() {
+    delete m_pListeningSocket;
+    m_pListeningSocket = nullptr;
+    if (m_pIdleSweep) {
+        m_pIdleSweep->Stop();
+    }
+    // Each client is told we are done and drained until it closes; all drains
+    // together get a fixed budget, so peers that never close cannot hold Stop.
+    const auto deadline = CSocketDispatcher::Clock::now() + std::chrono::milliseconds(kStopDrainMs);
+    while (!m_clientList.empty()) {
+        CClientSocket* pClient = m_clientList.front();
+        m_clientList.pop_front();
+        pClient->ShutDown(1);
+        char buffer[50];
+        for (;;) {
+            auto remaining = std::chrono::ceil<std::chrono::milliseconds>(
+                                 deadline - CSocketDispatcher::Clock::now())
+                                 .count();
+            if (remaining <= 0) {
+                pClient->DiscardPending();
+                break;
+            }
+            pClient->SetWaitLimit(static_cast<int>(remaining));
+            if (pClient->Receive(buffer, sizeof buffer) <= 0) {
+                break;
+            }
+        }
+        delete pClient;
+    }
+    m_bRunning = 0;
+}
+
+void CServerCore::ReleaseAll() {
+    if (m_pIdleSweep) {
+        m_pIdleSweep->Stop();
+    }
+    delete m_pListeningSocket;
+    m_pListeningSocket = nullptr;
+    for (CClientSocket* pClient : m_clientList) {
+        delete pClient;
+    }
+    m_clientList.clear();
+    m_bRunning = 0;
+}
+
+void CServerCore::ShowStopMessage(const std::string& strText) {
+    m_strLastMessage = strText;
+}
+
+void CServerCore::BeepStop() {
+    ++m_nStopSounds;
+}
+
+// ---- Connections ----------------------------------------------------------
+
+void CServerCore::ProcessPendingAccept() {
+    auto* pClient = new CClientSocket(this);
+    if (!m_pListeningSocket->Accept(*pClient)) {
+        delete pClient;
+        return;
+    }
+    pClient->Init();
+    pClient->SetWaitLimit(kSendStallMs);
+    m_clientList.push_back(pClient);
+}
+
+void CServerCore::CloseIdleClients() {
+    const auto cutoff = CSocketDispatcher::Clock::now() - std::chrono::milliseconds(kIdleClientMs);
+    std::vector<CClientSocket*> idle;
+    for (CClientSocket* pClient : m_clientList) {
+        if (pClient->AcceptedAt() <= cutoff) {
+            idle.push_back(pClient);
+        }
+    }
+    for (CClientSocket* pClient : idle) {
+        RemoveClient(pClient);
+    }
+}
+
+std::string CServerCore::ReadRequest(CClientSocket* pClient) {
+    std::string strRequest;
+    try {
+        pClient->ReceiveRequest(strRequest, kRequestLineWaitMs);
+    } catch (const CFileException&) {
+        pClient->Abort();
+    }
+    return strRequest;
+}
+
+void CServerCore::SendToClient(CClientSocket* pClient, const char* pData, size_t nCount) {
+    try {
+        pClient->SendData(pData, nCount);
+    } catch (const CFileException&) {
+        pClient->Abort();
+    }
+}
+
+void CServerCore::RemoveClient(CClientSocket* pClient) {
+    // Unread request bytes at close make the kernel reset the connection,
+    // which can erase the answer from the client's buffer; read them first.
+    pClient->DiscardPending();
+    pClient->Close();
+    auto it = std::find(m_clientList.begin(), m_clientList.end(), pClient);
+    if (it != m_clientList.end()) {
+        m_clientList.erase(it);
+    }
+    delete pClient;
+}
+
+// ---- Request handling -----------------------------------------------------
+
+void CServerCore::NormaliseRoot() {
+    if (m_strRoot.empty()) {
+        m_strRoot.assign(1, '.');  // (a char, not a literal: avoids a GCC 12 false warning)
+    }
+    // One trailing separator per request, as before; "/" itself stays.
+    if (m_strRoot.size() > 1 && m_strRoot.back() == '/') {
+        m_strRoot.pop_back();
+    }
+}
+
+void CServerCore::HandleRequest(CClientSocket* pClient) {
+    const std::string strRequest = ReadRequest(pClient);
+    NormaliseRoot();
+    const SParsedRequest request =
+        ParseRequest(strRequest, CClientSocket::kRequestBufferSize, m_strDefaultURL);
+    const SResponsePlan plan = PlanResponse(request, m_strRoot, m_hiddenFile);
+
+    switch (plan.answer) {
+        case EAnswer::File:
+            SendFile(pClient, plan.strFile, request.bHead);
+            break;
+        case EAnswer::Redirect: {
+            const std::string strHeader = RedirectHeader(plan.strLocation);
+            SendToClient(pClient, strHeader.data(), strHeader.size());
+            break;
+        }
+        case EAnswer::ErrorPage:
+            SendErrorPage(pClient, request.bVersioned, request.bHead);
+            break;
+    }
+    RemoveClient(pClient);
+}
+
+void CServerCore::SendErrorPage(CClientSocket* pClient, bool bVersioned, bool bHead) {
+    if (bVersioned) {
+        const std::string strHeader = StatusHeader(404, "text/html", kErrorPage.size());
+        SendToClient(pClient, strHeader.data(), strHeader.size());
+        if (bHead) {
+            return;
+        }
+    }
+    SendToClient(pClient, kErrorPage.data(), kErrorPage.size());
+}
+
+void CServerCore::SendFile(CClientSocket* pClient, const std::string& strPath, bool bHead) {
+    CFile file;
+    uint64_t nSize = 0;
+    try {
+        file.Open(strPath);
+        const struct stat& status = file.Status();
+        // Checked again on the open file: the name may have changed meanwhile.
+        if (!S_ISREG(status.st_mode) || m_hiddenFile.Matches(status)) {
+            throw CFileException(CFileException::generic, EISDIR, "not a regular file");
+        }
+        nSize = static_cast<uint64_t>(status.st_size);
+    } catch (const CFileException&) {
+        SendErrorPage(pClient, true, bHead);
+        return;
+    }
+
+    // The header and the first block leave in one send.
+    const std::string strHeader = StatusHeader(200, ContentTypeFor(strPath), nSize);
+    if (!m_pBlock) {
+        m_pBlock = std::make_unique<char[]>(kBlockSize);
+    }
+    char* pBlock = m_pBlock.get();
+    size_t nFill = std::min(strHeader.size(), kBlockSize);
+    std::memcpy(pBlock, strHeader.data(), nFill);
+    uint64_t nLeft = bHead ? 0 : nSize;
+    try {
+        // Exactly Content-Length bytes, or fewer and the close: a file that
+        // shrinks or fails while it is sent must not be padded or patched.
+        while (nLeft > 0 && pClient->HasStream()) {
+            size_t nWant = static_cast<size_t>(std::min<uint64_t>(nLeft, kBlockSize - nFill));
+            size_t nRead = file.Read(pBlock + nFill, nWant);
+            if (nRead == 0) {
+                break;
+            }
+            nLeft -= nRead;
+            SendToClient(pClient, pBlock, nFill + nRead);
+            nFill = 0;
+        }
+        if (nFill > 0) {
+            SendToClient(pClient, pBlock, nFill);
+        }
+        file.Close();
+    } catch (const CFileException&) {
+        // The header promised more bytes than will come; closing tells the client.
+    }
+}

@@ -1,0 +1,77 @@
+// The server half of the control window: the settings it serves with, the
+// listener, the list of accepted connections, and the road of one request from
+// accept to close. The window (CServerDlg) derives from it; tools and tests use
+// it directly.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+
+#include "Response.h"
+#include "SocketDispatcher.h"
+
+class CClientSocket;
+class CListeningSocket;
+
+class CServerCore {
+public:
+    // Bounds on waiting, so one stalled peer never freezes the server for long.
+    static constexpr int kRequestLineWaitMs = 1000;  // rest of a split request line
+    static constexpr int kSendStallMs = 10000;       // a send without progress
+    static constexpr int kStopDrainMs = 2000;        // all drains at Stop together
+    static constexpr int kIdleClientMs = 30000;      // a connection that sends nothing
+
+    static const char* const kStartFailureText;
+    static const char* const kRootFailureText;
+
+    CServerCore();
+    virtual ~CServerCore();
+    CServerCore(const CServerCore&) = delete;
+    CServerCore& operator=(const CServerCore&) = delete;
+
+    void StartServer();
+    void StopServer();
+
+    // Connections (called by the socket classes).
+    void ProcessPendingAccept();
+    void HandleRequest(CClientSocket* pClient);
+    void RemoveClient(CClientSocket* pClient);
+    std::string ReadRequest(CClientSocket* pClient);
+    void SendToClient(CClientSocket* pClient, const char* pData, size_t nCount);
+
+    // Settings the server runs with (loaded and saved by the window's settings).
+    int16_t m_nChannel = 0;  // the port, held as its low 16 bits
+    std::string m_strRoot;
+    std::string m_strDefaultURL;
+
+    int m_bRunning = 0;
+    CListeningSocket* m_pListeningSocket = nullptr;  // owning
+    std::list<CClientSocket*> m_clientList;          // owning, in order of acceptance
+
+    // Recorded by the default hooks, for callers without a window.
+    std::string m_strLastMessage;
+    int m_nStopSounds = 0;
+
+protected:
+    // The person must see this text (stop icon); the window shows a message box.
+    virtual void ShowStopMessage(const std::string& strText);
+    // The stop-icon sound that comes before such a message.
+    virtual void BeepStop();
+    // Closes and deletes every listed client and the listener without draining.
+    void ReleaseAll();
+
+private:
+    void ReportStartFailure(const std::string& strReason);
+    void CloseIdleClients();
+    void NormaliseRoot();
+    void SendFile(CClientSocket* pClient, const std::string& strPath, bool bHead);
+    void SendErrorPage(CClientSocket* pClient, bool bVersioned, bool bHead);
+
+    std::unique_ptr<CDispatchTimer> m_pIdleSweep;
+    std::unique_ptr<char[]> m_pBlock;  // the one buffer files are sent through
+    SFileIdentity m_hiddenFile;        // the running program's own file, never served
+};

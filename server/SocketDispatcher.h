@@ -1,0 +1,112 @@
+// The one event loop of the socket layer: an epoll set holding every socket and
+// timer, a queue that keeps their events in arrival order, and the nested wait
+// of a blocking socket call. It exposes one descriptor, readable whenever
+// something is ready to dispatch, so any outer loop (Qt, a plain poll) drives it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+
+// Event kinds, as bits so a registration can arm several.
+enum EventKind : unsigned {
+    kEventRead = 1u << 0,
+    kEventWrite = 1u << 1,
+    kEventAccept = 1u << 2,
+    kEventClose = 1u << 3,
+    kEventTimer = 1u << 4,
+};
+
+class CSocketDispatcher;
+
+// Anything with a descriptor in the dispatcher: a socket or a timer. The
+// dispatcher keeps its bookkeeping here so no lookup table is needed.
+class CEventSink {
+public:
+    virtual ~CEventSink() = default;
+    virtual void OnDispatcherEvent(EventKind kind) = 0;
+
+private:
+    friend class CSocketDispatcher;
+    int m_hWatched = -1;      // descriptor in the epoll set, or -1
+    unsigned m_nArmed = 0;    // kinds the sink wants reported
+    unsigned m_nPending = 0;  // kinds queued and not yet delivered
+    bool m_bInEpoll = false;
+};
+
+class CSocketDispatcher {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // The dispatcher of this process; created by AfxSocketInit.
+    static CSocketDispatcher& Get();
+    static bool Create();
+
+    ~CSocketDispatcher();
+
+    // Readable whenever DispatchReady has work to do.
+    int Descriptor() const { return m_hEpoll; }
+    // Moves ready events into the queue and delivers those present, one at a time.
+    void DispatchReady();
+    // Waits up to nTimeoutMs for the descriptor, then dispatches; for plain loops.
+    void RunOnce(int nTimeoutMs);
+
+    // Registration. A kind is reported once, then stays disarmed until armed again,
+    // so an event that waits in the queue never makes the descriptor spin.
+    void Watch(CEventSink& sink, int hDescriptor, unsigned nArmed);
+    void Arm(CEventSink& sink, unsigned nKinds);
+    void Disarm(CEventSink& sink, unsigned nKinds);
+    // Stops all reports and forgets queued events of the sink.
+    void Unwatch(CEventSink& sink);
+
+    // The nested wait of a blocking call: returns true as soon as one of the
+    // kinds in nAwaited (or a close) is reported for the sink, false after
+    // nTimeoutMs. Every other event is set aside in order; the repaint hook runs
+    // after each pass; nothing else is handled.
+    bool WaitFor(CEventSink& sink, unsigned nAwaited, int nTimeoutMs);
+
+    void SetRepaintHook(std::function<void()> repaint) { m_repaint = std::move(repaint); }
+
+    size_t QueuedCount() const { return m_queue.size(); }
+
+private:
+    struct SQueuedEvent {
+        CEventSink* pSink;
+        EventKind kind;
+    };
+
+    CSocketDispatcher(int hEpoll, int hWakeup);
+    void Poll(int nTimeoutMs);
+    void Classify(CEventSink& sink, uint32_t nReported);
+    void Queue(CEventSink& sink, EventKind kind);
+    void UpdateInterest(CEventSink& sink);
+    void SignalWakeup();
+    void ClearWakeup();
+
+    int m_hEpoll;
+    int m_hWakeup;  // eventfd: set while set-aside events wait for delivery
+    std::deque<SQueuedEvent> m_queue;
+    std::function<void()> m_repaint;
+};
+
+// A timer in the dispatcher's epoll set (a timerfd), so its expiry wakes
+// whatever loop drives the dispatcher.
+class CDispatchTimer : public CEventSink {
+public:
+    explicit CDispatchTimer(std::function<void()> onExpired);
+    ~CDispatchTimer() override;
+    CDispatchTimer(const CDispatchTimer&) = delete;
+    CDispatchTimer& operator=(const CDispatchTimer&) = delete;
+
+    // Fires after nFirstMs, then every nPeriodMs (0: once).
+    void Start(int nFirstMs, int nPeriodMs = 0);
+    void Stop();
+    bool IsValid() const { return m_hTimer >= 0; }
+
+private:
+    void OnDispatcherEvent(EventKind kind) override;
+
+    int m_hTimer;
+    std::function<void()> m_onExpired;
+};

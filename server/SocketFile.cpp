@@ -1,0 +1,27 @@
+#include "SocketFile.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "AsyncSocket.h"
+#include "FileException.h"
+
+CSocketFile::CSocketFile(CSocket* pSocket, int /*bArchiveCompatible*/) : m_pSocket(pSocket) {}
+
+size_t CSocketFile::Read(void* pBuffer, size_t nCount) {
+    int nReceived =
+        m_pSocket->Receive(pBuffer, static_cast<int>(std::min<size_t>(nCount, INT_MAX)));
+    if (nReceived < 0) {
+        throw CFileException(CFileException::generic, CAsyncSocket::GetLastError(), "receive");
+    }
+    return static_cast<size_t>(nReceived);
+}
+
+void CSocketFile::Write(const void* pBuffer, size_t nCount) {
+    if (nCount == 0) {
+        return;
+    }
+    if (m_pSocket->Send(pBuffer, static_cast<int>(std::min<size_t>(nCount, INT_MAX))) < 0) {
+        throw CFileException(CFileException::generic, CAsyncSocket::GetLastError(), "send");
+    }
+}

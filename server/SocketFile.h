@@ -1,0 +1,19 @@
+// A byte stream over a CSocket. Read is exactly one Receive (it never waits to
+// fill the buffer), Write is one Send; a failure of either throws
+// CFileException. Deleting the stream leaves the socket open.
+#pragma once
+
+#include <cstddef>
+
+class CSocket;
+
+class CSocketFile {
+public:
+    CSocketFile(CSocket* pSocket, int bArchiveCompatible = 1);
+
+    size_t Read(void* pBuffer, size_t nCount);
+    void Write(const void* pBuffer, size_t nCount);
+
+private:
+    CSocket* m_pSocket;
+};

@@ -1,0 +1,90 @@
+// Runs the serving core without a window, until SIGINT or SIGTERM:
+//   tarvel-serve ROOT PORT [DEFAULT_PAGE]
+// For benchmarks, black-box tests and machines without a display.
+#include <poll.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "AsyncSocket.h"
+#include "ListeningSocket.h"
+#include "ServerCore.h"
+
+namespace {
+volatile sig_atomic_t g_bStop = 0;
+
+void OnStopSignal(int) {
+    g_bStop = 1;
+}
+
+class CHeadlessServer : public CServerCore {
+protected:
+    void ShowStopMessage(const std::string& strText) override {
+        std::fprintf(stderr, "%s\n", strText.c_str());
+    }
+};
+
+bool ParsePort(const char* pszText, int& nPort) {
+    char* pEnd = nullptr;
+    errno = 0;
+    long nValue = std::strtol(pszText, &pEnd, 10);
+    if (errno != 0 || pEnd == pszText || *pEnd != '\0' || nValue < 0 || nValue > 65535) {
+        return false;
+    }
+    nPort = static_cast<int>(nValue);
+    return true;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    int nPort = 0;
+    if (argc < 3 || argc > 4 || !ParsePort(argv[2], nPort)) {
+        std::fprintf(stderr,
+                     "usage: tarvel-serve ROOT PORT [DEFAULT_PAGE]\n"
+                     "  PORT 0 picks a free port; the address is printed.\n");
+        return 2;
+    }
+    if (!AfxSocketInit()) {
+        std::fprintf(stderr, "Windows sockets initialization failed.\n");
+        return 1;
+    }
+
+    // Signals are blocked except while waiting, so a stop request is never
+    // lost between the check and the wait.
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigset_t blocked, waiting;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGINT);
+    sigaddset(&blocked, SIGTERM);
+    sigprocmask(SIG_BLOCK, &blocked, &waiting);
+    sigdelset(&waiting, SIGINT);
+    sigdelset(&waiting, SIGTERM);
+
+    CHeadlessServer server;
+    server.m_strRoot = argv[1];
+    server.m_nChannel = static_cast<int16_t>(nPort);
+    server.m_strDefaultURL = argc == 4 ? argv[3] : "index.htm";
+    server.StartServer();
+    if (!server.m_bRunning) {
+        return 1;
+    }
+    std::printf("Serving %s on http://127.0.0.1:%u/\n", server.m_strRoot.c_str(),
+                server.m_pListeningSocket->LocalPort());
+    std::fflush(stdout);
+
+    CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
+    pollfd descriptor{dispatcher.Descriptor(), POLLIN, 0};
+    while (!g_bStop) {
+        if (::ppoll(&descriptor, 1, nullptr, &waiting) > 0) {
+            dispatcher.DispatchReady();
+        }
+    }
+    server.StopServer();
+    return 0;
+}
