@@ -105,7 +105,7 @@ void CServerCore::StopServer() {
     }
     // Each client is told we are done and drained until it closes; all drains
     // together get a fixed budget, so peers that never close cannot hold Stop.
-    const auto deadline = CSocketDispatcher::Clock::now() + std::chrono::milliseconds(kStopDrainMs);
+    const auto deadline = CSocketDispatcher::Clock::now() + std::chrono::milliseconds(m_nStopDrainMs);
     while (!m_clientList.empty()) {
         CClientSocket* pClient = m_clientList.front();
         m_clientList.pop_front();
@@ -159,12 +159,12 @@ void CServerCore::ProcessPendingAccept() {
         return;
     }
     pClient->Init();
-    pClient->SetWaitLimit(kSendStallMs);
+    pClient->SetWaitLimit(m_nSendStallMs);
     m_clientList.push_back(pClient);
 }
 
 void CServerCore::CloseIdleClients() {
-    const auto cutoff = CSocketDispatcher::Clock::now() - std::chrono::milliseconds(kIdleClientMs);
+    const auto cutoff = CSocketDispatcher::Clock::now() - std::chrono::milliseconds(m_nIdleClientMs);
     std::vector<CClientSocket*> idle;
     for (CClientSocket* pClient : m_clientList) {
         if (pClient->AcceptedAt() <= cutoff) {
@@ -179,7 +179,7 @@ void CServerCore::CloseIdleClients() {
 std::string CServerCore::ReadRequest(CClientSocket* pClient) {
     std::string strRequest;
     try {
-        pClient->ReceiveRequest(strRequest, kRequestLineWaitMs);
+        pClient->ReceiveRequest(strRequest, m_nRequestLineWaitMs);
     } catch (const CFileException&) {
         pClient->Abort();
     }

@@ -19,12 +19,6 @@ class CListeningSocket;
 
 class CServerCore {
 public:
-    // Bounds on waiting, so one stalled peer never freezes the server for long.
-    static constexpr int kRequestLineWaitMs = 1000;  // rest of a split request line
-    static constexpr int kSendStallMs = 10000;       // a send without progress
-    static constexpr int kStopDrainMs = 2000;        // all drains at Stop together
-    static constexpr int kIdleClientMs = 30000;      // a connection that sends nothing
-
     static const char* const kStartFailureText;
     static const char* const kRootFailureText;
 
@@ -47,6 +41,13 @@ public:
     int16_t m_nChannel = 0;  // the port, held as its low 16 bits
     std::string m_strRoot;
     std::string m_strDefaultURL;
+
+    // Bounds on waiting (milliseconds), so one stalled peer never freezes the
+    // server or its window for long.
+    int m_nRequestLineWaitMs = 1000;  // the rest of a request line split over packets
+    int m_nSendStallMs = 10000;       // a send that makes no progress
+    int m_nStopDrainMs = 2000;        // all drains at Stop together
+    int m_nIdleClientMs = 30000;      // a connection that sends nothing
 
     int m_bRunning = 0;
     CListeningSocket* m_pListeningSocket = nullptr;  // owning

@@ -1,0 +1,149 @@
+// The request line rules on their own: which path, which answer form.
+#include <gtest/gtest.h>
+
+#include "RequestLine.h"
+#include "Response.h"
+
+namespace {
+
+constexpr size_t kBuffer = 8192;
+
+struct SLineCase {
+    const char* pszName;
+    std::string strRequest;
+    bool bVersioned;
+    bool bRefused;
+    std::string strPath;  // when not refused
+    bool bHead = false;
+    std::string strRawPath = "";
+    std::string strQuery = "";
+};
+
+class RequestLineTest : public ::testing::TestWithParam<SLineCase> {};
+
+TEST_P(RequestLineTest, ParsesAsExpected) {
+    const SLineCase& c = GetParam();
+    SParsedRequest parsed = ParseRequest(c.strRequest, kBuffer, "index.htm");
+    EXPECT_EQ(parsed.bVersioned, c.bVersioned);
+    EXPECT_EQ(parsed.bRefused, c.bRefused);
+    EXPECT_EQ(parsed.bHead, c.bHead);
+    if (!c.bRefused) {
+        EXPECT_EQ(parsed.strPath, c.strPath);
+    }
+    if (!c.strRawPath.empty()) {
+        EXPECT_EQ(parsed.strRawPath, c.strRawPath);
+        EXPECT_EQ(parsed.strQuery, c.strQuery);
+    }
+}
+
+const SLineCase kLineCases[] = {
+    {"root_gets_default_page", "GET / HTTP/1.0\r\n\r\n", true, false, "/index.htm"},
+    {"path_is_lower_cased", "GET /Docs/A.HTM HTTP/1.0\r\n", true, false, "/docs/a.htm"},
+    {"folder_gets_default_page", "GET /docs/ HTTP/1.0\r\n", true, false, "/docs/index.htm"},
+    {"parent_folder_refused", "GET /../x HTTP/1.0\r\n", true, true, ""},
+    {"query_dropped", "GET /a.htm?x=1 HTTP/1.0\r\n", true, false, "/a.htm", false, "/a.htm", "?x=1"},
+    {"fragment_dropped", "GET /a.htm#top HTTP/1.1\r\n", true, false, "/a.htm", false, "/a.htm", ""},
+    {"query_then_fragment", "GET /d?q=1#f HTTP/1.1\r\n", true, false, "/d", false, "/d", "?q=1"},
+    {"no_version_word_is_raw", "GET /a.htm\r\n", false, true, ""},
+    {"partial_line_without_version", "GET /a.htm", false, true, ""},
+    {"lower_case_version_is_no_version", "GET /a.htm http/1.0\r\n", false, true, ""},
+    {"version_must_be_last_word", "GET /a.htm HTTP/1.0 x\r\n", false, true, ""},
+    {"http_inside_path_is_served", "GET /HTTPdocs/a.htm HTTP/1.0\r\n", true, false, "/httpdocs/a.htm"},
+    {"any_method_length", "PROPFIND /a.htm HTTP/1.1\r\n", true, false, "/a.htm"},
+    {"head_is_recognised", "HEAD /a.htm HTTP/1.0\r\n", true, false, "/a.htm", true},
+    {"post_answered_like_get", "POST /a.htm HTTP/1.0\r\n\r\nbody", true, false, "/a.htm"},
+    {"dots_inside_a_name_refused", "GET /a..b.htm HTTP/1.0\r\n", true, true, ""},
+    {"program_name_upper_case_refused", "GET /TARVEL.EXE HTTP/1.0\r\n", true, true, ""},
+    {"extra_blanks_trimmed", "GET  /a.htm   HTTP/1.0\r\n", true, false, "/a.htm"},
+    {"bare_lf_ends_line", "GET /a.htm HTTP/1.0\nHost: x\n\n", true, false, "/a.htm"},
+    {"escaped_dots_refused", "GET /%2e%2e/x HTTP/1.0\r\n", true, true, ""},
+    {"escaped_slash_and_dots_refused", "GET /..%2fx HTTP/1.0\r\n", true, true, ""},
+    {"backslash_parent_refused", "GET \\..\\x HTTP/1.0\r\n", true, true, ""},
+    {"backslash_is_a_separator", "GET /sub\\a.htm HTTP/1.0\r\n", true, false, "/sub/a.htm"},
+    {"escape_decoded", "GET /a%20b.htm HTTP/1.0\r\n", true, false, "/a b.htm"},
+    {"escaped_upper_case_lowered", "GET /%41.HTM HTTP/1.0\r\n", true, false, "/a.htm"},
+    {"lone_percent_stays", "GET /100%.html HTTP/1.0\r\n", true, false, "/100%.html"},
+    {"percent_without_hex_stays", "GET /a%zz HTTP/1.0\r\n", true, false, "/a%zz"},
+    {"percent_at_end_stays", "GET /a% HTTP/1.0\r\n", true, false, "/a%"},
+    {"decoded_zero_refused", "GET /a%00.htm HTTP/1.0\r\n", true, true, ""},
+    {"hidden_file_refused", "GET /.htpasswd HTTP/1.0\r\n", true, true, ""},
+    {"hidden_folder_refused", "GET /.git/config HTTP/1.0\r\n", true, true, ""},
+    {"escaped_hidden_refused", "GET /%2Essh/id HTTP/1.0\r\n", true, true, ""},
+    {"well_known_allowed", "GET /.well-known/x.txt HTTP/1.0\r\n", true, false, "/.well-known/x.txt"},
+    {"current_folder_component_refused", "GET /./a.htm HTTP/1.0\r\n", true, true, ""},
+    {"zero_byte_ends_text", std::string("GET /a.htm HTTP/1.0\0rest", 24), true, false, "/a.htm"},
+    {"empty_target_refused", "GET HTTP/1.0\r\n", true, true, ""},
+    {"empty_request_is_raw", "", false, true, ""},
+    {"target_without_slash", "GET x HTTP/1.0\r\n", true, false, "x"},
+    {"double_slash_kept_for_resolver", "GET //etc/passwd HTTP/1.0\r\n", true, false, "//etc/passwd"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lines, RequestLineTest, ::testing::ValuesIn(kLineCases),
+                         [](const auto& info) { return std::string(info.param.pszName); });
+
+TEST(RequestLine, DefaultPageJoinsTheGuards) {
+    // The default page is part of what the guards see, in any case.
+    EXPECT_TRUE(ParseRequest("GET / HTTP/1.0\r\n", kBuffer, "TARVEL.EXE").bRefused);
+    EXPECT_TRUE(ParseRequest("GET / HTTP/1.0\r\n", kBuffer, "../up.htm").bRefused);
+    EXPECT_TRUE(ParseRequest("GET / HTTP/1.0\r\n", kBuffer, ".hidden").bRefused);
+    // It keeps its own case, so an exact name is found first.
+    SParsedRequest parsed = ParseRequest("GET /Sub/ HTTP/1.0\r\n", kBuffer, "Index.HTM");
+    EXPECT_FALSE(parsed.bRefused);
+    EXPECT_EQ(parsed.strPath, "/sub/Index.HTM");
+    EXPECT_TRUE(parsed.bDefaultAppended);
+}
+
+TEST(RequestLine, LineThatFillsTheBufferIsRefusedWithStatus) {
+    std::string strLong = "GET /" + std::string(kBuffer, 'a');
+    SParsedRequest parsed = ParseRequest(strLong.substr(0, kBuffer), kBuffer, "index.htm");
+    EXPECT_TRUE(parsed.bRefused);
+    EXPECT_TRUE(parsed.bVersioned);
+    // The same bytes, ended just in time, are an ordinary request.
+    std::string strFits = "GET /" + std::string(kBuffer - 20, 'a') + " HTTP/1.0\n";
+    ASSERT_LE(strFits.size(), kBuffer);
+    EXPECT_FALSE(ParseRequest(strFits, kBuffer, "index.htm").bRefused);
+}
+
+TEST(ContentType, ByExtensionWithoutRegardToCase) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"a.htm", "text/html"},        {"a.HTML", "text/html"},
+        {"s.css", "text/css"},         {"x.js", "text/javascript"},
+        {"m.mjs", "text/javascript"},  {"d.json", "application/json"},
+        {"r.txt", "text/plain"},       {"f.xml", "application/xml"},
+        {"i.svg", "image/svg+xml"},    {"i.PNG", "image/png"},
+        {"i.jpg", "image/jpeg"},       {"i.jpeg", "image/jpeg"},
+        {"i.gif", "image/gif"},        {"favicon.ico", "image/x-icon"},
+        {"i.webp", "image/webp"},      {"i.avif", "image/avif"},
+        {"w.wasm", "application/wasm"}, {"d.pdf", "application/pdf"},
+        {"s.mp3", "audio/mpeg"},       {"v.mp4", "video/mp4"},
+        {"v.webm", "video/webm"},      {"f.woff", "font/woff"},
+        {"f.woff2", "font/woff2"},     {"f.ttf", "font/ttf"},
+        {"f.otf", "font/otf"},         {"a.zip", "application/zip"},
+        {"noextension", "application/octet-stream"},
+        {"a.tar.gz", "application/octet-stream"},
+        {"dir.htm/file", "application/octet-stream"},
+        {"/x/y/page.Htm", "text/html"},
+        {"trailingdot.", "application/octet-stream"},
+    };
+    for (const auto& [name, type] : cases) {
+        EXPECT_STREQ(ContentTypeFor(name), type) << name;
+    }
+}
+
+TEST(ErrorPage, IsTheFixedNinetyFourBytes) {
+    EXPECT_EQ(kErrorPage.size(), 94u);
+    EXPECT_EQ(kErrorPage.front(), '\n');
+    EXPECT_NE(kErrorPage.find("Error 404: Not Found"), std::string_view::npos);
+}
+
+TEST(Headers, StatusLinesAndRedirect) {
+    EXPECT_EQ(StatusHeader(200, "text/html", 5),
+              "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 5\r\n"
+              "Connection: close\r\n\r\n");
+    EXPECT_EQ(StatusHeader(404, "text/html", 94).substr(0, 24), "HTTP/1.0 404 Not Found\r\n");
+    EXPECT_EQ(RedirectHeader("/sub/?q=1"),
+              "HTTP/1.0 301 Moved Permanently\r\nLocation: /sub/?q=1\r\nContent-Length: 0\r\n"
+              "Connection: close\r\n\r\n");
+}
+
+}  // namespace

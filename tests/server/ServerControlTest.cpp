@@ -1,0 +1,238 @@
+// Start, Stop, the client list, and the connection faults a server meets.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "ClientSocket.h"
+#include "ListeningSocket.h"
+#include "TestSupport.h"
+
+namespace {
+using namespace tarvel_test;
+
+class ServerControlTest : public CServedRootTest {
+protected:
+    void SetUp() override {
+        CServedRootTest::SetUp();
+        WriteFile(m_root / "index.htm", "home");
+        WriteFile(m_root / "big.bin", std::string(16 * 1024 * 1024, 'b'));
+    }
+    // Pumps until the list holds nCount clients.
+    void PumpUntilListed(size_t nCount) {
+        PumpUntil([&] { return m_server.m_clientList.size() == nCount; }, 5000);
+        ASSERT_EQ(m_server.m_clientList.size(), nCount);
+    }
+};
+
+TEST_F(ServerControlTest, StartAndStopWithoutTraffic) {
+    Start();
+    EXPECT_NE(m_server.m_pListeningSocket, nullptr);
+    EXPECT_EQ(m_server.m_bRunning, 1);
+    m_server.StopServer();
+    EXPECT_EQ(m_server.m_pListeningSocket, nullptr);
+    EXPECT_EQ(m_server.m_bRunning, 0);
+    m_server.StopServer();  // stopping a stopped server changes nothing
+    EXPECT_EQ(m_server.m_bRunning, 0);
+    EXPECT_EQ(m_server.m_nStopSounds, 0);
+}
+
+TEST_F(ServerControlTest, PortInUseIsRefusedWithTheMessageAndTheReason) {
+    Start();
+    CServerCore second;
+    second.m_strRoot = m_root.Path().string();
+    second.m_nChannel = static_cast<int16_t>(Port());
+    second.StartServer();
+    EXPECT_EQ(second.m_bRunning, 0);
+    EXPECT_EQ(second.m_pListeningSocket, nullptr);  // released at once, port free again
+    EXPECT_EQ(second.m_nStopSounds, 1);
+    EXPECT_EQ(second.m_strLastMessage, std::string(CServerCore::kStartFailureText) + "\n" +
+                                           std::strerror(EADDRINUSE));
+
+    // Once the port is free, a second Start succeeds on it.
+    m_server.StopServer();
+    second.StartServer();
+    EXPECT_EQ(second.m_bRunning, 1);
+    EXPECT_EQ(second.m_pListeningSocket->LocalPort(), static_cast<uint16_t>(second.m_nChannel));
+}
+
+TEST_F(ServerControlTest, HighPortsAreHeldAsNegativeNumbers) {
+    // Find a free port above 32767 and hold it as its low 16 bits.
+    for (unsigned nPort = 40000; nPort < 40100; ++nPort) {
+        m_server.m_nChannel = static_cast<int16_t>(nPort);
+        m_server.StartServer();
+        if (m_server.m_bRunning) {
+            EXPECT_LT(m_server.m_nChannel, 0);
+            EXPECT_EQ(m_server.m_pListeningSocket->LocalPort(), nPort);
+            EXPECT_EQ(Get("GET / HTTP/1.0\r\n\r\n").strBody, "home");
+            return;
+        }
+    }
+    FAIL() << "no free port found";
+}
+
+TEST_F(ServerControlTest, MissingOrUnreadableRootIsRefused) {
+    for (std::string strRoot : {m_root / "missing", m_root / "index.htm"}) {
+        m_server.m_strRoot = strRoot;
+        m_server.m_strLastMessage.clear();
+        m_server.StartServer();
+        EXPECT_EQ(m_server.m_bRunning, 0);
+        EXPECT_EQ(m_server.m_pListeningSocket, nullptr);
+        EXPECT_EQ(m_server.m_strLastMessage,
+                  std::string(CServerCore::kRootFailureText) + "\n" + strRoot);
+    }
+    EXPECT_EQ(m_server.m_nStopSounds, 2);
+}
+
+TEST_F(ServerControlTest, StartRightAfterStopFollowingTrafficReusesThePort) {
+    Start();
+    unsigned nPort = Port();
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_EQ(Get("GET / HTTP/1.0\r\n\r\n").strBody, "home");
+    }
+    m_server.StopServer();
+    m_server.m_nChannel = static_cast<int16_t>(nPort);
+    m_server.StartServer();  // the old connections are in TIME_WAIT now
+    ASSERT_EQ(m_server.m_bRunning, 1) << m_server.m_strLastMessage;
+    EXPECT_EQ(Get("GET / HTTP/1.0\r\n\r\n").strBody, "home");
+}
+
+TEST_F(ServerControlTest, ClientsAreListedInOrderOfAcceptanceAndLeaveWhenServed) {
+    Start();
+    std::vector<std::unique_ptr<CClient>> clients;
+    for (int i = 0; i < 3; ++i) {
+        clients.push_back(std::make_unique<CClient>(Port()));
+        PumpUntilListed(clients.size());
+    }
+    std::vector<CClientSocket*> listed(m_server.m_clientList.begin(), m_server.m_clientList.end());
+    // The middle one asks; only it leaves the list.
+    SAnswer answer = WhileServing([&] {
+        clients[1]->Send("GET / HTTP/1.0\r\n\r\n");
+        return clients[1]->ReadAll();
+    });
+    EXPECT_EQ(answer.strBody, "home");
+    PumpUntilListed(2);
+    EXPECT_EQ(m_server.m_clientList.front(), listed[0]);
+    EXPECT_EQ(m_server.m_clientList.back(), listed[2]);
+}
+
+TEST_F(ServerControlTest, IdleConnectionDoesNotHoldUpOthers) {
+    Start();
+    CClient idle(Port());
+    PumpUntilListed(1);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Get("GET / HTTP/1.0\r\n\r\n").strBody, "home");
+    }
+    EXPECT_EQ(m_server.m_clientList.size(), 1u);
+}
+
+TEST_F(ServerControlTest, PeerThatClosesWithoutSendingIsReleased) {
+    Start();
+    const int nBefore = OpenDescriptorCount();
+    WhileServing([&] {
+        for (int i = 0; i < 300; ++i) {
+            CClient client(Port());  // connect and close at once
+        }
+        return 0;
+    });
+    PumpUntil([&] { return m_server.m_clientList.empty(); }, 5000);
+    EXPECT_TRUE(m_server.m_clientList.empty());
+    PumpFor(100);
+    EXPECT_EQ(OpenDescriptorCount(), nBefore);
+    EXPECT_EQ(Get("GET / HTTP/1.0\r\n\r\n").strBody, "home");
+}
+
+TEST_F(ServerControlTest, ResetsBeforeTheReadAndDuringTheAnswerAreSurvived) {
+    Start();
+    const int nBefore = OpenDescriptorCount();
+    WhileServing([&] {
+        for (int i = 0; i < 50; ++i) {
+            CClient client(Port());
+            client.Send("GET / HTTP/1.0\r\n\r\n");
+            client.Reset();
+        }
+        for (int i = 0; i < 5; ++i) {
+            CClient client(Port());
+            client.SetReceiveBuffer(8192);
+            client.Send("GET /big.bin HTTP/1.0\r\n\r\n");
+            client.ReadSome(8192);
+            client.Reset();  // in the middle of the answer
+        }
+        return 0;
+    });
+    PumpUntil([&] { return m_server.m_clientList.empty(); }, 5000);
+    EXPECT_TRUE(m_server.m_clientList.empty());
+    EXPECT_EQ(Get("GET / HTTP/1.0\r\n\r\n").strBody, "home");
+    EXPECT_EQ(OpenDescriptorCount(), nBefore);
+}
+
+TEST_F(ServerControlTest, ReaderThatNeverReadsIsDroppedAfterTheSendBound) {
+    m_server.m_nSendStallMs = 500;
+    Start();
+    CClient stalled(Port());
+    stalled.SetReceiveBuffer(4096);
+    stalled.Send("GET /big.bin HTTP/1.0\r\n\r\n");
+    SAnswer answer = WhileServing([&] {
+        // Served once the stalled send has given up, not after 16 MiB.
+        return Fetch(Port(), "GET / HTTP/1.0\r\n\r\n");
+    });
+    EXPECT_EQ(answer.strBody, "home");
+    PumpUntil([&] { return m_server.m_clientList.empty(); }, 5000);
+    EXPECT_TRUE(m_server.m_clientList.empty());
+}
+
+TEST_F(ServerControlTest, SilentConnectionIsClosedAfterTheIdleBound) {
+    m_server.m_nIdleClientMs = 300;
+    Start();
+    CClient silent(Port());
+    PumpUntilListed(1);
+    PumpUntil([&] { return m_server.m_clientList.empty(); }, 5000);
+    EXPECT_TRUE(m_server.m_clientList.empty());
+    char c;
+    EXPECT_EQ(::recv(silent.Handle(), &c, 1, 0), 0);  // the server closed it
+}
+
+TEST_F(ServerControlTest, StopDrainsIdleClientsWithinItsBound) {
+    m_server.m_nStopDrainMs = 500;
+    Start();
+    std::vector<std::unique_ptr<CClient>> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(std::make_unique<CClient>(Port()));
+    }
+    PumpUntilListed(clients.size());
+    // One client closes at once when told; the others never do.
+    std::thread closer([&] {
+        char c;
+        if (::recv(clients[0]->Handle(), &c, 1, 0) == 0) {
+            ::shutdown(clients[0]->Handle(), SHUT_WR);
+        }
+    });
+    m_server.StopServer();
+    closer.join();
+    EXPECT_TRUE(m_server.m_clientList.empty());
+    EXPECT_EQ(m_server.m_pListeningSocket, nullptr);
+    EXPECT_EQ(m_server.m_bRunning, 0);
+    for (auto& pClient : clients) {
+        char c;
+        EXPECT_LE(::recv(pClient->Handle(), &c, 1, 0), 0);  // each was told the end
+    }
+}
+
+TEST_F(ServerControlTest, ReleaseOnDestructionClosesEverything) {
+    const int nBefore = OpenDescriptorCount();
+    {
+        CServerCore server;
+        server.m_strRoot = m_root.Path().string();
+        server.StartServer();
+        ASSERT_EQ(server.m_bRunning, 1);
+        CClient a(server.m_pListeningSocket->LocalPort());
+        CClient b(server.m_pListeningSocket->LocalPort());
+        PumpUntil([&] { return server.m_clientList.size() == 2; }, 5000);
+        EXPECT_EQ(server.m_clientList.size(), 2u);
+    }
+    EXPECT_EQ(OpenDescriptorCount(), nBefore);
+}
+
+}  // namespace

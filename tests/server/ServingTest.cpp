@@ -1,0 +1,249 @@
+// Requests over real loopback connections against files in a temp root.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "ClientSocket.h"
+#include "Response.h"
+#include "TestSupport.h"
+
+namespace {
+using namespace tarvel_test;
+namespace fs = std::filesystem;
+
+const std::string kPage(kErrorPage);
+
+class ServingTest : public CServedRootTest {
+protected:
+    void SetUp() override {
+        CServedRootTest::SetUp();
+        WriteFile(m_root / "index.htm", "<p>home</p>");
+        WriteFile(m_root / "a.htm", "page a");
+        WriteFile(m_root / "docs/a.htm", "docs a");
+        WriteFile(m_root / "docs/index.htm", "docs index");
+        WriteFile(m_root / "httpdocs/a.htm", "http docs");
+        WriteFile(m_root / "HTTPdocs/b.htm", "upper http docs");
+        WriteFile(m_root / "100%.html", "percent");
+        WriteFile(m_root / "a b.htm", "blank");
+        WriteFile(m_root / "empty.txt", "");
+        WriteFile(m_root / "style.CSS", "p{}");
+        WriteFile(m_root / ".secret", "hidden");
+        WriteFile(m_root / ".git/config", "hidden config");
+        WriteFile(m_root / ".well-known/security.txt", "contact");
+        fs::create_directories(m_root / "sub");
+        WriteFile(m_outside / "passwd", "outside secret");
+        Start();
+    }
+    CTempDir m_outside;
+};
+
+struct SServeCase {
+    const char* pszName;
+    std::string strRequest;
+    int nStatus;          // 0: raw answer without a status line
+    std::string strBody;  // expected body
+    std::string strType = "";
+};
+
+class ServingCases : public ServingTest, public ::testing::WithParamInterface<SServeCase> {};
+
+TEST_P(ServingCases, AnswersAsExpected) {
+    const SServeCase& c = GetParam();
+    SAnswer answer = Get(c.strRequest);
+    EXPECT_EQ(answer.nStatus, c.nStatus) << answer.strRaw;
+    EXPECT_EQ(answer.strBody, c.strBody);
+    EXPECT_FALSE(answer.bReset);
+    if (c.nStatus != 0 && c.strRequest.rfind("HEAD", 0) != 0) {
+        EXPECT_EQ(answer.headers["Content-Length"], std::to_string(answer.strBody.size()));
+        EXPECT_EQ(answer.headers["Connection"], "close");
+    }
+    if (!c.strType.empty()) {
+        EXPECT_EQ(answer.headers["Content-Type"], c.strType);
+    }
+    EXPECT_TRUE(m_server.m_clientList.empty());
+}
+
+const SServeCase kServeCases[] = {
+    {"root_serves_default_page", "GET / HTTP/1.0\r\n\r\n", 200, "<p>home</p>", "text/html"},
+    {"case_insensitive", "GET /Docs/A.HTM HTTP/1.0\r\n\r\n", 200, "docs a"},
+    {"folder_default_page", "GET /docs/ HTTP/1.1\r\nHost: x\r\n\r\n", 200, "docs index"},
+    {"parent_refused", "GET /../x HTTP/1.0\r\n\r\n", 404, kPage, "text/html"},
+    {"escaped_parent_refused", "GET /%2e%2e/x HTTP/1.0\r\n\r\n", 404, kPage},
+    {"escaped_slash_parent_refused", "GET /..%2fx HTTP/1.0\r\n\r\n", 404, kPage},
+    {"backslash_parent_refused", "GET \\..\\x HTTP/1.0\r\n\r\n", 404, kPage},
+    {"absolute_looking_path_stays_inside", "GET //etc/passwd HTTP/1.0\r\n\r\n", 404, kPage},
+    {"query_ignored", "GET /a.htm?x=1 HTTP/1.0\r\n\r\n", 200, "page a"},
+    {"raw_request_gets_bare_page", "GET /a.htm\r\n\r\n", 0, kPage},
+    {"http_inside_path", "GET /HTTPdocs/a.htm HTTP/1.0\r\n\r\n", 200, "http docs"},
+    {"dots_in_name_refused", "GET /a..b.htm HTTP/1.0\r\n\r\n", 404, kPage},
+    {"program_name_refused", "GET /TARVEL.EXE HTTP/1.0\r\n\r\n", 404, kPage},
+    {"blanks_trimmed", "GET  /a.htm   HTTP/1.0\r\n\r\n", 200, "page a"},
+    {"head_has_no_body", "HEAD /a.htm HTTP/1.0\r\n\r\n", 200, ""},
+    {"head_of_missing", "HEAD /nope HTTP/1.0\r\n\r\n", 404, ""},
+    {"head_of_folder_redirect", "HEAD /docs HTTP/1.0\r\n\r\n", 301, ""},
+    {"post_answered_like_get", "POST /a.htm HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc", 200, "page a"},
+    {"zero_length_file", "GET /empty.txt HTTP/1.0\r\n\r\n", 200, "", "text/plain"},
+    {"missing_file", "GET /missing.htm HTTP/1.0\r\n\r\n", 404, kPage},
+    {"literal_percent", "GET /100%.html HTTP/1.0\r\n\r\n", 200, "percent"},
+    {"escaped_blank", "GET /a%20b.htm HTTP/1.0\r\n\r\n", 200, "blank"},
+    {"zero_byte_escape", "GET /a.htm%00.txt HTTP/1.0\r\n\r\n", 404, kPage},
+    {"folder_without_default", "GET /sub/ HTTP/1.0\r\n\r\n", 404, kPage},
+    {"hidden_file", "GET /.secret HTTP/1.0\r\n\r\n", 404, kPage},
+    {"hidden_folder", "GET /.git/config HTTP/1.0\r\n\r\n", 404, kPage},
+    {"well_known", "GET /.well-known/security.txt HTTP/1.0\r\n\r\n", 200, "contact"},
+    {"content_type_any_case", "GET /style.css HTTP/1.0\r\n\r\n", 200, "p{}", "text/css"},
+    {"target_without_slash", "GET a.htm HTTP/1.0\r\n\r\n", 200, "page a"},
+    {"bare_lf_request", "GET /a.htm HTTP/1.0\n\n", 200, "page a"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Requests, ServingCases, ::testing::ValuesIn(kServeCases),
+                         [](const auto& info) { return std::string(info.param.pszName); });
+
+TEST_F(ServingTest, FolderWithoutSlashIsRedirectedWithItsQuery) {
+    SAnswer answer = Get("GET /Docs?page=2 HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(answer.nStatus, 301);
+    EXPECT_EQ(answer.headers["Location"], "/Docs/?page=2");
+    EXPECT_EQ(answer.headers["Content-Length"], "0");
+    EXPECT_EQ(answer.strBody, "");
+}
+
+TEST_F(ServingTest, FifoIsRefusedWithoutBlocking) {
+    ASSERT_EQ(::mkfifo((m_root / "pipe").c_str(), 0644), 0);
+    SAnswer answer = Get("GET /pipe HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(answer.nStatus, 404);
+    // Still serving afterwards.
+    EXPECT_EQ(Get("GET /a.htm HTTP/1.0\r\n\r\n").strBody, "page a");
+}
+
+TEST_F(ServingTest, SymlinkedParentIsFollowed) {
+    WriteFile(m_outside / "shared/page.txt", "shared page");
+    fs::create_directory_symlink(m_outside / "shared", m_root / "linked");
+    EXPECT_EQ(Get("GET /linked/page.txt HTTP/1.0\r\n\r\n").strBody, "shared page");
+}
+
+TEST_F(ServingTest, RunningProgramIsNeverServed) {
+    fs::create_symlink(fs::read_symlink("/proc/self/exe"), m_root / "program.bin");
+    EXPECT_EQ(Get("GET /program.bin HTTP/1.0\r\n\r\n").nStatus, 404);
+}
+
+TEST_F(ServingTest, DefaultPageChangeAppliesAtTheNextRequest) {
+    WriteFile(m_root / "home.htm", "new home");
+    m_server.m_strDefaultURL = "home.htm";
+    EXPECT_EQ(Get("GET / HTTP/1.0\r\n\r\n").strBody, "new home");
+    m_server.m_strDefaultURL = "TARVEL.EXE";
+    EXPECT_EQ(Get("GET / HTTP/1.0\r\n\r\n").nStatus, 404);
+}
+
+TEST_F(ServingTest, RootIsNormalisedInTheMember) {
+    m_server.m_strRoot = m_root.Path().string() + "//";
+    EXPECT_EQ(Get("GET /a.htm HTTP/1.0\r\n\r\n").strBody, "page a");
+    EXPECT_EQ(m_server.m_strRoot, m_root.Path().string() + "/");
+    Get("GET /a.htm HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(m_server.m_strRoot, m_root.Path().string());
+}
+
+TEST_F(ServingTest, EmptyRootBecomesTheCurrentFolder) {
+    fs::path previous = fs::current_path();
+    fs::current_path(m_root.Path());
+    m_server.m_strRoot.clear();
+    SAnswer answer = Get("GET / HTTP/1.0\r\n\r\n");
+    fs::current_path(previous);
+    EXPECT_EQ(answer.strBody, "<p>home</p>");
+    EXPECT_EQ(m_server.m_strRoot, ".");
+}
+
+TEST_F(ServingTest, RequestLineSplitOverPacketsIsWaitedFor) {
+    SAnswer answer = WhileServing([&] {
+        CClient client(Port());
+        client.Send("GET /a.h");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        client.Send("tm HTTP/1.0\r\n\r\n");
+        return client.ReadAll();
+    });
+    EXPECT_EQ(answer.strBody, "page a");
+}
+
+TEST_F(ServingTest, PartialLineIsParsedAtThePeersClose) {
+    SAnswer answer = WhileServing([&] {
+        CClient client(Port());
+        client.Send("GET /a.htm HTTP/1.0");
+        client.ShutdownSending();
+        return client.ReadAll();
+    });
+    EXPECT_EQ(answer.strBody, "page a");
+}
+
+TEST_F(ServingTest, SilentPartialLineIsAnsweredAfterTheLineWait) {
+    m_server.m_nRequestLineWaitMs = 300;
+    SAnswer answer = WhileServing([&] {
+        CClient client(Port());
+        client.Send("GET /a.htm HTTP/1.0");  // no line end, connection stays open
+        return client.ReadAll();
+    });
+    EXPECT_EQ(answer.strBody, "page a");
+}
+
+TEST_F(ServingTest, LineLongerThanTheBufferIsRefusedWithStatus) {
+    std::string strLong = "GET /" + std::string(CClientSocket::kRequestBufferSize, 'a') + " HTTP/1.0\r\n\r\n";
+    SAnswer answer = Get(strLong);
+    EXPECT_EQ(answer.nStatus, 404);
+    EXPECT_EQ(answer.strBody, kPage);
+    // A long but fitting URL (escaped names, queries) is served.
+    std::string strQuery(6000, 'q');
+    EXPECT_EQ(Get("GET /a.htm?" + strQuery + " HTTP/1.0\r\n\r\n").strBody, "page a");
+}
+
+TEST_F(ServingTest, BrowserSizedRequestIsAnsweredWholeWithoutReset) {
+    std::string strRequest =
+        "GET /docs/a.htm HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: keep-alive\r\n"
+        "User-Agent: Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) "
+        "Chrome/120.0.0.0 Safari/537.36\r\n"
+        "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,image/avif,image/webp,"
+        "image/apng,*/*;q=0.8,application/signed-exchange;v=b3;q=0.7\r\n"
+        "Accept-Encoding: gzip, deflate, br\r\nAccept-Language: en-GB,en;q=0.9,de;q=0.8\r\n"
+        "Cache-Control: max-age=0\r\nUpgrade-Insecure-Requests: 1\r\n"
+        "Sec-Fetch-Site: none\r\nSec-Fetch-Mode: navigate\r\nSec-Fetch-User: ?1\r\n"
+        "Sec-Fetch-Dest: document\r\nCookie: session=" + std::string(200, 'c') + "\r\n\r\n";
+    ASSERT_GT(strRequest.size(), 600u);
+    for (int i = 0; i < 20; ++i) {
+        SAnswer answer = Get(strRequest);
+        ASSERT_EQ(answer.strBody, "docs a");
+        ASSERT_FALSE(answer.bReset);
+    }
+}
+
+TEST_F(ServingTest, LargeFileArrivesWholeThroughAFixedBuffer) {
+    std::string strBig(24 * 1024 * 1024 + 123, '\0');
+    for (size_t i = 0; i < strBig.size(); ++i) {
+        strBig[i] = static_cast<char>((i * 7919) >> 3);
+    }
+    WriteFile(m_root / "big.bin", strBig);
+    SAnswer answer = Get("GET /big.bin HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(answer.headers["Content-Type"], "application/octet-stream");
+    EXPECT_EQ(answer.headers["Content-Length"], std::to_string(strBig.size()));
+    EXPECT_TRUE(answer.strBody == strBig);
+}
+
+TEST_F(ServingTest, FileThatShrinksWhileSentEndsShortWithoutTheErrorPage) {
+    const size_t nSize = 32 * 1024 * 1024;
+    WriteFile(m_root / "shrinks.bin", std::string(nSize, 'z'));
+    SAnswer answer = WhileServing([&] {
+        CClient client(Port());
+        client.Send("GET /shrinks.bin HTTP/1.0\r\n\r\n");
+        std::string strFirst = client.ReadSome(4096);
+        // Let the server fill the socket buffers and wait, mid-file.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        fs::resize_file(m_root / "shrinks.bin", 1024 * 1024);
+        SAnswer rest = client.ReadAll();
+        rest.strRaw = strFirst + rest.strRaw;
+        return ParseAnswer(rest.strRaw);
+    });
+    EXPECT_EQ(answer.nStatus, 200);
+    EXPECT_EQ(answer.headers["Content-Length"], std::to_string(nSize));
+    EXPECT_LT(answer.strBody.size(), nSize);
+    EXPECT_EQ(answer.strBody.find("Error 404"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,206 @@
+// The socket layer's contract: events in arrival order, one report per arming,
+// the nested wait that sets other events aside, bounded waits, timers.
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+#include <vector>
+
+#include "AsyncSocket.h"
+#include "TestSupport.h"
+
+namespace {
+
+struct SRecord {
+    int nSocket;
+    const char* pszEvent;
+    bool operator==(const SRecord&) const = default;
+};
+std::vector<SRecord> g_events;
+
+// A blocking socket over one end of a socket pair that records its events.
+class CRecordingSocket : public CSocket {
+public:
+    CRecordingSocket(int nId, int hSocket) : m_nId(nId) { Attach(hSocket, FD_ALL_EVENTS); }
+
+protected:
+    void OnReceive(int) override { g_events.push_back({m_nId, "read"}); }
+    void OnClose(int) override { g_events.push_back({m_nId, "close"}); }
+
+private:
+    int m_nId;
+};
+
+struct SPair {
+    int hOurs = -1;
+    int hPeer = -1;
+    SPair() {
+        int h[2];
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, h);
+        hOurs = h[0];
+        hPeer = h[1];
+    }
+    ~SPair() {
+        if (hPeer >= 0) {
+            ::close(hPeer);
+        }
+    }
+    void PeerSends(const char* psz) const { ASSERT_GT(::write(hPeer, psz, strlen(psz)), 0); }
+    void PeerCloses() {
+        ::close(hPeer);
+        hPeer = -1;
+    }
+};
+
+bool DescriptorReadable() {
+    pollfd descriptor{CSocketDispatcher::Get().Descriptor(), POLLIN, 0};
+    return ::poll(&descriptor, 1, 0) == 1;
+}
+
+class SocketLayerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(AfxSocketInit());
+        g_events.clear();
+        CSocketDispatcher::Get().DispatchReady();  // nothing left from earlier tests
+        g_events.clear();
+    }
+};
+
+TEST_F(SocketLayerTest, EventsArriveInOrderAndOncePerArming) {
+    SPair a, b;
+    CRecordingSocket first(1, a.hOurs), second(2, b.hOurs);
+    b.PeerSends("x");
+    a.PeerSends("y");
+    EXPECT_TRUE(DescriptorReadable());
+    CSocketDispatcher::Get().DispatchReady();
+    ASSERT_EQ(g_events.size(), 2u);
+    // Both were ready in the same poll, so the order is the kernel's; each came once.
+    EXPECT_NE(g_events[0].nSocket, g_events[1].nSocket);
+
+    // Unread data is not reported again until a receive asks for more.
+    g_events.clear();
+    CSocketDispatcher::Get().RunOnce(50);
+    EXPECT_TRUE(g_events.empty());
+    EXPECT_FALSE(DescriptorReadable());
+
+    char c;
+    ASSERT_EQ(first.Receive(&c, 1), 1);
+    a.PeerSends("z");
+    CSocketDispatcher::Get().RunOnce(200);
+    EXPECT_EQ(g_events, (std::vector<SRecord>{{1, "read"}}));
+}
+
+TEST_F(SocketLayerTest, PeerCloseWithoutDataIsACloseNotARead) {
+    SPair a;
+    CRecordingSocket socket(1, a.hOurs);
+    a.PeerCloses();
+    CSocketDispatcher::Get().RunOnce(200);
+    EXPECT_EQ(g_events, (std::vector<SRecord>{{1, "close"}}));
+    // Reported once: a closed peer stays readable, which must not spin the loop.
+    g_events.clear();
+    CSocketDispatcher::Get().RunOnce(50);
+    EXPECT_TRUE(g_events.empty());
+    EXPECT_FALSE(DescriptorReadable());
+}
+
+TEST_F(SocketLayerTest, NestedWaitSetsOtherEventsAsideAndDeliversThemAfter) {
+    SPair waiting, other;
+    CRecordingSocket blocked(1, waiting.hOurs), bystander(2, other.hOurs);
+    int nRepaints = 0;
+    CSocketDispatcher::Get().SetRepaintHook([&] { ++nRepaints; });
+
+    other.PeerSends("early");
+    std::thread later([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        waiting.PeerSends("awaited");
+    });
+    char buffer[16];
+    int nReceived = blocked.Receive(buffer, sizeof buffer);
+    later.join();
+    CSocketDispatcher::Get().SetRepaintHook(nullptr);
+
+    EXPECT_EQ(std::string(buffer, static_cast<size_t>(std::max(nReceived, 0))), "awaited");
+    EXPECT_TRUE(g_events.empty()) << "no handler may run during a wait";
+    EXPECT_GE(nRepaints, 1);
+    // The set-aside event makes the descriptor readable although epoll has
+    // nothing new, and goes out at the next dispatch.
+    EXPECT_TRUE(DescriptorReadable());
+    CSocketDispatcher::Get().DispatchReady();
+    EXPECT_EQ(g_events, (std::vector<SRecord>{{2, "read"}}));
+}
+
+TEST_F(SocketLayerTest, WaitsEndAtTheirLimitWithTimedOut) {
+    SPair silent;
+    CRecordingSocket socket(1, silent.hOurs);
+    socket.SetWaitLimit(150);
+    char c;
+    EXPECT_EQ(socket.Receive(&c, 1), -1);
+    EXPECT_EQ(CAsyncSocket::GetLastError(), ETIMEDOUT);
+
+    // A peer that never reads: the send stalls once the buffers are full.
+    std::string strBlock(1 << 20, 'x');
+    int nResult = 0;
+    for (int i = 0; i < 64 && nResult >= 0; ++i) {
+        nResult = socket.Send(strBlock.data(), static_cast<int>(strBlock.size()));
+    }
+    EXPECT_EQ(nResult, -1);
+    EXPECT_EQ(CAsyncSocket::GetLastError(), ETIMEDOUT);
+}
+
+TEST_F(SocketLayerTest, ReceiveSeesThePeersCloseDuringAWait) {
+    SPair a;
+    CRecordingSocket socket(1, a.hOurs);
+    std::thread later([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        a.PeerCloses();
+    });
+    char c;
+    EXPECT_EQ(socket.Receive(&c, 1), 0);
+    later.join();
+}
+
+TEST_F(SocketLayerTest, TimersWakeTheDescriptor) {
+    int nFired = 0;
+    CDispatchTimer timer([&] { ++nFired; });
+    timer.Start(30, 30);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (nFired < 3 && std::chrono::steady_clock::now() < deadline) {
+        pollfd descriptor{CSocketDispatcher::Get().Descriptor(), POLLIN, 0};
+        if (::poll(&descriptor, 1, 1000) == 1) {
+            CSocketDispatcher::Get().DispatchReady();
+        }
+    }
+    EXPECT_EQ(nFired, 3);
+    timer.Stop();
+    CSocketDispatcher::Get().RunOnce(100);
+    EXPECT_EQ(nFired, 3);
+}
+
+TEST_F(SocketLayerTest, CloseForgetsQueuedEvents) {
+    SPair a, b;
+    auto* pFirst = new CRecordingSocket(1, a.hOurs);
+    CRecordingSocket second(2, b.hOurs);
+    a.PeerSends("x");
+    b.PeerSends("y");
+    // The wait on the second socket sets the first one's event aside...
+    char c;
+    ASSERT_EQ(second.Receive(&c, 1), 1);
+    std::thread later([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        b.PeerSends("z");
+    });
+    ASSERT_EQ(second.Receive(&c, 1), 1);
+    later.join();
+    // ...and deleting the socket drops it: nothing is delivered to a dead object.
+    delete pFirst;
+    g_events.clear();
+    CSocketDispatcher::Get().RunOnce(50);
+    for (const SRecord& record : g_events) {
+        EXPECT_NE(record.nSocket, 1);
+    }
+}
+
+}  // namespace

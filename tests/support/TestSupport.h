@@ -1,0 +1,101 @@
+// Shared pieces of the loopback tests: temp folders, plain blocking clients,
+// and a server core pumped on the test's own thread while clients run beside it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <map>
+#include <string>
+
+#include "AsyncSocket.h"
+#include "ServerCore.h"
+
+namespace tarvel_test {
+
+class CTempDir {
+public:
+    CTempDir();
+    ~CTempDir();
+    const std::filesystem::path& Path() const { return m_path; }
+    std::string operator/(const std::string& strName) const { return (m_path / strName).string(); }
+
+private:
+    std::filesystem::path m_path;
+};
+
+void WriteFile(const std::string& strPath, const std::string& strContent);
+std::string ReadFile(const std::string& strPath);
+int OpenDescriptorCount();
+
+struct SAnswer {
+    std::string strRaw;   // every byte received
+    int nStatus = 0;      // 0: no status line
+    std::map<std::string, std::string> headers;
+    std::string strBody;  // after the blank line, or everything when there is no status line
+    bool bReset = false;  // the connection ended with a reset instead of a close
+};
+SAnswer ParseAnswer(const std::string& strRaw);
+
+// A blocking client socket on 127.0.0.1 with a receive time-out, so no test hangs.
+class CClient {
+public:
+    explicit CClient(unsigned nPort);
+    ~CClient();
+    CClient(const CClient&) = delete;
+    CClient& operator=(const CClient&) = delete;
+
+    bool Connected() const { return m_hSocket >= 0; }
+    void Send(const std::string& strBytes);
+    void ShutdownSending();
+    // Reads until the server closes (or resets, or 10 s pass).
+    SAnswer ReadAll();
+    // Reads at most nCount bytes (blocking).
+    std::string ReadSome(size_t nCount);
+    // Closes with a reset (linger 0).
+    void Reset();
+    void SetReceiveBuffer(int nBytes);
+    int Handle() const { return m_hSocket; }
+
+private:
+    int m_hSocket = -1;
+};
+
+// Sends strRequest, reads the whole answer.
+SAnswer Fetch(unsigned nPort, const std::string& strRequest);
+
+// A server core that records what it would show, on a temp root.
+class CServedRootTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Starts on a free port.
+    void Start();
+    unsigned Port() const;
+    // Runs fn on a thread of its own while this thread pumps the dispatcher,
+    // until fn returns (at most 30 s).
+    template <typename F>
+    auto WhileServing(F fn) -> decltype(fn()) {
+        auto result = std::async(std::launch::async, fn);
+        PumpUntil([&] {
+            return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        });
+        return result.get();
+    }
+    // Pumps the dispatcher until done() or 30 s.
+    void PumpUntil(const std::function<bool()>& done, int nLimitMs = 30000);
+    // Pumps for about nMs.
+    void PumpFor(int nMs);
+    SAnswer Get(const std::string& strRequest) {
+        return WhileServing([&] { return Fetch(Port(), strRequest); });
+    }
+
+    CTempDir m_root;
+    CServerCore m_server;
+};
+
+}  // namespace tarvel_test
