@@ -48,8 +48,8 @@ TEST_F(ServerControlTest, PortInUseIsRefusedWithTheMessageAndTheReason) {
     EXPECT_EQ(second.m_bRunning, 0);
     EXPECT_EQ(second.m_pListeningSocket, nullptr);  // released at once, port free again
     EXPECT_EQ(second.m_nStopSounds, 1);
-    EXPECT_EQ(second.m_strLastMessage, std::string(CServerCore::kStartFailureText) + "\n" +
-                                           std::strerror(EADDRINUSE));
+    EXPECT_EQ(second.m_strLastMessage,
+              std::string(CServerCore::kStartFailureText) + "\n" + std::strerror(EADDRINUSE));
 
     // Once the port is free, a second Start succeeds on it.
     m_server.StopServer();

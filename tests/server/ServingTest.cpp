@@ -83,7 +83,8 @@ const SServeCase kServeCases[] = {
     {"head_has_no_body", "HEAD /a.htm HTTP/1.0\r\n\r\n", 200, ""},
     {"head_of_missing", "HEAD /nope HTTP/1.0\r\n\r\n", 404, ""},
     {"head_of_folder_redirect", "HEAD /docs HTTP/1.0\r\n\r\n", 301, ""},
-    {"post_answered_like_get", "POST /a.htm HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc", 200, "page a"},
+    {"post_answered_like_get", "POST /a.htm HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc", 200,
+     "page a"},
     {"zero_length_file", "GET /empty.txt HTTP/1.0\r\n\r\n", 200, "", "text/plain"},
     {"missing_file", "GET /missing.htm HTTP/1.0\r\n\r\n", 404, kPage},
     {"literal_percent", "GET /100%.html HTTP/1.0\r\n\r\n", 200, "percent"},
@@ -186,7 +187,8 @@ TEST_F(ServingTest, SilentPartialLineIsAnsweredAfterTheLineWait) {
 }
 
 TEST_F(ServingTest, LineLongerThanTheBufferIsRefusedWithStatus) {
-    std::string strLong = "GET /" + std::string(CClientSocket::kRequestBufferSize, 'a') + " HTTP/1.0\r\n\r\n";
+    std::string strLong =
+        "GET /" + std::string(CClientSocket::kRequestBufferSize, 'a') + " HTTP/1.0\r\n\r\n";
     SAnswer answer = Get(strLong);
     EXPECT_EQ(answer.nStatus, 404);
     EXPECT_EQ(answer.strBody, kPage);
@@ -205,7 +207,8 @@ TEST_F(ServingTest, BrowserSizedRequestIsAnsweredWholeWithoutReset) {
         "Accept-Encoding: gzip, deflate, br\r\nAccept-Language: en-GB,en;q=0.9,de;q=0.8\r\n"
         "Cache-Control: max-age=0\r\nUpgrade-Insecure-Requests: 1\r\n"
         "Sec-Fetch-Site: none\r\nSec-Fetch-Mode: navigate\r\nSec-Fetch-User: ?1\r\n"
-        "Sec-Fetch-Dest: document\r\nCookie: session=" + std::string(200, 'c') + "\r\n\r\n";
+        "Sec-Fetch-Dest: document\r\nCookie: session=" +
+        std::string(200, 'c') + "\r\n\r\n";
     ASSERT_GT(strRequest.size(), 600u);
     for (int i = 0; i < 20; ++i) {
         SAnswer answer = Get(strRequest);

@@ -15,7 +15,8 @@
 namespace tarvel_test {
 
 CTempDir::CTempDir() {
-    std::string strTemplate = (std::filesystem::temp_directory_path() / "tarvel-test-XXXXXX").string();
+    std::string strTemplate =
+        (std::filesystem::temp_directory_path() / "tarvel-test-XXXXXX").string();
     char* pszMade = ::mkdtemp(strTemplate.data());
     if (pszMade == nullptr) {
         throw std::runtime_error("mkdtemp failed");
@@ -43,7 +44,8 @@ std::string ReadFile(const std::string& strPath) {
 
 int OpenDescriptorCount() {
     int nCount = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
         ++nCount;
     }
     return nCount;
@@ -99,7 +101,8 @@ CClient::~CClient() {
 void CClient::Send(const std::string& strBytes) {
     size_t nSent = 0;
     while (nSent < strBytes.size()) {
-        ssize_t n = ::send(m_hSocket, strBytes.data() + nSent, strBytes.size() - nSent, MSG_NOSIGNAL);
+        ssize_t n =
+            ::send(m_hSocket, strBytes.data() + nSent, strBytes.size() - nSent, MSG_NOSIGNAL);
         if (n <= 0) {
             return;
         }
@@ -107,7 +110,9 @@ void CClient::Send(const std::string& strBytes) {
     }
 }
 
-void CClient::ShutdownSending() { ::shutdown(m_hSocket, SHUT_WR); }
+void CClient::ShutdownSending() {
+    ::shutdown(m_hSocket, SHUT_WR);
+}
 
 SAnswer CClient::ReadAll() {
     std::string strRaw;
@@ -158,14 +163,18 @@ void CServedRootTest::SetUp() {
     m_server.m_nChannel = 0;
 }
 
-void CServedRootTest::TearDown() { m_server.StopServer(); }
+void CServedRootTest::TearDown() {
+    m_server.StopServer();
+}
 
 void CServedRootTest::Start() {
     m_server.StartServer();
     ASSERT_TRUE(m_server.m_bRunning) << m_server.m_strLastMessage;
 }
 
-unsigned CServedRootTest::Port() const { return m_server.m_pListeningSocket->LocalPort(); }
+unsigned CServedRootTest::Port() const {
+    return m_server.m_pListeningSocket->LocalPort();
+}
 
 void CServedRootTest::PumpUntil(const std::function<bool()>& done, int nLimitMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nLimitMs);

@@ -32,8 +32,8 @@ std::string ReadFile(const std::string& strPath);
 int OpenDescriptorCount();
 
 struct SAnswer {
-    std::string strRaw;   // every byte received
-    int nStatus = 0;      // 0: no status line
+    std::string strRaw;  // every byte received
+    int nStatus = 0;     // 0: no status line
     std::map<std::string, std::string> headers;
     std::string strBody;  // after the blank line, or everything when there is no status line
     bool bReset = false;  // the connection ended with a reset instead of a close
@@ -81,9 +81,8 @@ protected:
     template <typename F>
     auto WhileServing(F fn) -> decltype(fn()) {
         auto result = std::async(std::launch::async, fn);
-        PumpUntil([&] {
-            return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-        });
+        PumpUntil(
+            [&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
         return result.get();
     }
     // Pumps the dispatcher until done() or 30 s.
