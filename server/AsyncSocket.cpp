@@ -117,6 +117,14 @@ BOOL CAsyncSocket::Listen(int nBacklog) {
         return FALSE;
     }
     if (m_lEvent & FD_ACCEPT) {
+        // Made now: when accepting pauses for want of descriptors, there are
+        // none left to make a timer with.
+        if (!m_pAcceptPause) {
+            m_pAcceptPause = std::make_unique<CDispatchTimer>([this] {
+                m_pAcceptPause->Stop();
+                CSocketDispatcher::Get().Arm(*this, kEventAccept);
+            });
+        }
         CSocketDispatcher::Get().Arm(*this, kEventAccept);
     }
     return TRUE;
@@ -152,13 +160,9 @@ BOOL CAsyncSocket::Accept(CAsyncSocket& connected) {
 }
 
 void CAsyncSocket::PauseAccepting() {
-    if (!m_pAcceptPause) {
-        m_pAcceptPause = std::make_unique<CDispatchTimer>([this] {
-            m_pAcceptPause->Stop();
-            CSocketDispatcher::Get().Arm(*this, kEventAccept);
-        });
+    if (m_pAcceptPause && m_pAcceptPause->IsValid()) {
+        m_pAcceptPause->Start(kAcceptPauseMs);
     }
-    m_pAcceptPause->Start(kAcceptPauseMs);
 }
 
 int CAsyncSocket::Receive(void* pBuffer, int nCount, int nFlags) {

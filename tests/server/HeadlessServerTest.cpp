@@ -1,0 +1,132 @@
+// The headless tool as a black box: a real process, real clients.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace {
+using namespace tarvel_test;
+
+// A running tarvel-serve whose stdout and stderr go to files.
+class CServeProcess {
+public:
+    CServeProcess(const std::string& strRoot, unsigned nPort, rlim_t nFileLimit = 0) {
+        m_strOut = m_logs / "out";
+        m_strErr = m_logs / "err";
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            if (nFileLimit != 0) {
+                rlimit limit{nFileLimit, nFileLimit};
+                ::setrlimit(RLIMIT_NOFILE, &limit);
+            }
+            std::freopen(m_strOut.c_str(), "w", stdout);
+            std::freopen(m_strErr.c_str(), "w", stderr);
+            std::string strPort = std::to_string(nPort);
+            ::execl(TARVEL_SERVE_PATH, "tarvel-serve", strRoot.c_str(), strPort.c_str(), nullptr);
+            ::_exit(127);
+        }
+    }
+    ~CServeProcess() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    // The port from the "Serving ... on http://127.0.0.1:PORT/" line.
+    unsigned WaitForPort() {
+        for (int i = 0; i < 200; ++i) {
+            std::string strOut = ReadFile(m_strOut);
+            size_t nAt = strOut.find("127.0.0.1:");
+            if (nAt != std::string::npos) {
+                return static_cast<unsigned>(std::stoul(strOut.substr(nAt + 10)));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return 0;
+    }
+    int Wait() {
+        int nStatus = 0;
+        ::waitpid(m_pid, &nStatus, 0);
+        m_pid = -1;
+        return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    }
+    void Signal(int nSignal) const { ::kill(m_pid, nSignal); }
+    pid_t Pid() const { return m_pid; }
+    std::string Errors() const { return ReadFile(m_strErr); }
+
+private:
+    CTempDir m_logs;
+    std::string m_strOut, m_strErr;
+    pid_t m_pid = -1;
+};
+
+double CpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string strLine;
+    std::getline(stat, strLine);
+    std::istringstream fields(strLine.substr(strLine.rfind(')') + 2));
+    std::string strField;
+    unsigned long nUser = 0, nSystem = 0;
+    for (int i = 3; i <= 15 && fields >> strField; ++i) {
+        if (i == 14) {
+            nUser = std::stoul(strField);
+        } else if (i == 15) {
+            nSystem = std::stoul(strField);
+        }
+    }
+    return static_cast<double>(nUser + nSystem) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+TEST(HeadlessServer, ServesUntilSigtermAndRefusesAPortInUse) {
+    CTempDir root;
+    WriteFile(root / "index.htm", "headless home");
+    CServeProcess server(root.Path().string(), 0);
+    unsigned nPort = server.WaitForPort();
+    ASSERT_NE(nPort, 0u);
+    EXPECT_EQ(Fetch(nPort, "GET / HTTP/1.0\r\n\r\n").strBody, "headless home");
+
+    CServeProcess second(root.Path().string(), nPort);
+    EXPECT_EQ(second.Wait(), 1);
+    EXPECT_NE(second.Errors().find("Error: Can't start server"), std::string::npos);
+    EXPECT_NE(second.Errors().find("Address already in use"), std::string::npos);
+
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(), 0);
+}
+
+TEST(HeadlessServer, RecoversByItselfWhenDescriptorsRunOut) {
+    CTempDir root;
+    WriteFile(root / "index.htm", "still here");
+    CServeProcess server(root.Path().string(), 0, 24);
+    unsigned nPort = server.WaitForPort();
+    ASSERT_NE(nPort, 0u);
+
+    // More idle connections than the server has descriptors for.
+    std::vector<std::unique_ptr<CClient>> idle;
+    for (int i = 0; i < 40; ++i) {
+        idle.push_back(std::make_unique<CClient>(nPort));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    double dBefore = CpuSeconds(server.Pid());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    // Pausing, not spinning on the connection it cannot accept.
+    EXPECT_LT(CpuSeconds(server.Pid()) - dBefore, 0.5);
+
+    idle.clear();
+    SAnswer answer;
+    for (int i = 0; i < 50 && answer.strBody != "still here"; ++i) {
+        answer = Fetch(nPort, "GET / HTTP/1.0\r\n\r\n");
+    }
+    EXPECT_EQ(answer.strBody, "still here");
+}
+
+}  // namespace
