@@ -1,0 +1,335 @@
+// Writing the profile: only the set key's line changes, new lines end in LF, and a write
+// that cannot happen leaves the stored file whole.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Profile.h"
+#include "ProfileFiles.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+std::vector<std::string> FolderEntries(const std::string& strFolder) {
+    std::vector<std::string> entries;
+    for (const auto& entry : std::filesystem::directory_iterator(strFolder)) {
+        entries.push_back(entry.path().filename().string());
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+// The four writes of a save with the values of a first run.
+void WriteFirstRunSettings(CProfile& profile) {
+    EXPECT_TRUE(profile.WriteProfileString("Defaults", "Root", "."));
+    EXPECT_TRUE(profile.WriteProfileInt("Defaults", "Channel", 80));
+    EXPECT_TRUE(profile.WriteProfileString("Defaults", "DefaultURL", "index.htm"));
+    EXPECT_TRUE(profile.WriteProfileInt("Defaults", "AutoStart", 0));
+}
+
+const char* const kFirstFile =
+    "[Defaults]\nRoot=.\nChannel=80\nDefaultURL=index.htm\nAutoStart=0\n";
+
+TEST(ProfileWrite, FirstSaveWritesFiveLinesAndMakesAPrivateFolder) {
+    CTempFolder folder;
+    CProfile profile(folder.Path("config/sub/tarvel.INI"));
+    WriteFirstRunSettings(profile);
+    EXPECT_EQ(ReadBytes(profile.Path()), kFirstFile);
+    struct stat status {};
+    ASSERT_EQ(::stat(folder.Path("config").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0700u);
+    EXPECT_EQ(FolderEntries(folder.Path("config/sub")), std::vector<std::string>{"tarvel.INI"});
+}
+
+TEST(ProfileWrite, HandWrittenFileKeepsEveryOtherLineByteForByte) {
+    const std::string strBefore =
+        "; Tarvel settings, edited by hand\r\n"
+        "[Other]\r\n"
+        "Root=/not/this\r\n"
+        "\r\n"
+        "  [ defaults ]  \r\n"
+        "  root = \"/old root\"   \r\n"
+        "CHANNEL=8080\r\n"
+        "; keep this comment\r\n"
+        "\r\n"
+        "[Last]\r\n"
+        "key = value";
+    const std::string strAfter =
+        "; Tarvel settings, edited by hand\r\n"
+        "[Other]\r\n"
+        "Root=/not/this\r\n"
+        "\r\n"
+        "  [ defaults ]  \r\n"
+        "  root = /srv/www\r\n"
+        "CHANNEL=-25536\r\n"
+        "DefaultURL=home.html\n"
+        "AutoStart=1\n"
+        "; keep this comment\r\n"
+        "\r\n"
+        "[Last]\r\n"
+        "key = value";
+    CTempFolder folder;
+    WriteBytes(folder.Path("p.INI"), strBefore);
+    CProfile profile(folder.Path("p.INI"));
+    EXPECT_TRUE(profile.WriteProfileString("Defaults", "Root", "/srv/www"));
+    EXPECT_TRUE(profile.WriteProfileInt("Defaults", "Channel", -25536));
+    EXPECT_TRUE(profile.WriteProfileString("Defaults", "DefaultURL", "home.html"));
+    EXPECT_TRUE(profile.WriteProfileInt("Defaults", "AutoStart", 1));
+    EXPECT_EQ(ReadBytes(profile.Path()), strAfter);
+
+    EXPECT_EQ(profile.GetProfileString("Defaults", "Root", "."), "/srv/www");
+    EXPECT_EQ(profile.GetProfileInt("Defaults", "Channel", 80), -25536);
+    EXPECT_EQ(profile.GetProfileString("Defaults", "DefaultURL", ""), "home.html");
+    EXPECT_EQ(profile.GetProfileInt("Defaults", "AutoStart", 0), 1);
+    EXPECT_EQ(profile.GetProfileString("Last", "Key", ""), "value");
+}
+
+struct SEditRow {
+    const char* pszName;
+    std::string strBefore;
+    std::string strAfter;  // after Root is set to /srv
+    friend void PrintTo(const SEditRow& row, std::ostream* pStream) { *pStream << row.pszName; }
+};
+
+class ProfileEdit : public testing::TestWithParam<SEditRow> {};
+
+TEST_P(ProfileEdit, SetsRootAndNothingElse) {
+    CTempFolder folder;
+    WriteBytes(folder.Path("p.INI"), GetParam().strBefore);
+    CProfile profile(folder.Path("p.INI"));
+    EXPECT_TRUE(profile.WriteProfileString("Defaults", "Root", "/srv"));
+    EXPECT_EQ(ReadBytes(profile.Path()), GetParam().strAfter);
+    EXPECT_EQ(profile.GetProfileString("Defaults", "Root", "."), "/srv");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ProfileEdit,
+    testing::Values(
+        SEditRow{"MissingSectionAppended", "[Other]\nx=1\n",
+                 "[Other]\nx=1\n[Defaults]\nRoot=/srv\n"},
+        SEditRow{"LastLineGetsItsLineBreak", "[Other]\nx=1",
+                 "[Other]\nx=1\n[Defaults]\nRoot=/srv\n"},
+        SEditRow{"LastLineEndingInCr", "[Defaults]\nx=1\r", "[Defaults]\nx=1\r\nRoot=/srv\n"},
+        SEditRow{"ReplacedLineWithoutEndingStaysSo", "[Defaults]\nRoot=/old",
+                 "[Defaults]\nRoot=/srv"},
+        SEditRow{"SectionWithoutKeys", "[Defaults]\n; none yet\n\n[Next]\n",
+                 "[Defaults]\nRoot=/srv\n; none yet\n\n[Next]\n"},
+        SEditRow{"AfterLastKeyLine", "[Defaults]\nA=1\n\n; c\nB=2\n; end\n[Next]\nRoot=/x\n",
+                 "[Defaults]\nA=1\n\n; c\nB=2\nRoot=/srv\n; end\n[Next]\nRoot=/x\n"},
+        SEditRow{"OnlyTheFirstOfTwoKeys", "[Defaults]\nROOT=/a\nRoot=/b\n",
+                 "[Defaults]\nROOT=/srv\nRoot=/b\n"},
+        SEditRow{"EmptyValueFilled", "[Defaults]\nRoot=\r\n", "[Defaults]\nRoot=/srv\r\n"},
+        SEditRow{"ByteOrderMarkKept", "\xEF\xBB\xBF[Defaults]\r\nRoot=.\r\n",
+                 "\xEF\xBB\xBF[Defaults]\r\nRoot=/srv\r\n"},
+        SEditRow{
+            "UnreadableLinesKept",
+            "[Defaults]\nRoot=/a\0b\n"s + std::string(70000, 'R') + "\nChannel=1\n",
+            "[Defaults]\nRoot=/a\0b\n"s + std::string(70000, 'R') + "\nChannel=1\nRoot=/srv\n"}),
+    [](const testing::TestParamInfo<SEditRow>& info) { return info.param.pszName; });
+
+TEST(ProfileWrite, EveryValueReadsBackAsWritten) {
+    std::string strAllBytes;
+    for (int c = 1; c < 256; ++c) {
+        if (c != '\n' && c != '\r') {
+            strAllBytes += static_cast<char>(c);
+        }
+    }
+    for (const std::string& strValue :
+         {""s, "/plain path"s, " /lead"s, "/trail\t"s, "  "s, "\"/q\""s, "'/q'"s, "\""s, "'x\""s,
+          "a=b"s, "; not a comment"s, "[not a section]"s, "\"\""s, strAllBytes}) {
+        SCOPED_TRACE(strValue);
+        CTempFolder folder;
+        CProfile profile(folder.Path("p.INI"));
+        ASSERT_TRUE(profile.WriteProfileString("Defaults", "Root", strValue));
+        EXPECT_EQ(profile.GetProfileString("Defaults", "Root", "<default>"), strValue);
+    }
+}
+
+TEST(ProfileWrite, PlainValuesAreWrittenExactly) {
+    CTempFolder folder;
+    CProfile profile(folder.Path("p.INI"));
+    ASSERT_TRUE(profile.WriteProfileString("Defaults", "Root", "/my dir/\xc3\xa9t\xc3\xa9"));
+    ASSERT_TRUE(profile.WriteProfileInt("Defaults", "Channel", -25536));
+    EXPECT_EQ(ReadBytes(profile.Path()),
+              "[Defaults]\nRoot=/my dir/\xc3\xa9t\xc3\xa9\nChannel=-25536\n");
+}
+
+// A line break in a value would plant keys of its own; such a write does not happen.
+TEST(ProfileWrite, ValueThatCannotBeALineIsRefused) {
+    CTempFolder folder;
+    WriteBytes(folder.Path("p.INI"), "[Defaults]\nRoot=/old\n");
+    CProfile profile(folder.Path("p.INI"));
+    for (const std::string& strValue : {"/a\nChannel=1"s, "/a\rb"s, "/a\0b"s}) {
+        EXPECT_FALSE(profile.WriteProfileString("Defaults", "Root", strValue));
+    }
+    EXPECT_FALSE(profile.WriteProfileString("Def]aults", "Root", "/x"));
+    EXPECT_FALSE(profile.WriteProfileString("Defaults", "Ro=ot", "/x"));
+    EXPECT_FALSE(profile.WriteProfileString("Defaults", ";Root", "/x"));
+    EXPECT_EQ(ReadBytes(profile.Path()), "[Defaults]\nRoot=/old\n");
+}
+
+TEST(ProfileWrite, KeepsTheModeOfTheOldFileAndGivesNewOnesTheUmask) {
+    CTempFolder folder;
+    mode_t nOldMask = ::umask(027);
+    CProfile fresh(folder.Path("new.INI"));
+    EXPECT_TRUE(fresh.WriteProfileInt("Defaults", "Channel", 80));
+    ::umask(nOldMask);
+
+    WriteBytes(folder.Path("old.INI"), "[Defaults]\nChannel=80\n");
+    ASSERT_EQ(::chmod(folder.Path("old.INI").c_str(), 0604), 0);
+    CProfile old(folder.Path("old.INI"));
+    EXPECT_TRUE(old.WriteProfileInt("Defaults", "Channel", 81));
+
+    struct stat status {};
+    ASSERT_EQ(::stat(fresh.Path().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    ASSERT_EQ(::stat(old.Path().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0604u);
+    EXPECT_EQ(ReadBytes(old.Path()), "[Defaults]\nChannel=81\n");
+}
+
+TEST(ProfileWrite, RootKeepsTheOwnerOfAUsersFile) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root writes another user's file";
+    }
+    CTempFolder folder;
+    WriteBytes(folder.Path("p.INI"), "[Defaults]\nChannel=80\n");
+    ASSERT_EQ(::chown(folder.Path("p.INI").c_str(), NobodyUser(), NobodyGroup()), 0);
+    CProfile profile(folder.Path("p.INI"));
+    EXPECT_TRUE(profile.WriteProfileInt("Defaults", "Channel", 81));
+    struct stat status {};
+    ASSERT_EQ(::stat(profile.Path().c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, NobodyUser());
+    EXPECT_EQ(status.st_gid, NobodyGroup());
+}
+
+TEST(ProfileWrite, SymbolicLinksStayLinks) {
+    CTempFolder folder;
+    ASSERT_EQ(::mkdir(folder.Path("real").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(folder.Path("config").c_str(), 0755), 0);
+    WriteBytes(folder.Path("real/tarvel.INI"), "[Defaults]\nRoot=/old\n");
+    // config/tarvel.INI -> hop.INI -> ../real/tarvel.INI, both relative to their own folder.
+    ASSERT_EQ(::symlink("hop.INI", folder.Path("config/tarvel.INI").c_str()), 0);
+    ASSERT_EQ(::symlink("../real/tarvel.INI", folder.Path("config/hop.INI").c_str()), 0);
+    CProfile profile(folder.Path("config/tarvel.INI"));
+    EXPECT_TRUE(profile.WriteProfileString("Defaults", "Root", "/srv"));
+
+    EXPECT_EQ(std::filesystem::read_symlink(profile.Path()), "hop.INI");
+    EXPECT_EQ(std::filesystem::read_symlink(folder.Path("config/hop.INI")), "../real/tarvel.INI");
+    EXPECT_EQ(ReadBytes(folder.Path("real/tarvel.INI")), "[Defaults]\nRoot=/srv\n");
+    EXPECT_EQ(FolderEntries(folder.Path("config")),
+              (std::vector<std::string>{"hop.INI", "tarvel.INI"}));
+    EXPECT_EQ(FolderEntries(folder.Path("real")), std::vector<std::string>{"tarvel.INI"});
+}
+
+TEST(ProfileWrite, DanglingLinkGetsItsTargetCreated) {
+    CTempFolder folder;
+    ASSERT_EQ(::symlink(folder.Path("target.INI").c_str(), folder.Path("p.INI").c_str()), 0);
+    CProfile profile(folder.Path("p.INI"));
+    EXPECT_TRUE(profile.WriteProfileInt("Defaults", "Channel", 80));
+    EXPECT_EQ(std::filesystem::read_symlink(profile.Path()), folder.Path("target.INI"));
+    EXPECT_EQ(ReadBytes(folder.Path("target.INI")), "[Defaults]\nChannel=80\n");
+}
+
+TEST(ProfileWrite, SaveBelowProcFailsQuietly) {
+    CProfile missing("/proc/self/tarvel-test/tarvel.INI");
+    EXPECT_FALSE(missing.WriteProfileString("Defaults", "Root", "/srv"));
+    std::string strVersion = ReadBytes("/proc/version");
+    CProfile existing("/proc/version");
+    EXPECT_FALSE(existing.WriteProfileString("Defaults", "Root", "/srv"));
+    EXPECT_EQ(ReadBytes("/proc/version"), strVersion);
+}
+
+// The folder and the file belong to root and the write runs as nobody: no temporary file can
+// be made beside the profile, so it must stay as it was, with nothing left behind.
+TEST(ProfileWrite, SaveIntoAFolderWithoutWriteAccessLeavesTheOldFile) {
+    CTempFolder folder;
+    ASSERT_EQ(::chmod(folder.Root().c_str(), 0755), 0);
+    const std::string strOld = "[Defaults]\r\nRoot=/old\r\nChannel=80\r\n";
+    WriteBytes(folder.Path("p.INI"), strOld);
+    ASSERT_EQ(::chmod(folder.Path("p.INI").c_str(), 0666), 0);
+    if (::geteuid() != 0) {
+        ASSERT_EQ(::chmod(folder.Root().c_str(), 0555), 0);
+    }
+    int nResult = RunUnprivileged([&] {
+        CProfile profile(folder.Path("p.INI"));
+        return profile.WriteProfileString("Defaults", "Root", "/new");
+    });
+    EXPECT_EQ(nResult, 0);
+    EXPECT_EQ(ReadBytes(folder.Path("p.INI")), strOld);
+    EXPECT_EQ(FolderEntries(folder.Root()), std::vector<std::string>{"p.INI"});
+}
+
+// Here a rename would work, as the folder is writable: a read-only profile still stays.
+TEST(ProfileWrite, ReadOnlyProfileStaysAsItWas) {
+    CTempFolder folder;
+    ASSERT_EQ(::chmod(folder.Root().c_str(), 0777), 0);
+    const std::string strOld = "[Defaults]\nRoot=/old\n";
+    WriteBytes(folder.Path("p.INI"), strOld);
+    ASSERT_EQ(::chmod(folder.Path("p.INI").c_str(), 0444), 0);
+    int nResult = RunUnprivileged([&] {
+        CProfile profile(folder.Path("p.INI"));
+        bool bSame = profile.WriteProfileString("Defaults", "Root", "/old");  // nothing to do
+        return bSame && profile.WriteProfileString("Defaults", "Root", "/new");
+    });
+    EXPECT_EQ(nResult, 0);
+    EXPECT_EQ(ReadBytes(folder.Path("p.INI")), strOld);
+    EXPECT_EQ(FolderEntries(folder.Root()), std::vector<std::string>{"p.INI"});
+}
+
+// The file size limit makes the write of the new content fail halfway, as a full disk does.
+TEST(ProfileWrite, WriteFailingHalfwayLeavesTheOldFileAndNoLeftovers) {
+    CTempFolder folder;
+    const std::string strOld = "[Defaults]\nRoot=/old\nChannel=80\n";
+    WriteBytes(folder.Path("p.INI"), strOld);
+    int nResult = RunInChild([&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit {};
+        limit.rlim_cur = limit.rlim_max = 100;
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            ::_exit(2);
+        }
+        CProfile profile(folder.Path("p.INI"));
+        return profile.WriteProfileString("Defaults", "Root", "/" + std::string(200, 'n'));
+    });
+    EXPECT_EQ(nResult, 0);
+    EXPECT_EQ(ReadBytes(folder.Path("p.INI")), strOld);
+    EXPECT_EQ(FolderEntries(folder.Root()), std::vector<std::string>{"p.INI"});
+}
+
+TEST(ProfileWrite, WhatIsNoPlainFileIsNeverReplaced) {
+    CTempFolder folder;
+    ASSERT_EQ(::mkfifo(folder.Path("fifo.INI").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink("fifo.INI", folder.Path("link.INI").c_str()), 0);
+    ASSERT_EQ(::mkdir(folder.Path("folder.INI").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("loop.INI", folder.Path("loop.INI").c_str()), 0);
+    // A sparse file past the size limit: some other program's data, not a profile.
+    WriteBytes(folder.Path("huge.INI"), "[Defaults]\nRoot=/old\n");
+    ASSERT_EQ(::truncate(folder.Path("huge.INI").c_str(), CProfile::kMaxFileBytes + 1), 0);
+
+    for (const char* pszName : {"fifo.INI", "link.INI", "folder.INI", "loop.INI", "huge.INI"}) {
+        SCOPED_TRACE(pszName);
+        CProfile profile(folder.Path(pszName));
+        EXPECT_FALSE(profile.WriteProfileString("Defaults", "Root", "/new"));
+        EXPECT_EQ(profile.GetProfileString("Defaults", "Root", "."), ".");
+    }
+    struct stat status {};
+    ASSERT_EQ(::lstat(folder.Path("fifo.INI").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    ASSERT_EQ(::lstat(folder.Path("huge.INI").c_str(), &status), 0);
+    EXPECT_EQ(static_cast<std::size_t>(status.st_size), CProfile::kMaxFileBytes + 1);
+    EXPECT_EQ(
+        FolderEntries(folder.Root()),
+        (std::vector<std::string>{"fifo.INI", "folder.INI", "huge.INI", "link.INI", "loop.INI"}));
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+// The window's settings: what its constructor loads and what SaveSettings writes.
+#include "Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "ProfileFiles.h"
+
+namespace {
+
+struct SLoaded {
+    int16_t nChannel;
+    std::string strRoot;
+    std::string strDefaultURL;
+    int bAutoStart;
+};
+
+SLoaded Load(const CProfile& profile) {
+    CServerCore server;
+    server.m_nChannel = 1234;
+    server.m_strRoot = "/stale";
+    server.m_strDefaultURL = "stale.htm";
+    int bAutoStart = 9;
+    LoadServerSettings(profile, server, bAutoStart);
+    return {server.m_nChannel, server.m_strRoot, server.m_strDefaultURL, bAutoStart};
+}
+
+TEST(Settings, FirstRunLoadsDefaultsAndTheFirstSaveWritesFiveLines) {
+    CTempFolder folder;
+    CProfile profile(folder.Path("config/tarvel.INI"));
+    SLoaded loaded = Load(profile);
+    EXPECT_EQ(loaded.nChannel, 80);
+    EXPECT_EQ(loaded.strRoot, ".");
+    EXPECT_EQ(loaded.strDefaultURL, "index.htm");
+    EXPECT_EQ(loaded.bAutoStart, 0);
+    EXPECT_FALSE(Exists(folder.Path("config")));
+
+    CServerCore server;
+    int bAutoStart = 0;
+    LoadServerSettings(profile, server, bAutoStart);
+    StoreServerSettings(profile, server, bAutoStart);
+    EXPECT_EQ(ReadBytes(profile.Path()),
+              "[Defaults]\nRoot=.\nChannel=80\nDefaultURL=index.htm\nAutoStart=0\n");
+}
+
+struct SLoadRow {
+    const char* pszName;
+    std::string strFile;
+    SLoaded expected;
+    friend void PrintTo(const SLoadRow& row, std::ostream* pStream) { *pStream << row.pszName; }
+};
+
+class SettingsLoad : public testing::TestWithParam<SLoadRow> {};
+
+TEST_P(SettingsLoad, LoadsTheMembers) {
+    CTempFolder folder;
+    WriteBytes(folder.Path("p.INI"), GetParam().strFile);
+    SLoaded loaded = Load(CProfile(folder.Path("p.INI")));
+    const SLoaded& expected = GetParam().expected;
+    EXPECT_EQ(loaded.nChannel, expected.nChannel);
+    EXPECT_EQ(loaded.strRoot, expected.strRoot);
+    EXPECT_EQ(loaded.strDefaultURL, expected.strDefaultURL);
+    EXPECT_EQ(loaded.bAutoStart, expected.bAutoStart);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SettingsLoad,
+    testing::Values(
+        SLoadRow{"AllFour",
+                 "[Defaults]\nRoot=/srv/www\nChannel=8080\nDefaultURL=home.html\nAutoStart=1\n",
+                 {8080, "/srv/www", "home.html", 1}},
+        SLoadRow{"ChannelCutTo16Bits", "[Defaults]\nChannel=70000\n", {4464, ".", "index.htm", 0}},
+        SLoadRow{"ChannelNotANumber", "[Defaults]\nChannel=abc\n", {0, ".", "index.htm", 0}},
+        SLoadRow{"HighPortStoredNegative",
+                 "[Defaults]\nChannel=-25536\n",
+                 {-25536, ".", "index.htm", 0}},
+        SLoadRow{
+            "HighPortStoredPositive", "[Defaults]\nChannel=40000\n", {-25536, ".", "index.htm", 0}},
+        SLoadRow{"AutoStartKeptWhole", "[Defaults]\nAutoStart=7\n", {80, ".", "index.htm", 7}},
+        SLoadRow{"AutoStartEmpty", "[Defaults]\nAutoStart=\n", {80, ".", "index.htm", 0}},
+        SLoadRow{
+            "OtherSectionIgnored", "[Server]\nChannel=8080\nRoot=/x\n", {80, ".", "index.htm", 0}}),
+    [](const testing::TestParamInfo<SLoadRow>& info) { return info.param.pszName; });
+
+TEST(Settings, HighPortIsWrittenSignExtendedAndComesBack) {
+    CTempFolder folder;
+    CProfile profile(folder.Path("p.INI"));
+    CServerCore server;
+    server.m_nChannel = static_cast<int16_t>(40000);
+    server.m_strRoot = "/srv/www";
+    server.m_strDefaultURL = "index.html";
+    StoreServerSettings(profile, server, 1);
+    EXPECT_EQ(ReadBytes(profile.Path()),
+              "[Defaults]\nRoot=/srv/www\nChannel=-25536\nDefaultURL=index.html\nAutoStart=1\n");
+
+    SLoaded loaded = Load(profile);
+    EXPECT_EQ(loaded.nChannel, -25536);
+    EXPECT_EQ(static_cast<uint16_t>(loaded.nChannel), 40000);
+    EXPECT_EQ(loaded.strRoot, "/srv/www");
+    EXPECT_EQ(loaded.strDefaultURL, "index.html");
+    EXPECT_EQ(loaded.bAutoStart, 1);
+}
+
+TEST(Settings, LongRootIsSavedWholeAndLoadsCut) {
+    CTempFolder folder;
+    CProfile profile(folder.Path("p.INI"));
+    CServerCore server;
+    server.m_strRoot = "/" + std::string(4999, 'd');
+    server.m_nChannel = 80;
+    StoreServerSettings(profile, server, 0);
+    EXPECT_NE(ReadBytes(profile.Path()).find("Root=" + server.m_strRoot + "\n"), std::string::npos);
+    EXPECT_EQ(Load(profile).strRoot, server.m_strRoot.substr(0, 4095));
+}
+
+TEST(Settings, SaveThatCannotWriteChangesNothing) {
+    CTempFolder folder;
+    ASSERT_EQ(::chmod(folder.Root().c_str(), 0755), 0);  // readable, not writable, by nobody
+    const std::string strOld = "[Defaults]\nRoot=/old\nChannel=80\nDefaultURL=a.htm\nAutoStart=0\n";
+    WriteBytes(folder.Path("p.INI"), strOld);
+    ASSERT_EQ(::chmod(folder.Path("p.INI").c_str(), 0444), 0);
+    int nResult = RunUnprivileged([&] {
+        CProfile profile(folder.Path("p.INI"));
+        CServerCore server;
+        server.m_strRoot = "/new";
+        server.m_nChannel = 8080;
+        server.m_strDefaultURL = "b.htm";
+        StoreServerSettings(profile, server, 1);
+        return server.m_strRoot == "/new" && server.m_nChannel == 8080 &&
+               server.m_strDefaultURL == "b.htm";
+    });
+    EXPECT_EQ(nResult, 1);
+    EXPECT_EQ(ReadBytes(folder.Path("p.INI")), strOld);
+
+    CProfile unreachable("/proc/self/tarvel-test/tarvel.INI");
+    CServerCore server;
+    server.m_strRoot = "/kept";
+    StoreServerSettings(unreachable, server, 1);
+    EXPECT_EQ(server.m_strRoot, "/kept");
+    EXPECT_EQ(Load(unreachable).strRoot, ".");
+}
+
+}  // namespace

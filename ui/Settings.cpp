@@ -1,0 +1,27 @@
+#include "Settings.h"
+
+#include <cstdint>
+
+void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAutoStart) {
+    server.m_nChannel = 0;
+    server.m_strRoot.clear();
+    server.m_strDefaultURL.clear();
+    bAutoStart = 0;
+
+    server.m_strRoot = profile.GetProfileString(kSettingsSection, kRootKey, kDefaultRoot);
+    // The member holds the port's low 16 bits: a stored 70000 becomes 4464.
+    server.m_nChannel =
+        static_cast<int16_t>(profile.GetProfileInt(kSettingsSection, kChannelKey, kDefaultChannel));
+    server.m_strDefaultURL =
+        profile.GetProfileString(kSettingsSection, kDefaultURLKey, kDefaultDefaultURL);
+    bAutoStart = profile.GetProfileInt(kSettingsSection, kAutoStartKey, kDefaultAutoStart);
+}
+
+void StoreServerSettings(CProfile& profile, const CServerCore& server, int bAutoStart) {
+    // Each result is ignored on purpose: a save that cannot write changes nothing in the
+    // running server, and the profile layer leaves the old file whole.
+    profile.WriteProfileString(kSettingsSection, kRootKey, server.m_strRoot);
+    profile.WriteProfileInt(kSettingsSection, kChannelKey, static_cast<int>(server.m_nChannel));
+    profile.WriteProfileString(kSettingsSection, kDefaultURLKey, server.m_strDefaultURL);
+    profile.WriteProfileInt(kSettingsSection, kAutoStartKey, bAutoStart);
+}
