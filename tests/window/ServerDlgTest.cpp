@@ -1,0 +1,529 @@
+// The control window on Qt's offscreen platform: real widgets, a real profile
+// file in a temp folder, and real clients on 127.0.0.1.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+#include <memory>
+
+#include "Profile.h"
+#include "ServerDlg.h"
+#include "SignalCloser.h"
+#include "WindowTestSupport.h"
+
+using namespace tarvel_test;
+
+namespace {
+
+const QString kIntegerText = QStringLiteral("Please enter an integer.");
+const QString kPortText = QStringLiteral("Please enter an integer between 1 and 65535.");
+
+class ServerDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(AfxSocketInit());
+        m_strProfile = m_config / "tarvel.INI";
+        m_pProfile = std::make_unique<CProfile>(m_strProfile);
+        WriteFile(m_root / "index.htm", "the index page");
+    }
+    void TearDown() override { m_pDlg.reset(); }
+
+    void WriteProfile(const std::string& strLines) {
+        WriteFile(m_strProfile, "[Defaults]\n" + strLines);
+    }
+    std::string ProfileText() const {
+        return std::filesystem::exists(m_strProfile) ? ReadFile(m_strProfile) : std::string();
+    }
+    bool ProfileHas(const std::string& strLine) const {
+        return ProfileText().find(strLine + "\n") != std::string::npos;
+    }
+
+    // A new window on the test's profile, shown (and active, unless a message box is
+    // expected to take that at once). Help looks in an empty folder.
+    CServerDlg& Open(bool bActivate = true) {
+        m_pDlg.reset();
+        m_watcher.m_seen.clear();
+        m_pDlg = std::make_unique<CServerDlg>(*m_pProfile);
+        m_pDlg->SetHelpFolders({QString::fromStdString(m_noHelp.Path().string())});
+        m_pDlg->show();
+        if (bActivate) {
+            Activate();
+        } else {
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(m_pDlg.get()));
+        }
+        return *m_pDlg;
+    }
+    // Keys reach the window's shortcuts only while it is the active window, which a
+    // closed message box does not always give back at once.
+    void Activate() {
+        m_pDlg->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(m_pDlg.get()));
+    }
+
+    template <class T>
+    T* Find(const char* pszName) {
+        T* pFound = m_pDlg->findChild<T*>(QString::fromLatin1(pszName));
+        EXPECT_NE(pFound, nullptr) << pszName;
+        return pFound;
+    }
+    QLineEdit* Channel() { return Find<QLineEdit>("channelEdit_1003"); }
+    QLineEdit* Root() { return Find<QLineEdit>("rootEdit_1005"); }
+    QLineEdit* DefaultPage() { return Find<QLineEdit>("defaultPageEdit_1006"); }
+    QPushButton* Start() { return Find<QPushButton>("startButton_1000"); }
+    QPushButton* Stop() { return Find<QPushButton>("stopButton_1001"); }
+    QPushButton* Exit() { return Find<QPushButton>("exitButton_1"); }
+    QPushButton* About() { return Find<QPushButton>("aboutButton_1011"); }
+    QPushButton* Help() { return Find<QPushButton>("helpButton_9"); }
+    QCheckBox* AutoStart() { return Find<QCheckBox>("autoStartCheck_1014"); }
+    QLabel* Address() { return Find<QLabel>("addressLabel"); }
+
+    static void Click(QAbstractButton* pButton) { QTest::mouseClick(pButton, Qt::LeftButton); }
+    static void ClickBox(QCheckBox* pBox) {
+        QTest::mouseClick(pBox, Qt::LeftButton, {}, QPoint(6, pBox->height() / 2));
+    }
+    // Replaces the field's text key by key, as a person would.
+    static void Type(QLineEdit* pEdit, const QString& strText) {
+        pEdit->setFocus();
+        pEdit->selectAll();
+        QTest::keyClick(pEdit, Qt::Key_Delete);
+        QTest::keyClicks(pEdit, strText);
+    }
+    QString RootText() const { return QString::fromStdString(m_root.Path().string()); }
+
+    // Starts the server from the window on a free port and the temp root.
+    unsigned StartOnFreePort() {
+        const unsigned nPort = FreePort();
+        Channel()->setText(QString::number(nPort));
+        Root()->setText(RootText());
+        Click(Start());
+        EXPECT_TRUE(m_pDlg->m_bRunning);
+        return nPort;
+    }
+
+    void ExpectArrangement(bool bRunning) {
+        EXPECT_EQ(m_pDlg->m_bRunning != 0, bRunning);
+        EXPECT_EQ(Start()->isEnabled(), !bRunning);
+        EXPECT_EQ(Stop()->isEnabled(), bRunning);
+        EXPECT_EQ(Channel()->isEnabled(), !bRunning);
+        EXPECT_EQ(Root()->isEnabled(), !bRunning);
+        for (QWidget* pAlways :
+             std::initializer_list<QWidget*>{DefaultPage(), AutoStart(), Help(), About(), Exit()}) {
+            EXPECT_TRUE(pAlways->isEnabled()) << pAlways->objectName().toStdString();
+        }
+    }
+
+    void ExpectOneBox(QMessageBox::Icon icon, const QString& strText) {
+        ASSERT_EQ(m_watcher.m_seen.size(), 1u);
+        EXPECT_EQ(m_watcher.m_seen[0].icon, icon);
+        EXPECT_EQ(m_watcher.m_seen[0].strText, strText);
+        EXPECT_EQ(m_watcher.m_seen[0].strTitle, QString::fromStdString(CProfile::ProgramName()));
+    }
+
+    void ExpectChannelSelected(const QString& strText) {
+        EXPECT_EQ(m_pDlg->focusWidget(), Channel());
+        EXPECT_EQ(Channel()->text(), strText);
+        EXPECT_EQ(Channel()->selectedText(), strText);
+    }
+
+    CTempDir m_config;
+    CTempDir m_root;
+    CTempDir m_noHelp;
+    std::string m_strProfile;
+    std::unique_ptr<CProfile> m_pProfile;
+    CModalWatcher m_watcher;
+    std::unique_ptr<CServerDlg> m_pDlg;
+};
+
+TEST_F(ServerDlgTest, FreshWindowShowsDefaultsInTheTemplatesTabOrder) {
+    Open();
+    EXPECT_EQ(m_pDlg->windowTitle(), QStringLiteral("Tarvel"));
+    EXPECT_EQ(Channel()->text(), QStringLiteral("80"));
+    EXPECT_EQ(Root()->text(), QStringLiteral("."));
+    EXPECT_EQ(DefaultPage()->text(), QStringLiteral("index.htm"));
+    EXPECT_EQ(AutoStart()->checkState(), Qt::Unchecked);
+    EXPECT_EQ(Address()->text(), QStringLiteral("Stopped"));
+    EXPECT_EQ(Address()->focusPolicy(), Qt::NoFocus);
+    EXPECT_TRUE(Exit()->isDefault());
+    ExpectArrangement(false);
+
+    QStringList tabOrder;
+    QWidget* pWidget = Channel();
+    do {
+        if (pWidget->focusPolicy() & Qt::TabFocus) {
+            tabOrder << pWidget->objectName();
+        }
+        pWidget = pWidget->nextInFocusChain();
+    } while (pWidget != Channel());
+    EXPECT_EQ(tabOrder,
+              (QStringList{"channelEdit_1003", "rootEdit_1005", "startButton_1000",
+                           "stopButton_1001", "exitButton_1", "aboutButton_1011",
+                           "defaultPageEdit_1006", "helpButton_9", "autoStartCheck_1014"}));
+    EXPECT_FALSE(std::filesystem::exists(m_strProfile));  // opening saves nothing
+}
+
+TEST_F(ServerDlgTest, ControlsFollowStartStopAndAFailedStart) {
+    Open();
+    const unsigned nPort = StartOnFreePort();
+    ExpectArrangement(true);
+    const QString strAddress = Address()->text();
+    EXPECT_TRUE(strAddress.contains(QStringLiteral("http://localhost:%1/").arg(nPort)))
+        << strAddress.toStdString();
+    EXPECT_TRUE(strAddress.contains(RootText().toHtmlEscaped()) ||
+                Address()->toolTip() == RootText())
+        << strAddress.toStdString();
+
+    Click(Stop());
+    ExpectArrangement(false);
+    EXPECT_EQ(Address()->text(), QStringLiteral("Stopped"));
+    EXPECT_TRUE(PortIsFree(nPort));
+
+    {
+        CPortBlocker blocker(nPort);
+        ASSERT_TRUE(blocker.Blocking());
+        Click(Start());
+        ExpectArrangement(false);
+        ASSERT_EQ(m_watcher.m_seen.size(), 1u);
+        EXPECT_EQ(m_watcher.m_seen[0].icon, QMessageBox::Critical);
+        EXPECT_TRUE(m_watcher.m_seen[0].strText.startsWith(
+            QString::fromLatin1(CServerCore::kStartFailureText)));
+    }
+    Click(Start());  // the port is free again
+    ExpectArrangement(true);
+}
+
+struct SBadChannel {
+    const char* pszText;
+    QString strMessage;
+};
+
+TEST_F(ServerDlgTest, BadChannelAtStartNeitherStartsNorSaves) {
+    const SBadChannel rows[] = {
+        {"80x", kIntegerText},  {"", kIntegerText},   {"+0", kIntegerText},
+        {" 8 0", kIntegerText}, {"0", kPortText},     {"00", kPortText},
+        {"65536", kPortText},   {"65616", kPortText}, {"-32769", kPortText},
+    };
+    for (const SBadChannel& row : rows) {
+        SCOPED_TRACE(row.pszText);
+        Open();
+        Channel()->setText(QString::fromLatin1(row.pszText));
+        Root()->setText(RootText());
+        Click(Start());
+        ExpectOneBox(QMessageBox::Warning, row.strMessage);
+        ExpectChannelSelected(QString::fromLatin1(row.pszText));
+        ExpectArrangement(false);
+        EXPECT_FALSE(std::filesystem::exists(m_strProfile));
+
+        // Corrected, the next Start runs and saves.
+        const unsigned nPort = FreePort();
+        Type(Channel(), QString::number(nPort));
+        Click(Start());
+        ExpectArrangement(true);
+        EXPECT_TRUE(ProfileHas("Channel=" + std::to_string(static_cast<int16_t>(nPort))));
+        EXPECT_TRUE(ProfileHas("Root=" + m_root.Path().string()));
+        std::filesystem::remove(m_strProfile);
+    }
+}
+
+TEST_F(ServerDlgTest, ChannelFieldShowsThePortItListensOn) {
+    // Free ports lie above 32767, where the profile keeps them as negative numbers.
+    const unsigned nPort = FreePort();
+    const std::string strStored = std::to_string(static_cast<int16_t>(nPort));
+    WriteProfile("Root=" + m_root.Path().string() + "\nChannel=" + strStored + "\n");
+    Open();
+    EXPECT_EQ(Channel()->text(), QString::number(nPort));
+    Click(Start());
+    ExpectArrangement(true);
+    const auto answer = FetchWhileServing(nPort, "/");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->strBody, "the index page");
+    EXPECT_TRUE(ProfileHas("Channel=" + strStored));
+
+    // What a stored "abc" loads as names no port: refused, not a random one.
+    m_pDlg.reset();
+    WriteProfile("Channel=abc\n");
+    Open();
+    EXPECT_EQ(Channel()->text(), QStringLiteral("0"));
+    Click(Start());
+    ExpectOneBox(QMessageBox::Warning, kPortText);
+    ExpectArrangement(false);
+}
+
+TEST_F(ServerDlgTest, ExitWithBadChannelWarnsTwiceSavesThePreviousValuesAndStaysOpen) {
+    WriteProfile("Root=/old/root\nChannel=8080\nDefaultURL=old.htm\nAutoStart=0\n");
+    Open();
+    Channel()->setText(QStringLiteral("80x"));
+    Root()->setText(RootText());
+    DefaultPage()->setText(QStringLiteral("new.htm"));
+    Click(Exit());
+    ASSERT_EQ(m_watcher.m_seen.size(), 2u);
+    for (const SSeenWindow& seen : m_watcher.m_seen) {
+        EXPECT_EQ(seen.strText, kIntegerText);
+        EXPECT_EQ(seen.icon, QMessageBox::Warning);
+    }
+    ExpectChannelSelected(QStringLiteral("80x"));
+    EXPECT_TRUE(m_pDlg->isVisible());
+    EXPECT_NE(m_pDlg->result(), QDialog::Accepted);
+    EXPECT_TRUE(ProfileHas("Root=/old/root"));
+    EXPECT_TRUE(ProfileHas("Channel=8080"));
+    EXPECT_TRUE(ProfileHas("DefaultURL=old.htm"));
+
+    Type(Channel(), QStringLiteral("8081"));
+    Click(Exit());
+    EXPECT_FALSE(m_pDlg->isVisible());
+    EXPECT_EQ(m_pDlg->result(), QDialog::Accepted);
+    EXPECT_TRUE(ProfileHas("Root=" + m_root.Path().string()));
+    EXPECT_TRUE(ProfileHas("Channel=8081"));
+    EXPECT_TRUE(ProfileHas("DefaultURL=new.htm"));
+}
+
+TEST_F(ServerDlgTest, EnterExitsStoppingTheServerAndSaving) {
+    Open();
+    const unsigned nPort = StartOnFreePort();
+    Type(DefaultPage(), QStringLiteral("other.htm"));
+    QTest::keyClick(DefaultPage(), Qt::Key_Return);
+    EXPECT_FALSE(m_pDlg->isVisible());
+    EXPECT_EQ(m_pDlg->result(), QDialog::Accepted);
+    EXPECT_FALSE(m_pDlg->m_bRunning);
+    EXPECT_TRUE(PortIsFree(nPort));
+    EXPECT_TRUE(ProfileHas("DefaultURL=other.htm"));
+    EXPECT_TRUE(m_watcher.m_seen.empty());
+}
+
+TEST_F(ServerDlgTest, EscClosesWithoutSavingAndDestroyingReleasesTheListener) {
+    Open();
+    const unsigned nPort = StartOnFreePort();
+    const std::string strSaved = ProfileText();
+    ASSERT_FALSE(strSaved.empty());
+    Type(DefaultPage(), QStringLiteral("typed.htm"));
+    QTest::keyClick(m_pDlg.get(), Qt::Key_Escape);
+    EXPECT_FALSE(m_pDlg->isVisible());
+    EXPECT_EQ(m_pDlg->result(), QDialog::Rejected);
+    EXPECT_TRUE(m_pDlg->m_bRunning);  // Esc does not stop: the window's end does
+    EXPECT_EQ(ProfileText(), strSaved);
+    m_pDlg.reset();
+    EXPECT_TRUE(PortIsFree(nPort));
+}
+
+TEST_F(ServerDlgTest, DestroyingTheWindowReleasesClientsStillListed) {
+    Open();
+    const unsigned nPort = StartOnFreePort();
+    CClient silent(nPort);  // connects and never sends
+    ASSERT_TRUE(silent.Connected());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_pDlg->m_clientList.size() == 1; }, 5000));
+    m_pDlg.reset();
+
+    const timeval limit{3, 0};
+    ::setsockopt(silent.Handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    char chByte;
+    const ssize_t nRead = ::recv(silent.Handle(), &chByte, 1, 0);
+    const bool bTimedOut = nRead < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    EXPECT_FALSE(bTimedOut) << "the connection stayed open after the window was destroyed";
+    EXPECT_LE(nRead, 0);
+    EXPECT_TRUE(PortIsFree(nPort));
+}
+
+struct SAutoStartRow {
+    const char* pszStored;
+    Qt::CheckState shown;
+    bool bStarts;
+};
+
+TEST_F(ServerDlgTest, AutostartFromTheProfileWithTheDefaultPageFilled) {
+    WriteFile(m_root / "home.htm", "the home page");
+    const SAutoStartRow rows[] = {
+        {"1", Qt::Checked, true},
+        {"2", Qt::PartiallyChecked, true},
+        {"0", Qt::Unchecked, false},
+        {"7", Qt::Unchecked, false},  // outside 0-2: cleared by the first fill
+    };
+    for (const SAutoStartRow& row : rows) {
+        SCOPED_TRACE(row.pszStored);
+        const unsigned nPort = FreePort();
+        WriteProfile("Root=" + m_root.Path().string() +
+                     "\nChannel=" + std::to_string(static_cast<int16_t>(nPort)) +
+                     "\nDefaultURL=home.htm\nAutoStart=" + row.pszStored + "\n");
+        Open();
+        EXPECT_EQ(DefaultPage()->text(), QStringLiteral("home.htm"));
+        EXPECT_EQ(AutoStart()->checkState(), row.shown);
+        if (row.bStarts) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return m_pDlg->m_bRunning != 0; }, 5000));
+            ExpectArrangement(true);
+            const auto answer = FetchWhileServing(nPort, "/");
+            ASSERT_TRUE(answer);
+            EXPECT_EQ(answer->strBody, "the home page");
+        } else {
+            RunEventsFor(200);
+            ExpectArrangement(false);
+            EXPECT_EQ(m_pDlg->m_bAutoStart, 0);
+        }
+        EXPECT_TRUE(m_watcher.m_seen.empty());
+    }
+}
+
+TEST_F(ServerDlgTest, FailedAutostartShowsTheMessageOverTheOpenWindow) {
+    const unsigned nPort = FreePort();
+    CPortBlocker blocker(nPort);
+    ASSERT_TRUE(blocker.Blocking());
+    WriteProfile("Channel=" + std::to_string(static_cast<int16_t>(nPort)) +
+                 "\nRoot=" + m_root.Path().string() + "\nAutoStart=1\n");
+    QWidget* pOwner = nullptr;
+    bool bWindowUp = false;
+    m_watcher.m_inspect = [&](QWidget* pModal) {
+        pOwner = pModal->parentWidget();
+        bWindowUp = m_pDlg && m_pDlg->isVisible();
+    };
+    Open(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_watcher.m_seen.empty(); }, 5000));
+    EXPECT_EQ(m_watcher.m_seen[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(pOwner, m_pDlg.get());
+    EXPECT_TRUE(bWindowUp);
+    ExpectArrangement(false);
+}
+
+TEST_F(ServerDlgTest, AutostartBoxClickSavesAndLeavesTheIndeterminateState) {
+    WriteProfile("Root=" + m_root.Path().string() + "\nChannel=" +
+                 std::to_string(static_cast<int16_t>(FreePort())) + "\nAutoStart=2\n");
+    Open();
+    ASSERT_EQ(AutoStart()->checkState(), Qt::PartiallyChecked);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_pDlg->m_bRunning != 0; }, 5000));
+    const Qt::CheckState afterClicks[] = {Qt::Checked, Qt::Unchecked, Qt::Checked};
+    for (Qt::CheckState expected : afterClicks) {
+        ClickBox(AutoStart());
+        EXPECT_EQ(AutoStart()->checkState(), expected);
+        EXPECT_FALSE(AutoStart()->isTristate());
+        EXPECT_TRUE(ProfileHas(expected == Qt::Checked ? "AutoStart=1" : "AutoStart=0"));
+    }
+}
+
+TEST_F(ServerDlgTest, DefaultPageTypedWhileRunningServesFromTheNextRequest) {
+    WriteFile(m_root / "other.htm", "the other page");
+    Open();
+    const unsigned nPort = StartOnFreePort();
+    auto answer = FetchWhileServing(nPort, "/");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->strBody, "the index page");
+
+    Type(DefaultPage(), QStringLiteral("other.htm"));
+    answer = FetchWhileServing(nPort, "/");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->strBody, "the other page");
+    EXPECT_TRUE(m_watcher.m_seen.empty());
+    EXPECT_TRUE(ProfileHas("DefaultURL=index.htm"));  // typing alone saves nothing
+}
+
+TEST_F(ServerDlgTest, WindowMenuHoldsAboutBelowASeparator) {
+    Open();
+    QMenu* pMenu = Find<QMenu>("windowMenu");
+    ASSERT_NE(pMenu, nullptr);
+    const QList<QAction*> actions = pMenu->actions();
+    ASSERT_EQ(actions.size(), 4);
+    EXPECT_EQ(actions[0]->text(), QStringLiteral("Mi&nimize"));
+    EXPECT_EQ(actions[1]->text(), QStringLiteral("&Close"));
+    EXPECT_TRUE(actions[2]->isSeparator());
+    EXPECT_EQ(actions[3]->text(), QStringLiteral("&About Tarvel..."));
+
+    actions[3]->trigger();
+    Click(About());
+    ASSERT_EQ(m_watcher.m_seen.size(), 2u);
+    for (const SSeenWindow& seen : m_watcher.m_seen) {
+        EXPECT_EQ(seen.strClass, QStringLiteral("CAboutDlg"));
+        EXPECT_EQ(seen.strTitle, QStringLiteral("About Tarvel"));
+        EXPECT_TRUE(seen.strText.split('\n').contains(QStringLiteral("Tarvel Version 1.1")));
+    }
+
+    // A right click on the background and Alt+Space open it.
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(4, 4),
+                                 m_pDlg->mapToGlobal(QPoint(4, 4)));
+    QApplication::sendEvent(m_pDlg.get(), &rightClick);
+    EXPECT_TRUE(pMenu->isVisible());
+    pMenu->close();
+    Activate();
+    QTest::keyClick(m_pDlg.get(), Qt::Key_Space, Qt::AltModifier);
+    EXPECT_TRUE(pMenu->isVisible());
+    pMenu->close();
+
+    actions[0]->trigger();
+    EXPECT_TRUE(m_pDlg->isMinimized());
+    actions[1]->trigger();
+    EXPECT_FALSE(m_pDlg->isVisible());
+    EXPECT_EQ(m_pDlg->result(), QDialog::Rejected);
+    EXPECT_FALSE(std::filesystem::exists(m_strProfile));
+}
+
+TEST_F(ServerDlgTest, HelpOpensTheDocumentOrSaysItFailed) {
+    CUrlCatcher catcher({QStringLiteral("file")});
+    Open();
+    Click(Help());
+    ExpectOneBox(QMessageBox::Warning, QStringLiteral("Failed to launch help."));
+    EXPECT_TRUE(catcher.m_opened.empty());
+
+    CTempDir docs;
+    WriteFile(docs / "Tarvel.html", "<html></html>");
+    const QString strDocs = QString::fromStdString(docs.Path().string());
+    m_pDlg->SetHelpFolders({QString::fromStdString(m_noHelp.Path().string()), strDocs});
+    Click(Help());
+    Activate();
+    QTest::keyClick(m_pDlg.get(), Qt::Key_F1);
+    const QUrl expected = QUrl::fromLocalFile(strDocs + QStringLiteral("/Tarvel.html"));
+    EXPECT_EQ(catcher.m_opened, (std::vector<QUrl>{expected, expected}));
+    EXPECT_EQ(m_watcher.m_seen.size(), 1u);
+
+    const QStringList folders = CServerDlg::DefaultHelpFolders();
+    ASSERT_EQ(folders.size(), 2);
+    EXPECT_TRUE(folders[0].endsWith(QStringLiteral("/share/doc/tarvel")));
+    EXPECT_EQ(folders[1], QCoreApplication::applicationDirPath());
+}
+
+TEST_F(ServerDlgTest, TermAndIntCloseLikeTheCloseBoxWithoutSaving) {
+    for (int nSignal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(nSignal);
+        Open();
+        StartOnFreePort();
+        const std::string strSaved = ProfileText();
+        Type(DefaultPage(), QStringLiteral("changed.htm"));
+        {
+            CSignalCloser closer(m_pDlg.get());
+            ASSERT_EQ(::raise(nSignal), 0);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !m_pDlg->isVisible(); }, 5000));
+        }
+        EXPECT_EQ(m_pDlg->result(), QDialog::Rejected);
+        EXPECT_EQ(ProfileText(), strSaved);
+        struct sigaction now {};
+        ::sigaction(nSignal, nullptr, &now);
+        EXPECT_EQ(now.sa_handler, SIG_DFL);  // handed back when the closer went
+    }
+}
+
+TEST_F(ServerDlgTest, TermWhileAMessageBoxIsUpClosesTheBoxAndTheWindow) {
+    Open();
+    Channel()->setText(QStringLiteral("80x"));
+    CSignalCloser closer(m_pDlg.get());
+    bool bBoxClosed = false;
+    m_watcher.m_inspect = [&](QWidget* pModal) {
+        if (m_watcher.m_seen.size() == 1) {
+            ::raise(SIGTERM);
+            bBoxClosed = QTest::qWaitFor([&] { return !pModal->isVisible(); }, 5000);
+        }
+    };
+    // Exit would warn twice; the signal ends the first box, and the second has
+    // no loop left to wait in.
+    Click(Exit());
+    EXPECT_TRUE(bBoxClosed);
+    EXPECT_FALSE(m_pDlg->isVisible());
+    EXPECT_EQ(m_pDlg->result(), QDialog::Rejected);
+
+    // The closer ended every event loop, and that holds for later ones until the
+    // application's own loop has run once.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+// The control window: edits the settings, starts and stops the server, and is
+// the server itself (CServerCore). Runs modal for the program's lifetime.
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QStringList>
+#include <memory>
+
+#include "ServerCore.h"
+
+class CProfile;
+class QCheckBox;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSocketNotifier;
+
+namespace Ui {
+class CServerDlg;
+}
+
+class CServerDlg : public QDialog, public CServerCore {
+    Q_OBJECT
+
+public:
+    // Loads the settings from the profile, which must outlive the window: the
+    // application's own, or one a test makes.
+    explicit CServerDlg(CProfile& profile, QWidget* pParent = nullptr);
+    ~CServerDlg() override;
+
+    // The folders searched for the help document, in order.
+    static QStringList DefaultHelpFolders();
+    void SetHelpFolders(QStringList helpFolders) { m_helpFolders = std::move(helpFolders); }
+
+    void SaveSettings();
+    // Fields to members; false after a bad Channel, which was shown and selected.
+    bool ReadFields();
+    void FillFields();
+    void UpdateControls();
+
+    // Commands.
+    void OnStart();
+    void OnStop();
+    void OnAbout();
+    void OnHelp();
+    void OnSysCommand(unsigned nID);
+
+    int m_bAutoStart = 0;
+
+protected:
+    // Exit: stop, save, and close only when the fields read well.
+    void accept() override;
+    void showEvent(QShowEvent* pEvent) override;
+    void resizeEvent(QResizeEvent* pEvent) override;
+    void contextMenuEvent(QContextMenuEvent* pEvent) override;
+    void ShowStopMessage(const std::string& strText) override;
+    void BeepStop() override;
+
+private:
+    void OnInitDialog();
+    void BuildWindowMenu();
+    void OpenWindowMenu(const QPoint& globalPos);
+    void OnChangeDefaultURL();
+    void OnAutoStart();
+    void FailChannel(const QString& strMessage);
+    void ShowAddress();
+
+    std::unique_ptr<Ui::CServerDlg> m_pUi;
+    QLineEdit* m_editChannel;
+    QLineEdit* m_editRoot;
+    QPushButton* m_btnStop;
+    QPushButton* m_btnStart;
+    QLineEdit* m_editDefaultURL;
+    QCheckBox* m_checkAutoStart;
+    QIcon m_hIcon;
+
+    CProfile& m_profile;
+    QMenu* m_pWindowMenu;
+    QSocketNotifier* m_pDispatchNotifier;
+    QStringList m_helpFolders;
+    bool m_bInitialised = false;
+};

@@ -1,0 +1,51 @@
+# The control window, the About box and start-up: the `tarvel` desktop program.
+find_package(Qt6 REQUIRED COMPONENTS Widgets)
+
+set(TARVEL_RES_DIR ${PROJECT_SOURCE_DIR}/res)
+set(TARVEL_HELP_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/tarvel)
+# The installed help folder as seen from the installed program, whatever the prefix.
+file(RELATIVE_PATH TARVEL_HELP_FROM_BINARY ${CMAKE_INSTALL_FULL_BINDIR}
+     ${CMAKE_INSTALL_PREFIX}/${TARVEL_HELP_DIR})
+
+# Everything but main(), so the tests drive the same window the program shows.
+add_library(tarvel_window OBJECT
+  AboutDlg.cpp
+  AppIcon.cpp
+  AppMessage.cpp
+  ChannelText.cpp
+  ServerApp.cpp
+  ServerDlg.cpp
+  SignalCloser.cpp
+  ${TARVEL_RES_DIR}/AboutDlg.ui
+  ${TARVEL_RES_DIR}/ServerDlg.ui
+  ${TARVEL_RES_DIR}/tarvel.qrc
+)
+set_target_properties(tarvel_window PROPERTIES
+  AUTOMOC ON
+  AUTOUIC ON
+  AUTORCC ON
+  AUTOUIC_SEARCH_PATHS ${TARVEL_RES_DIR}
+)
+target_include_directories(tarvel_window PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${TARVEL_RES_DIR})
+target_compile_definitions(tarvel_window PRIVATE
+  TARVEL_HELP_FROM_BINARY="${TARVEL_HELP_FROM_BINARY}")
+target_link_libraries(tarvel_window PUBLIC tarvel_settings tarvel_server Qt6::Widgets)
+
+add_executable(tarvel main.cpp)
+target_link_libraries(tarvel PRIVATE tarvel_window)
+
+# The help document beside the program, so a build runs with its help.
+configure_file(${PROJECT_SOURCE_DIR}/docs/Tarvel.html ${CMAKE_CURRENT_BINARY_DIR}/Tarvel.html
+               COPYONLY)
+
+install(TARGETS tarvel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${TARVEL_RES_DIR}/tarvel.desktop
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
+install(FILES ${TARVEL_RES_DIR}/tarvel.svg
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
+foreach(size 16 32)
+  install(FILES ${TARVEL_RES_DIR}/tarvel-${size}.png
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/${size}x${size}/apps
+          RENAME tarvel.png)
+endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/docs/Tarvel.html DESTINATION ${TARVEL_HELP_DIR})
