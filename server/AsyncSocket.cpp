@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -313,6 +314,32 @@ int CSocket::Receive(void* pBuffer, int nCount, int nFlags) {
             return -1;
         }
     }
+}
+
+long long CSocket::SendFile(int hFile, long long nCount) {
+    if (m_hSocket < 0) {
+        return Fail(EBADF);
+    }
+    long long nSent = 0;
+    auto lastProgress = CSocketDispatcher::Clock::now();
+    while (nSent < nCount) {
+        size_t nChunk = static_cast<size_t>(std::min<long long>(nCount - nSent, 1 << 30));
+        ssize_t nResult = ::sendfile(m_hSocket, hFile, nullptr, nChunk);
+        if (nResult > 0) {
+            nSent += nResult;
+            lastProgress = CSocketDispatcher::Clock::now();
+        } else if (nResult == 0) {
+            break;  // the file is shorter than it was
+        } else if (errno == EAGAIN) {
+            Fail(EWOULDBLOCK);
+            if (!PumpMessages(kEventWrite, lastProgress)) {
+                return -1;
+            }
+        } else if (errno != EINTR) {
+            return Fail(errno);
+        }
+    }
+    return nSent;
 }
 
 int CSocket::Send(const void* pBuffer, int nCount, int nFlags) {

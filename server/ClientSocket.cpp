@@ -59,6 +59,10 @@ void CClientSocket::SendData(const char* pData, size_t nCount) {
     }
 }
 
+unsigned long long CClientSocket::SendFileData(int hFile, unsigned long long nCount) {
+    return m_pFile ? m_pFile->WriteFile(hFile, nCount) : 0;
+}
+
 void CClientSocket::Abort() {
     m_pFile.reset();
 }

@@ -24,6 +24,8 @@ public:
     // CFileException and leaves strRequest unchanged.
     void ReceiveRequest(std::string& strRequest, int nLineWaitMs);
     void SendData(const char* pData, size_t nCount);
+    // Up to nCount bytes of an open file from its offset; the count sent.
+    unsigned long long SendFileData(int hFile, unsigned long long nCount);
     void Abort();
     bool HasStream() const { return m_pFile != nullptr; }
 

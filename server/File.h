@@ -23,6 +23,7 @@ public:
 
     const struct stat& Status() const { return m_status; }
     bool IsOpen() const { return m_hFile >= 0; }
+    int Handle() const { return m_hFile; }
 
 private:
     int m_hFile = -1;

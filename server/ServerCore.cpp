@@ -105,7 +105,8 @@ void CServerCore::StopServer() {
     }
     // Each client is told we are done and drained until it closes; all drains
     // together get a fixed budget, so peers that never close cannot hold Stop.
-    const auto deadline = CSocketDispatcher::Clock::now() + std::chrono::milliseconds(m_nStopDrainMs);
+    const auto deadline =
+        CSocketDispatcher::Clock::now() + std::chrono::milliseconds(m_nStopDrainMs);
     while (!m_clientList.empty()) {
         CClientSocket* pClient = m_clientList.front();
         m_clientList.pop_front();
@@ -164,7 +165,8 @@ void CServerCore::ProcessPendingAccept() {
 }
 
 void CServerCore::CloseIdleClients() {
-    const auto cutoff = CSocketDispatcher::Clock::now() - std::chrono::milliseconds(m_nIdleClientMs);
+    const auto cutoff =
+        CSocketDispatcher::Clock::now() - std::chrono::milliseconds(m_nIdleClientMs);
     std::vector<CClientSocket*> idle;
     for (CClientSocket* pClient : m_clientList) {
         if (pClient->AcceptedAt() <= cutoff) {
@@ -191,6 +193,14 @@ void CServerCore::SendToClient(CClientSocket* pClient, const char* pData, size_t
         pClient->SendData(pData, nCount);
     } catch (const CFileException&) {
         pClient->Abort();
+    }
+}
+
+void CServerCore::SendFileToClient(CClientSocket* pClient, CFile& file, uint64_t nCount) {
+    try {
+        pClient->SendFileData(file.Handle(), nCount);
+    } catch (const CFileException&) {
+        pClient->Abort();  // the socket or the file failed: the answer ends short
     }
 }
 
@@ -280,18 +290,17 @@ void CServerCore::SendFile(CClientSocket* pClient, const std::string& strPath, b
     try {
         // Exactly Content-Length bytes, or fewer and the close: a file that
         // shrinks or fails while it is sent must not be padded or patched.
-        while (nLeft > 0 && pClient->HasStream()) {
+        // The first block goes with the header; the rest straight from the
+        // page cache with sendfile, without passing through the buffer.
+        if (nLeft > 0) {
             size_t nWant = static_cast<size_t>(std::min<uint64_t>(nLeft, kBlockSize - nFill));
             size_t nRead = file.Read(pBlock + nFill, nWant);
-            if (nRead == 0) {
-                break;
-            }
-            nLeft -= nRead;
-            SendToClient(pClient, pBlock, nFill + nRead);
-            nFill = 0;
+            nLeft = nRead == 0 ? 0 : nLeft - nRead;
+            nFill += nRead;
         }
-        if (nFill > 0) {
-            SendToClient(pClient, pBlock, nFill);
+        SendToClient(pClient, pBlock, nFill);
+        if (nLeft > 0) {
+            SendFileToClient(pClient, file, nLeft);
         }
         file.Close();
     } catch (const CFileException&) {

@@ -15,6 +15,7 @@
 #include "SocketDispatcher.h"
 
 class CClientSocket;
+class CFile;
 class CListeningSocket;
 
 class CServerCore {
@@ -36,6 +37,8 @@ public:
     void RemoveClient(CClientSocket* pClient);
     std::string ReadRequest(CClientSocket* pClient);
     void SendToClient(CClientSocket* pClient, const char* pData, size_t nCount);
+    // The next nCount bytes of an open file, straight from the page cache.
+    void SendFileToClient(CClientSocket* pClient, CFile& file, uint64_t nCount);
 
     // Settings the server runs with (loaded and saved by the window's settings).
     int16_t m_nChannel = 0;  // the port, held as its low 16 bits

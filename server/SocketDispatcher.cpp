@@ -188,11 +188,19 @@ void CSocketDispatcher::Poll(int nTimeoutMs) {
 }
 
 void CSocketDispatcher::SignalWakeup() {
+    if (m_bWakeupSignalled) {
+        return;
+    }
+    m_bWakeupSignalled = true;
     uint64_t nOne = 1;
     [[maybe_unused]] ssize_t n = ::write(m_hWakeup, &nOne, sizeof nOne);
 }
 
 void CSocketDispatcher::ClearWakeup() {
+    if (!m_bWakeupSignalled) {
+        return;  // saves a system call on every dispatch
+    }
+    m_bWakeupSignalled = false;
     uint64_t nCount = 0;
     [[maybe_unused]] ssize_t n = ::read(m_hWakeup, &nCount, sizeof nCount);
 }

@@ -86,6 +86,7 @@ private:
 
     int m_hEpoll;
     int m_hWakeup;  // eventfd: set while set-aside events wait for delivery
+    bool m_bWakeupSignalled = false;
     std::deque<SQueuedEvent> m_queue;
     std::function<void()> m_repaint;
 };

@@ -17,6 +17,14 @@ size_t CSocketFile::Read(void* pBuffer, size_t nCount) {
     return static_cast<size_t>(nReceived);
 }
 
+unsigned long long CSocketFile::WriteFile(int hFile, unsigned long long nCount) {
+    long long nSent = m_pSocket->SendFile(hFile, static_cast<long long>(nCount));
+    if (nSent < 0) {
+        throw CFileException(CFileException::generic, CAsyncSocket::GetLastError(), "sendfile");
+    }
+    return static_cast<unsigned long long>(nSent);
+}
+
 void CSocketFile::Write(const void* pBuffer, size_t nCount) {
     if (nCount == 0) {
         return;
