@@ -217,8 +217,8 @@ bool KeepOwnerAndMode(int hFile, const struct stat& old) {
 int CreateTemporaryBeside(const fs::path& target, std::string& strTemporary) {
     static std::atomic<unsigned> s_nNext{0};
     fs::path folder = target.parent_path();
-    std::string strPrefix =
-        "." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-";
+    std::string strPrefix(1, '.');
+    strPrefix += target.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-";
     for (int nTry = 0; nTry < 100; ++nTry) {
         strTemporary = (folder / (strPrefix + std::to_string(s_nNext++))).string();
         // 0666 less the umask, as any new file; an old file's mode is set afterwards.
@@ -306,7 +306,7 @@ CProfileText::CProfileText(std::string_view strBytes) {
         }
         if (strContent.ends_with('\r')) {
             strContent.remove_suffix(1);
-            line.strEnding.insert(0, "\r");
+            line.strEnding.insert(line.strEnding.begin(), '\r');
         }
         line.strContent = strContent;
         m_lines.push_back(std::move(line));
@@ -405,7 +405,10 @@ bool CProfileText::Set(std::string_view strSection, std::string_view strKey,
         return true;
     }
 
-    InsertLine(m_lines.size(), "[" + std::string(strSection) + "]");
+    std::string strHeader(1, '[');  // (built by appends: GCC 12 warns falsely on "[" + ...)
+    strHeader += strSection;
+    strHeader += ']';
+    InsertLine(m_lines.size(), std::move(strHeader));
     InsertLine(m_lines.size(), std::move(strKeyLine));
     return true;
 }
