@@ -1,0 +1,184 @@
+# Shared by the test stages and the benchmark (source it, do not run it):
+# installing what a stage needs, starting the servers under test on a free
+# loopback port, and stopping everything a stage started when it exits.
+#
+# The two programs under test are called variants:
+#   serve   tools/tarvel-serve ROOT PORT, always built
+#   window  the desktop program under Qt's offscreen platform with a temp
+#           profile (AutoStart=1), once it has been built
+# After tv_start_VARIANT: TV_PID (the server's process), TV_PORT, TV_URL, and
+# TV_LOG (the file holding what it printed).
+
+TV_STAGE=${TV_STAGE:-$(basename "${0:-stage}" .sh)}
+TV_PIDS=()
+TV_TEMPS=()
+PY=${PY:-$(command -v /usr/bin/python3 || command -v python3)}
+
+tv_say() { echo "[$TV_STAGE] $*"; }
+
+tv_fail() {
+    echo "[$TV_STAGE] FAIL: $*" >&2
+    exit 1
+}
+
+tv_cleanup() {
+    local pid
+    for pid in "${TV_PIDS[@]}"; do
+        tv_stop "$pid"
+    done
+    TV_PIDS=()
+    [ ${#TV_TEMPS[@]} -eq 0 ] || rm -rf "${TV_TEMPS[@]}"
+    TV_TEMPS=()
+}
+trap tv_cleanup EXIT
+trap 'exit 130' INT TERM
+
+# tv_temp VAR: a new temp folder, removed when the stage ends, in VAR.
+tv_temp() {
+    local dir
+    dir=$(mktemp -d "/tmp/tarvel-$TV_STAGE-XXXXXX") || tv_fail "mktemp failed"
+    TV_TEMPS+=("$dir")
+    printf -v "$1" '%s' "$dir"
+}
+
+# Installs the Debian packages of the arguments that are missing (as root),
+# without letting any of them start a service.
+tv_need_apt() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    [ "$(id -u)" -eq 0 ] || tv_fail "missing packages (${missing[*]}); run as root"
+    tv_say "installing ${missing[*]}"
+    local policy=/usr/sbin/policy-rc.d own_policy=0
+    if [ ! -e "$policy" ]; then
+        printf '#!/bin/sh\nexit 101\n' >"$policy"
+        chmod +x "$policy"
+        own_policy=1
+    fi
+    local rc=0
+    DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+            "${missing[@]}" >/dev/null || rc=$?
+    [ $own_policy -eq 1 ] && rm -f "$policy"
+    [ $rc -eq 0 ] || tv_fail "apt-get install ${missing[*]} failed"
+}
+
+# A port nothing listens on right now.
+tv_free_port() {
+    "$PY" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# Waits until something accepts connections on 127.0.0.1:$1, up to $2 seconds.
+tv_wait_port() {
+    "$PY" - "$1" "$2" <<'EOF'
+import socket, sys, time
+port, limit = int(sys.argv[1]), float(sys.argv[2])
+end = time.monotonic() + limit
+while time.monotonic() < end:
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        sys.exit(0)
+    except OSError:
+        time.sleep(0.05)
+sys.exit(1)
+EOF
+}
+
+tv_stop() {
+    local pid=$1 i
+    kill -0 "$pid" 2>/dev/null || return 0
+    kill -TERM "$pid" 2>/dev/null
+    for i in $(seq 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}
+
+# Stops a server started by tv_start_* and forgets it.
+tv_stop_server() {
+    local pid=$1 kept=() p
+    tv_stop "$pid"
+    for p in "${TV_PIDS[@]}"; do
+        [ "$p" = "$pid" ] || kept+=("$p")
+    done
+    TV_PIDS=("${kept[@]}")
+}
+
+tv_serve_binary() { echo "$1/tools/tarvel-serve"; }
+
+# The desktop program, when it has been built in the build folder.
+tv_window_binary() {
+    local candidate
+    for candidate in "$1/ui/tarvel" "$1/tarvel" "$1/bin/tarvel"; do
+        [ -f "$candidate" ] && [ -x "$candidate" ] && { echo "$candidate"; return 0; }
+    done
+    return 1
+}
+
+# The variants present in a build folder, one a line.
+tv_variants() {
+    [ -x "$(tv_serve_binary "$1")" ] || tv_fail "$(tv_serve_binary "$1") is not built"
+    echo serve
+    if tv_window_binary "$1" >/dev/null; then
+        echo window
+    else
+        tv_say "the desktop program is not built in $1: its variant is skipped" >&2
+    fi
+}
+
+# tv_start_serve BUILD ROOT [PORT]
+tv_start_serve() {
+    local build=$1 root=$2 port=${3:-0} log
+    tv_temp log
+    log=$log/serve.log
+    : >"$log"
+    "$(tv_serve_binary "$build")" "$root" "$port" >"$log" 2>&1 &
+    TV_PID=$!
+    TV_PIDS+=("$TV_PID")
+    for _ in $(seq 100); do
+        grep -q '^Serving ' "$log" && break
+        kill -0 "$TV_PID" 2>/dev/null || break
+        sleep 0.05
+    done
+    grep -q '^Serving ' "$log" || tv_fail "tarvel-serve did not start: $(cat "$log")"
+    TV_PORT=$(sed -n 's|^Serving .* on http://127\.0\.0\.1:\([0-9]*\)/$|\1|p' "$log")
+    TV_URL="http://127.0.0.1:$TV_PORT"
+    TV_LOG=$log
+}
+
+# tv_start_window BUILD ROOT [PORT]: the desktop program with a profile of its
+# own that starts serving ROOT on PORT as soon as the window opens.
+tv_start_window() {
+    local build=$1 root=$2 port=${3:-} home
+    [ -n "$port" ] || port=$(tv_free_port)
+    tv_temp home
+    mkdir -p "$home/config" "$home/runtime"
+    chmod 700 "$home/runtime"
+    printf '[Defaults]\nRoot=%s\nChannel=%s\nDefaultURL=index.htm\nAutoStart=1\n' \
+        "$root" "$port" >"$home/config/tarvel.INI"
+    (cd "$home" && exec env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$home/config" \
+        XDG_RUNTIME_DIR="$home/runtime" HOME="$home" \
+        "$(tv_window_binary "$build")" >"$home/window.log" 2>&1) &
+    TV_PID=$!
+    TV_PIDS+=("$TV_PID")
+    tv_wait_port "$port" 20 || tv_fail "tarvel did not serve on port $port: $(cat "$home/window.log")"
+    kill -0 "$TV_PID" 2>/dev/null || tv_fail "tarvel exited: $(cat "$home/window.log")"
+    TV_PORT=$port
+    TV_URL="http://127.0.0.1:$TV_PORT"
+    TV_LOG=$home/window.log
+}
+
+tv_start() {
+    local variant=$1
+    shift
+    case $variant in
+        serve) tv_start_serve "$@" ;;
+        window) tv_start_window "$@" ;;
+        *) tv_fail "unknown variant $variant" ;;
+    esac
+}

@@ -1,0 +1,434 @@
+// libFuzzer target over the request handling: any bytes as a request, against a
+// fixed temp root that has secrets beside it (a sibling file, a sibling folder
+// whose name extends the root's) and inside it (hidden names, guarded names).
+//
+// Each input goes two ways:
+//  1. the pure functions (ParseRequest, PlanResponse) with several default
+//     pages, hostile ones among them, then a read of the planned file;
+//  2. the real CServerCore::HandleRequest, reached through the dispatcher's
+//     read event on one end of a socket pair, exactly as an accepted
+//     connection reaches it; the other end collects the whole answer.
+// Either way the answer must be well-formed and hold only what the root may
+// serve: the error page, nothing, or one of the servable files whole.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "AsyncSocket.h"
+#include "ClientSocket.h"
+#include "RequestLine.h"
+#include "Response.h"
+#include "ServerCore.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+constexpr std::string_view kSecretMarker = "SECRET-";
+const std::string kProgramStandIn = "stands in for the running program\n";
+
+// What a file under the test tree holds, and whether the server may send it.
+struct SFixtureFile {
+    std::string strContent;
+    bool bServable;
+};
+
+struct SFixture {
+    fs::path base;                       // temp folder holding the root and its siblings
+    std::string strRoot;                 // the served folder
+    std::string strRootReal;             // the same, with links resolved
+    std::map<std::string, bool> bodies;  // file content -> may be served
+    SFileIdentity programFile;           // stands in for the running program's own file
+};
+
+SFixture* g_pFixture = nullptr;
+CServerCore* g_pServer = nullptr;
+
+[[noreturn]] void Fault(const char* pszWhat, std::string_view detail = {}) {
+    std::fprintf(stderr, "\n*** request fuzzer: %s\n", pszWhat);
+    if (!detail.empty()) {
+        std::fprintf(stderr, "    detail (%zu bytes): ", detail.size());
+        for (unsigned char c : detail.substr(0, 400)) {
+            if (c >= 0x20 && c < 0x7f) {
+                std::fputc(c, stderr);
+            } else {
+                std::fprintf(stderr, "\\x%02x", c);
+            }
+        }
+        std::fputc('\n', stderr);
+    }
+    std::abort();
+}
+
+void WriteFile(const fs::path& path, const std::string& strContent) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << strContent;
+    if (!out) {
+        Fault("cannot write the fixture", path.string());
+    }
+}
+
+// Distinct bytes per file, so a body tells which file it came from.
+std::string Pseudorandom(size_t nSize, uint32_t nSeed) {
+    std::string strBytes(nSize, '\0');
+    for (char& c : strBytes) {
+        nSeed = nSeed * 1664525u + 1013904223u;
+        c = static_cast<char>(nSeed >> 24);
+    }
+    return strBytes;
+}
+
+void RemoveFixture() {
+    if (g_pFixture != nullptr) {
+        std::error_code ignored;
+        fs::remove_all(g_pFixture->base, ignored);
+    }
+}
+
+SFixture* MakeFixture() {
+    // Under $TMPDIR when set, so a run that dies leaves nothing behind the
+    // folder its caller removes.
+    const char* pszTemp = std::getenv("TMPDIR");
+    std::string strTemplate = (pszTemp != nullptr && *pszTemp != '\0') ? pszTemp : "/tmp";
+    strTemplate += "/tarvel-fuzz-XXXXXX";
+    if (::mkdtemp(strTemplate.data()) == nullptr) {
+        Fault("mkdtemp failed", strTemplate);
+    }
+    auto* pFixture = new SFixture;
+    pFixture->base = strTemplate;
+    const fs::path root = pFixture->base / "web";
+    auto add = [&](const fs::path& path, const std::string& strContent, bool bServable) {
+        WriteFile(path, strContent);
+        pFixture->bodies[strContent] = bServable;
+    };
+
+    // Outside the root: a sibling file, and a sibling folder named like the
+    // root plus a letter (what "root" + "x" without a separator would reach).
+    add(pFixture->base / "secret.htm", "SECRET-OUTSIDE-sibling file beside the root\n", false);
+    add(pFixture->base / "index.htm", "SECRET-OUTSIDE-index beside the root\n", false);
+    add(pFixture->base / "webx" / "index.htm", "SECRET-OUTSIDE-sibling folder webx\n", false);
+    add(pFixture->base / "webx" / "a.htm", "SECRET-OUTSIDE-sibling folder webx a\n", false);
+
+    // Inside, but never served: hidden names and the guarded names.
+    add(root / ".hidden.htm", "SECRET-HIDDEN-dot file\n", false);
+    add(root / ".git" / "config", "SECRET-HIDDEN-git config\n", false);
+    add(root / "sub" / ".ssh" / "id_rsa", "SECRET-HIDDEN-ssh key\n", false);
+    add(root / "a..b.htm", "SECRET-GUARD-two dots\n", false);
+    add(root / "tarvel.exe", "SECRET-GUARD-program name\n", false);
+    add(root / "sub" / "TARVEL.EXE", "SECRET-GUARD-program name upper\n", false);
+    // Refused by identity, not by name: the pure road gets its identity as the
+    // running program's; the real road knows only the real program file, so
+    // there the stand-in is an ordinary file.
+    add(root / "program.bin", kProgramStandIn, true);
+
+    // Servable files.
+    add(root / "index.htm", "<html>root index</html>\n", true);
+    add(root / "Docs" / "A.HTM", "<html>docs a</html>\n", true);
+    add(root / "Docs" / "b.htm", "<html>docs b</html>\n", true);
+    add(root / "Readme.TXT", "readme, mixed case\n", true);
+    add(root / "README.txt", "readme, upper case\n", true);
+    add(root / "page.htm", "<html>page</html>\n", true);
+    add(root / "form.htm", "<html>form</html>\n", true);
+    add(root / "\xc3\xa9t\xc3\xa9" / "caf\xc3\xa9.html", "<html>summer cafe</html>\n", true);
+    add(root / "\xc3\xa9t\xc3\xa9" / "s.css", "p{color:red}\n", true);
+    add(root / "sub" / "index.htm", "<html>sub index</html>\n", true);
+    add(root / "sub" / "page.txt", "sub page\n", true);
+    add(root / "sub" / "deeper" / "index.htm", "<html>deeper</html>\n", true);
+    add(root / "100%.html", "<html>percent</html>\n", true);
+    add(root / "HTTPdocs" / "a.htm", "<html>httpdocs a</html>\n", true);
+    add(root / "caf\xc3\xa9.html", "<html>cafe</html>\n", true);
+    add(root / "with space.css", "body{}\n", true);
+    add(root / "back\\slash.txt", "backslash in a name\n", true);
+    add(root / ".well-known" / "security.txt", "Contact: nobody\n", true);
+    add(root / "empty.htm", "", true);
+    // Larger than the send buffer and several file blocks.
+    add(root / "big.bin", Pseudorandom(300 * 1024 + 17, 7), true);
+
+    // Special files: a FIFO must never block the one thread, a link inside the
+    // root is followed, a dangling link is simply missing.
+    if (::mkfifo((root / "pipe.htm").c_str(), 0644) != 0) {
+        Fault("mkfifo failed");
+    }
+    fs::create_symlink("index.htm", root / "link.htm");
+    fs::create_symlink("nowhere.htm", root / "dangling.htm");
+
+    struct stat status {};
+    if (::stat((root / "program.bin").c_str(), &status) != 0) {
+        Fault("stat of the program stand-in failed");
+    }
+    pFixture->programFile = {status.st_dev, status.st_ino};
+    pFixture->strRoot = root.string();
+    pFixture->strRootReal = fs::canonical(root).string();
+    return pFixture;
+}
+
+// A connection whose descriptor comes from a socket pair instead of accept.
+class CPairClient : public CClientSocket {
+public:
+    using CClientSocket::CClientSocket;
+    void Adopt(int hSocket) {
+        Attach(hSocket, FD_ALL_EVENTS);
+        Init();
+        SetWaitLimit(2000);
+    }
+};
+
+bool IsServableBody(std::string_view body) {
+    auto it = g_pFixture->bodies.find(std::string(body));
+    return it != g_pFixture->bodies.end() && it->second;
+}
+
+bool IsServableSize(uint64_t nSize) {
+    for (const auto& [strContent, bServable] : g_pFixture->bodies) {
+        if (bServable && strContent.size() == nSize) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void CheckNoSecret(std::string_view body, std::string_view request) {
+    if (body.find(kSecretMarker) != std::string_view::npos) {
+        Fault("the answer holds a file that must never be served", request);
+    }
+}
+
+// A header value, or nothing when the line is missing.
+std::string_view HeaderValue(std::string_view header, std::string_view name) {
+    std::string strKey = "\r\n";
+    strKey += name;
+    strKey += ": ";
+    size_t nAt = header.find(strKey);
+    if (nAt == std::string_view::npos) {
+        return {};
+    }
+    std::string_view value = header.substr(nAt + strKey.size());
+    return value.substr(0, value.find("\r\n"));
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+// Whether the request line ends in a version word (or overflows the request
+// buffer), written out here on its own so the answer is checked against the
+// rule rather than against the parser.
+bool ExpectsStatusLine(std::string_view request) {
+    std::string_view received = request.substr(0, CClientSocket::kRequestBufferSize);
+    std::string_view text = received.substr(0, received.find('\0'));
+    size_t nLineEnd = text.find('\n');
+    if (nLineEnd == std::string_view::npos &&
+        received.size() >= CClientSocket::kRequestBufferSize) {
+        return true;
+    }
+    std::string_view line = text.substr(0, nLineEnd);
+    while (!line.empty() && IsBlank(line.front())) {
+        line.remove_prefix(1);
+    }
+    while (!line.empty() && IsBlank(line.back())) {
+        line.remove_suffix(1);
+    }
+    // A version word needs a word before it (a line of the version alone is none).
+    if (line.size() < 9) {
+        return false;
+    }
+    std::string_view word = line.substr(line.size() - 8);
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    return IsBlank(line[line.size() - 9]) && word.substr(0, 5) == "HTTP/" && isDigit(word[5]) &&
+           word[6] == '.' && isDigit(word[7]);
+}
+
+void CheckAnswer(std::string_view answer, std::string_view request) {
+    if (!answer.empty() && (answer.substr(0, 9) == "HTTP/1.0 ") != ExpectsStatusLine(request)) {
+        Fault(ExpectsStatusLine(request) ? "a versioned request answered without a status line"
+                                         : "a request without a version got a status line",
+              request);
+    }
+    if (answer.empty()) {
+        // Only a connection closed without a request goes unanswered.
+        if (!request.empty()) {
+            Fault("no answer to a request", request);
+        }
+        return;
+    }
+    if (answer.substr(0, 9) != "HTTP/1.0 ") {
+        if (answer != kErrorPage) {
+            Fault("an answer without a status line that is not the error page", request);
+        }
+        return;
+    }
+    size_t nHeaderEnd = answer.find("\r\n\r\n");
+    if (nHeaderEnd == std::string_view::npos) {
+        Fault("the header block never ends", request);
+    }
+    std::string_view header = answer.substr(0, nHeaderEnd + 2);
+    std::string_view body = answer.substr(nHeaderEnd + 4);
+    CheckNoSecret(body, request);
+    // Every header line ends in CRLF: no bare CR or LF inside the block.
+    for (size_t i = 0; i < header.size(); ++i) {
+        if ((header[i] == '\n' && (i == 0 || header[i - 1] != '\r')) ||
+            (header[i] == '\r' && (i + 1 >= header.size() || header[i + 1] != '\n'))) {
+            Fault("a header line not ended by CRLF", request);
+        }
+    }
+    if (HeaderValue(header, "Connection") != "close") {
+        Fault("no Connection: close", request);
+    }
+    const std::string strLength(HeaderValue(header, "Content-Length"));
+    if (strLength.empty() || strLength.find_first_not_of("0123456789") != std::string::npos) {
+        Fault("no numeric Content-Length", request);
+    }
+    const uint64_t nLength = std::strtoull(strLength.c_str(), nullptr, 10);
+    // HEAD gets the headers only; everything else gets exactly Content-Length bytes.
+    if (!body.empty() && body.size() != nLength) {
+        Fault("the body length differs from Content-Length", request);
+    }
+
+    std::string_view status = header.substr(0, header.find("\r\n"));
+    if (status == "HTTP/1.0 200 OK") {
+        if (!body.empty() ? !IsServableBody(body) : !IsServableSize(nLength)) {
+            Fault("a 200 answer whose body is no servable file", request);
+        }
+    } else if (status == "HTTP/1.0 404 Not Found") {
+        if (nLength != kErrorPage.size() || (!body.empty() && body != kErrorPage) ||
+            HeaderValue(header, "Content-Type") != "text/html") {
+            Fault("a 404 answer that is not the error page", request);
+        }
+    } else if (status == "HTTP/1.0 301 Moved Permanently") {
+        std::string_view location = HeaderValue(header, "Location");
+        if (nLength != 0 || !body.empty() || location.empty() || location.back() == '\0') {
+            Fault("a malformed redirect", request);
+        }
+        for (unsigned char c : location) {
+            if (c <= 0x20 || c == 0x7f) {
+                Fault("a control byte or blank in Location", request);
+            }
+        }
+    } else {
+        Fault("an unknown status line", request);
+    }
+}
+
+// The pure road: parse, plan, then read what the plan names.
+void CheckPlan(std::string_view request, std::string_view defaultURL) {
+    const SParsedRequest parsed =
+        ParseRequest(request, CClientSocket::kRequestBufferSize, defaultURL);
+    const SResponsePlan plan = PlanResponse(parsed, g_pFixture->strRoot, g_pFixture->programFile);
+    if (plan.answer == EAnswer::Redirect) {
+        for (unsigned char c : plan.strLocation) {
+            if (c <= 0x20 || c == 0x7f) {
+                Fault("a control byte or blank in a planned Location", request);
+            }
+        }
+        return;
+    }
+    if (plan.answer != EAnswer::File) {
+        return;
+    }
+    if (parsed.bRefused) {
+        Fault("a refused request was planned as a file", request);
+    }
+    std::error_code error;
+    const fs::path real = fs::canonical(plan.strFile, error);
+    const std::string strReal = real.string();
+    if (error || strReal.compare(0, g_pFixture->strRootReal.size() + 1,
+                                 g_pFixture->strRootReal + "/") != 0) {
+        Fault("a planned file outside the root", plan.strFile);
+    }
+    std::ifstream in(plan.strFile, std::ios::binary);
+    std::string strContent((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    CheckNoSecret(strContent, request);
+    if (strContent == kProgramStandIn) {
+        Fault("the running program's own file was planned", request);
+    }
+    if (!IsServableBody(strContent)) {
+        Fault("a planned file that is not servable", plan.strFile);
+    }
+}
+
+// The real road: the request on one end of a socket pair, the server's client
+// on the other, the dispatcher delivering the read (or close) event.
+std::string Serve(std::string_view request) {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        Fault("socketpair failed");
+    }
+    const int hPeer = pair[1];
+    ::fcntl(pair[0], F_SETFL, ::fcntl(pair[0], F_GETFL) | O_NONBLOCK);
+    // A request larger than the pair's buffer would block this write; the
+    // server reads at most its request buffer anyway.
+    const std::string_view sent = request.substr(0, 2 * CClientSocket::kRequestBufferSize);
+    if (!sent.empty() && ::send(hPeer, sent.data(), sent.size(), MSG_NOSIGNAL) !=
+                             static_cast<ssize_t>(sent.size())) {
+        Fault("writing the request failed");
+    }
+    ::shutdown(hPeer, SHUT_WR);
+
+    std::string strAnswer;
+    std::thread reader([&] {
+        char buffer[65536];
+        ssize_t nRead;
+        while ((nRead = ::read(hPeer, buffer, sizeof buffer)) > 0) {
+            strAnswer.append(buffer, static_cast<size_t>(nRead));
+        }
+    });
+
+    auto* pClient = new CPairClient(g_pServer);
+    pClient->Adopt(pair[0]);
+    g_pServer->m_clientList.push_back(pClient);
+    CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
+    const auto deadline = CSocketDispatcher::Clock::now() + std::chrono::seconds(5);
+    while (!g_pServer->m_clientList.empty()) {
+        if (CSocketDispatcher::Clock::now() > deadline) {
+            Fault("a connection was neither answered nor released", request);
+        }
+        dispatcher.RunOnce(100);
+    }
+    reader.join();
+    ::close(hPeer);
+    return strAnswer;
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    if (!AfxSocketInit()) {
+        Fault("AfxSocketInit failed");
+    }
+    g_pFixture = MakeFixture();
+    std::atexit(RemoveFixture);
+    g_pServer = new CServerCore;
+    // A trailing separator, as a person may type it: normalised on the first request.
+    g_pServer->m_strRoot = g_pFixture->strRoot + "/";
+    g_pServer->m_strDefaultURL = "index.htm";
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+    const std::string_view request(reinterpret_cast<const char*>(pData), nSize);
+
+    static const char* const kDefaultPages[] = {
+        "index.htm",   "INDEX.HTM",        "TARVEL.EXE",    "../secret.htm",
+        ".hidden.htm", "deeper/index.htm", "..\\index.htm", "",
+    };
+    for (const char* pszDefault : kDefaultPages) {
+        CheckPlan(request, pszDefault);
+    }
+
+    CheckAnswer(Serve(request), request.substr(0, 2 * CClientSocket::kRequestBufferSize));
+    return 0;
+}

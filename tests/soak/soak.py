@@ -1,0 +1,406 @@
+#!/usr/bin/env python3
+"""A bounded soak under faults against a running server and the site of
+tests/clients/site.py. Many short-lived clients at once mix normal requests
+with resets before and during the answer, half-closes, idle connects, readers
+that never read, oversized and binary requests, hidden-file and traversal
+targets. Afterwards the server must answer at once, hold no more descriptors
+than before, not have grown in resident memory beyond a few MiB, and every
+normal request must have had its full, correct answer.
+
+    soak.py --port PORT --pid PID --manifest FILE [--seconds 60] [--workers 24]
+"""
+import argparse
+import collections
+import hashlib
+import json
+import os
+import random
+import socket
+import struct
+import sys
+import threading
+import time
+
+ANSWER_TIMEOUT = 40  # above the server's 10 s bound on a stalled send, twice over
+
+
+class Run:
+    def __init__(self, args, manifest):
+        self.port = args.port
+        self.manifest = manifest
+        self.files = [u for u in manifest["ok"] if manifest["ok"][u]["size"] < (16 << 20)]
+        self.deadline = time.monotonic() + args.seconds
+        self.lock = threading.Lock()
+        self.counts = collections.Counter()
+        self.failures = []
+        self.slowest = 0.0  # the longest a normal request waited for its answer
+
+    def record(self, kind, failure=None):
+        with self.lock:
+            self.counts[kind] += 1
+            if failure:
+                self.failures.append(f"{kind}: {failure}")
+
+    def running(self):
+        return time.monotonic() < self.deadline
+
+
+def connect(run, timeout=ANSWER_TIMEOUT, rcvbuf=None):
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    if rcvbuf:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
+    s.settimeout(timeout)
+    s.connect(("127.0.0.1", run.port))
+    return s
+
+
+def reset(s):
+    """Closes with RST instead of FIN."""
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    s.close()
+
+
+def read_all(s):
+    chunks = []
+    while True:
+        piece = s.recv(262144)
+        if not piece:
+            return b"".join(chunks)
+        chunks.append(piece)
+
+
+def request_bytes(method, url, extra=b""):
+    return (f"{method} {url} HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: tarvel-soak\r\n"
+            f"Accept: */*\r\n").encode() + extra + b"\r\n"
+
+
+def verify(run, answer, method, url):
+    """None when the answer is the full, correct one for url; else what is wrong."""
+    head, sep, body = answer.partition(b"\r\n\r\n")
+    if not sep:
+        return f"{method} {url}: no header block in {len(answer)} bytes: {answer[:60]!r}"
+    lines = head.split(b"\r\n")
+    headers = dict(line.split(b": ", 1) for line in lines[1:] if b": " in line)
+    manifest = run.manifest
+    if url in manifest["ok"]:
+        want = manifest["ok"][url]
+        status, size, digest = b"HTTP/1.0 200 OK", want["size"], want["sha256"]
+    elif url in manifest["redirect"]:
+        if lines[0] != b"HTTP/1.0 301 Moved Permanently" or body or \
+                headers.get(b"Location") != manifest["redirect"][url].encode():
+            return f"{method} {url}: not the redirect: {head[:80]!r}"
+        return None
+    else:
+        status, size = b"HTTP/1.0 404 Not Found", manifest["error_page_size"]
+        digest = manifest["error_page_sha256"]
+    if lines[0] != status or headers.get(b"Content-Length") != str(size).encode():
+        return f"{method} {url}: {lines[0]!r} Content-Length {headers.get(b'Content-Length')!r}"
+    if method == "HEAD":
+        return f"HEAD {url}: a body of {len(body)} bytes" if body else None
+    if len(body) != size or hashlib.sha256(body).hexdigest() != digest:
+        return f"{method} {url}: body of {len(body)} bytes is not the {size} bytes expected"
+    if b"SECRET-" in answer:
+        return f"{method} {url}: a secret in the answer"
+    return None
+
+
+# ---- normal requests: each must get its full, correct answer ---------------
+
+def exchange(run, kind, method, url, send):
+    started = time.monotonic()
+    try:
+        with connect(run) as s:
+            send(s)
+            answer = read_all(s)
+        run.record(kind, verify(run, answer, method, url))
+        with run.lock:
+            run.slowest = max(run.slowest, time.monotonic() - started)
+    except OSError as error:
+        run.record(kind, f"{method} {url}: {error!r}")
+
+
+def normal_get(run, rng):
+    url = rng.choice(run.files)
+    exchange(run, "get", "GET", url, lambda s: s.sendall(request_bytes("GET", url)))
+
+
+def normal_head(run, rng):
+    url = rng.choice(run.files + ["/missing.htm"])
+    exchange(run, "head", "HEAD", url, lambda s: s.sendall(request_bytes("HEAD", url)))
+
+
+def refused(run, rng):
+    url = rng.choice(run.manifest["refused"])
+    exchange(run, "refused", "GET", url, lambda s: s.sendall(request_bytes("GET", url)))
+
+
+def redirect(run, rng):
+    url = rng.choice(list(run.manifest["redirect"]))
+    exchange(run, "redirect", "GET", url, lambda s: s.sendall(request_bytes("GET", url)))
+
+
+def half_close(run, rng):
+    url = rng.choice(run.files)
+
+    def send(s):
+        s.sendall(request_bytes("GET", url))
+        s.shutdown(socket.SHUT_WR)
+    exchange(run, "half-close", "GET", url, send)
+
+
+def split_line(run, rng):
+    url = rng.choice(run.files)
+    data = request_bytes("GET", url)
+    cut = rng.randrange(1, 20)
+
+    def send(s):
+        s.sendall(data[:cut])
+        time.sleep(0.05)
+        s.sendall(data[cut:])
+    exchange(run, "split-line", "GET", url, send)
+
+
+def browser_sized(run, rng):
+    url = rng.choice(run.files)
+    extra = b"".join(b"X-Header-%d: %s\r\n" % (i, b"v" * 60) for i in range(rng.randrange(10, 160)))
+    exchange(run, "big-headers", "GET", url, lambda s: s.sendall(request_bytes("GET", url, extra)))
+
+
+def oversized(run, rng):
+    """A request line that never ends within the request buffer."""
+    data = b"GET /" + b"a" * rng.randrange(8200, 12000)
+
+    def check(answer):
+        head, _, body = answer.partition(b"\r\n\r\n")
+        if not head.startswith(b"HTTP/1.0 404 Not Found\r\n") or \
+                hashlib.sha256(body).hexdigest() != run.manifest["error_page_sha256"]:
+            return f"want 404 with the error page, got {answer[:60]!r}"
+        return None
+    try:
+        with connect(run) as s:
+            s.sendall(data)
+            run.record("oversized", check(read_all(s)))
+    except OSError as error:
+        run.record("oversized", repr(error))
+
+
+def connect_half_close(run, rng):
+    """Connects and ends its side without a request: the server must let go."""
+    try:
+        with connect(run, timeout=15) as s:
+            s.shutdown(socket.SHUT_WR)
+            answer = read_all(s)
+        run.record("empty-close", f"an answer to nothing: {answer[:40]!r}" if answer else None)
+    except OSError as error:
+        run.record("empty-close", repr(error))
+
+
+# ---- faults: nothing is expected but that the server survives them ---------
+
+def fault(run, kind, action):
+    try:
+        action()
+    except OSError:
+        pass  # a reset or refusal is what these clients provoke
+    run.record(kind)
+
+
+def reset_before(run, rng):
+    def action():
+        s = connect(run)
+        s.sendall(request_bytes("GET", rng.choice(run.files)))
+        reset(s)
+    fault(run, "reset-before", action)
+
+
+def reset_during(run, rng):
+    def action():
+        s = connect(run)
+        s.sendall(request_bytes("GET", "/file-4m.bin"))
+        got = 0
+        stop = rng.randrange(1, 2 << 20)
+        while got < stop:
+            piece = s.recv(65536)
+            if not piece:
+                break
+            got += len(piece)
+        reset(s)
+    fault(run, "reset-during", action)
+
+
+def reset_unused(run, rng):
+    fault(run, "reset-unused", lambda: reset(connect(run)))
+
+
+def idle_connect(run, rng):
+    def action():
+        s = connect(run)
+        time.sleep(rng.uniform(0.1, 2.0))
+        s.close()
+    fault(run, "idle-connect", action)
+
+
+def binary(run, rng):
+    data = bytes(rng.randrange(256) for _ in range(rng.randrange(1, 700)))
+
+    def action():
+        with connect(run) as s:
+            s.sendall(data)
+            s.shutdown(socket.SHUT_WR)
+            answer = read_all(s)
+        if b"SECRET-" in answer:
+            run.record("binary", f"a secret in the answer to {data[:40]!r}")
+    fault(run, "binary", action)
+
+
+BEHAVIOURS = [
+    (normal_get, 30), (normal_head, 4), (refused, 8), (redirect, 3), (half_close, 5),
+    (split_line, 2), (browser_sized, 4), (oversized, 3), (connect_half_close, 3),
+    (reset_before, 8), (reset_during, 4), (reset_unused, 4), (idle_connect, 3), (binary, 5),
+]
+
+
+def worker(run, seed):
+    rng = random.Random(seed)
+    actions, weights = zip(*BEHAVIOURS)
+    while run.running():
+        rng.choices(actions, weights)[0](run, rng)
+
+
+def never_reader(run, start):
+    """Asks for a large file and never reads it, holding the connection past the
+    server's bound on a stalled send."""
+    time.sleep(start)
+    if not run.running():
+        return
+    try:
+        s = connect(run, rcvbuf=4096)
+        s.sendall(request_bytes("GET", "/file-16m.bin"))
+        time.sleep(13)
+        reset(s)
+    except OSError:
+        pass
+    run.record("never-reads")
+
+
+def idle_holder(run):
+    """Connects and sends nothing: the server must close it after about 30 s."""
+    started = time.monotonic()
+    try:
+        with connect(run, timeout=45) as s:
+            answer = read_all(s)
+        held = time.monotonic() - started
+        # The sweep runs between requests, so a send stalled at the 30 s mark
+        # would delay it; the never-readers keep clear of that mark.
+        ok = not answer and 28 <= held <= 36
+        run.record("idle-30s", None if ok else f"closed after {held:.1f}s with {len(answer)} bytes")
+    except OSError as error:
+        run.record("idle-30s", f"not closed by the server: {error!r}")
+
+
+# ---- measurements ----------------------------------------------------------
+
+def descriptors(pid):
+    return sorted(os.listdir(f"/proc/{pid}/fd"), key=int)
+
+
+def describe(pid, fds):
+    out = []
+    for fd in fds:
+        try:
+            out.append(f"{fd}->{os.readlink(f'/proc/{pid}/fd/{fd}')}")
+        except OSError:
+            pass
+    return ", ".join(out)
+
+
+def rss_kib(pid):
+    for line in open(f"/proc/{pid}/status"):
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1])
+    raise RuntimeError("no VmRSS")
+
+
+def timed_get(run, url):
+    started = time.monotonic()
+    with connect(run, timeout=10) as s:
+        s.sendall(request_bytes("GET", url))
+        answer = read_all(s)
+    return time.monotonic() - started, verify(run, answer, "GET", url)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--pid", type=int, required=True)
+    parser.add_argument("--manifest", required=True)
+    parser.add_argument("--seconds", type=float, default=60)
+    parser.add_argument("--workers", type=int, default=24)
+    parser.add_argument("--seed", type=int, default=int(time.time()))
+    # A few MiB; a sanitizer build keeps freed memory in quarantine and is given more.
+    parser.add_argument("--max-rss-growth-kib", type=int, default=4096)
+    args = parser.parse_args()
+    manifest = json.load(open(args.manifest))
+    print(f"  soak: {args.seconds:.0f}s, {args.workers} clients at once, seed {args.seed}",
+          flush=True)
+
+    # Warm up: every file once, so buffers made on first use are in the baseline.
+    warm = Run(args, manifest)
+    for url in warm.files + manifest["refused"] + list(manifest["redirect"]):
+        for _ in range(3):
+            _, problem = timed_get(warm, url)
+            if problem:
+                print("  FAIL warm-up:", problem)
+                return 1
+    time.sleep(0.5)
+    fds_before, rss_before = descriptors(args.pid), rss_kib(args.pid)
+
+    run = Run(args, manifest)
+    threads = [threading.Thread(target=worker, args=(run, args.seed + i))
+               for i in range(args.workers)]
+    threads.append(threading.Thread(target=never_reader, args=(run, 5)))
+    threads.append(threading.Thread(target=never_reader, args=(run, args.seconds * 0.7)))
+    if args.seconds >= 45:
+        threads.append(threading.Thread(target=idle_holder, args=(run,)))
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    soaked = time.monotonic()
+
+    problems = list(run.failures)
+    if not os.path.exists(f"/proc/{args.pid}"):
+        print("  FAIL the server is gone")
+        return 1
+    elapsed, problem = timed_get(run, "/index.htm")
+    if problem or elapsed > 1.0:
+        problems.append(f"after the soak: GET /index.htm took {elapsed:.3f}s: {problem}")
+
+    # Let the server see the last closes, then compare.
+    fds_after = descriptors(args.pid)
+    while len(fds_after) > len(fds_before) and time.monotonic() < soaked + 10:
+        time.sleep(0.2)
+        fds_after = descriptors(args.pid)
+    if len(fds_after) > len(fds_before):
+        extra = sorted(set(fds_after) - set(fds_before), key=int)
+        problems.append(f"descriptors {len(fds_before)} before, {len(fds_after)} after: "
+                        f"{describe(args.pid, extra[:20])}")
+    rss_after = rss_kib(args.pid)
+
+    total = sum(run.counts.values())
+    print(f"  {total} connections in {args.seconds:.0f}s:", ", ".join(
+        f"{kind} {count}" for kind, count in sorted(run.counts.items())))
+    print(f"  descriptors {len(fds_before)} -> {len(fds_after)}; VmRSS {rss_before} -> "
+          f"{rss_after} KiB; GET after the soak {elapsed * 1000:.1f} ms; slowest normal "
+          f"answer during it {run.slowest:.1f} s")
+    if rss_after - rss_before > args.max_rss_growth_kib:
+        problems.append(f"resident memory grew by {rss_after - rss_before} KiB")
+    for problem in problems[:30]:
+        print("  FAIL", problem)
+    if len(problems) > 30:
+        print(f"  ... and {len(problems) - 30} more")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

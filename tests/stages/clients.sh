@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Stage: real clients. curl (without --http0.9), wget, python's http.client and
+# ab fetch every page of a test site and a 100 MiB file from each program under
+# test; the bytes received must equal the file's (SHA-256), the status lines and
+# headers must be what each client expects, refusals must be the error page.
+#   bash tests/stages/clients.sh BUILD_DIR
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+build=${1:?usage: clients.sh BUILD_DIR}
+source "$top/tests/clients/servers.sh"
+
+tv_need_apt curl wget python3 apache2-utils
+tv_temp base
+tv_say "building the test site (100 MiB file included)"
+"$PY" "$top/tests/clients/site.py" "$base" --big-mib 100
+manifest=$base/manifest.json
+root=$base/root
+fetched=$base/fetched
+errors=0
+
+check() {  # check CONDITION-RESULT MESSAGE
+    if [ "$1" != 0 ]; then
+        echo "  FAIL $2" >&2
+        errors=$((errors + 1))
+    fi
+}
+
+# "url sha256 size type" for every URL that must be served.
+served_urls() {
+    "$PY" -c 'import json,sys
+for u, w in json.load(open(sys.argv[1]))["ok"].items(): print(u, w["sha256"], w["size"], w["type"])' \
+        "$manifest"
+}
+manifest_value() { "$PY" -c "import json,sys; print(json.load(open(sys.argv[1]))$1)" "$manifest"; }
+error_sha=$(manifest_value '["error_page_sha256"]')
+sub_sha=$(manifest_value '["ok"]["/sub/"]["sha256"]')
+sha_of() { sha256sum "$1" | cut -d' ' -f1; }
+
+run_curl() {
+    local url sha size type got
+    while read -r url sha size type; do
+        got=$(curl -sS --max-time 60 -o "$fetched" -w '%{http_code} %{content_type} %{size_download}' \
+            "$TV_URL$url") || { check 1 "curl $url failed"; continue; }
+        [ "$got" = "200 $type $size" ] && [ "$(sha_of "$fetched")" = "$sha" ]
+        check $? "curl $url: got '$got', want '200 $type $size' and the file's bytes"
+    done < <(served_urls)
+
+    got=$(curl -sS --max-time 10 -o "$fetched" -w '%{http_code} %{content_type}' "$TV_URL/missing.htm")
+    [ "$got" = "404 text/html" ] && [ "$(sha_of "$fetched")" = "$error_sha" ]
+    check $? "curl /missing.htm: got '$got', want 404 text/html with the error page"
+
+    got=$(curl -sS --max-time 10 --path-as-is -o "$fetched" -w '%{http_code}' \
+        "$TV_URL/../outside-secret.htm")
+    [ "$got" = 404 ] && ! grep -q SECRET- "$fetched"
+    check $? "curl --path-as-is /../outside-secret.htm: got $got"
+
+    got=$(curl -sS --max-time 10 -I "$TV_URL/file-64k.bin" | tr -d '\r' | sort | tr '\n' '|')
+    [ "$got" = "|Connection: close|Content-Length: 65536|Content-Type: application/octet-stream|HTTP/1.0 200 OK|" ]
+    check $? "curl -I /file-64k.bin: headers '$got'"
+
+    got=$(curl -sS --max-time 10 -L -o "$fetched" -w '%{http_code} %{num_redirects} %{url_effective}' \
+        "$TV_URL/sub?x=1")
+    [ "$got" = "200 1 $TV_URL/sub/?x=1" ] && [ "$(sha_of "$fetched")" = "$sub_sha" ]
+    check $? "curl -L /sub?x=1: got '$got', want 200 after one redirect to /sub/?x=1"
+}
+
+run_wget() {
+    local url sha size type
+    for url in /index.htm /docs/guide.htm /file-4m.bin /big.bin; do
+        read -r _ sha size type < <(served_urls | grep "^$url ")
+        wget -q --timeout=60 --tries=1 -O "$fetched" "$TV_URL$url" && [ "$(sha_of "$fetched")" = "$sha" ]
+        check $? "wget $url: not the file's bytes"
+    done
+    wget -q --timeout=10 --tries=1 -O "$fetched" "$TV_URL/sub" && [ "$(sha_of "$fetched")" = "$sub_sha" ]
+    check $? "wget /sub: the redirect to /sub/ was not followed to its page"
+    local rc=0
+    wget -q --timeout=10 --tries=1 -O "$fetched" "$TV_URL/missing.htm" || rc=$?
+    [ $rc -eq 8 ]  # wget's status for an error answer of the server
+    check $? "wget /missing.htm: exit status $rc, want 8 (server error response)"
+}
+
+# ab_check N C PATH 'PATTERN'...: every pattern must be in ab's report, and
+# unless a pattern counts them, no answer may be other than 2xx.
+ab_check() {
+    local n=$1 c=$2 path=$3 report pattern
+    shift 3
+    report=$(timeout 120 ab -n "$n" -c "$c" -s 30 "$TV_URL$path" 2>&1) || {
+        check 1 "ab -n $n -c $c $path failed: $(echo "$report" | tail -n 3)"
+        return
+    }
+    for pattern in "Complete requests: *$n\$" "Failed requests: *0\$" "$@"; do
+        echo "$report" | grep -Eq "$pattern"
+        check $? "ab -n $n -c $c $path: no '$pattern' in its report"
+    done
+    if [[ "$*" != *Non-2xx* ]] && echo "$report" | grep -q 'Non-2xx'; then
+        check 1 "ab -n $n -c $c $path: $(echo "$report" | grep 'Non-2xx')"
+    fi
+}
+
+run_ab() {
+    ab_check 2000 8 /page-1k.htm 'Document Length: *1024 bytes' '^Total transferred: *2[0-9]{6} bytes'
+    ab_check 3 1 /big.bin 'Document Length: *104857600 bytes'
+    ab_check 200 4 /missing.htm 'Non-2xx responses: *200$' 'Document Length: *94 bytes'
+}
+
+# From here on a failed check is counted and reported, and the stage goes on.
+set +e
+variants=$(tv_variants "$build") || exit 1
+for variant in $variants; do
+    tv_start "$variant" "$build" "$root"
+    tv_say "$variant on port $TV_PORT: curl"
+    run_curl
+    tv_say "$variant: wget"
+    run_wget
+    tv_say "$variant: python http.client"
+    "$PY" "$top/tests/clients/fetch.py" "$TV_PORT" "$manifest"
+    check $? "python http.client found faults (above)"
+    tv_say "$variant: ab"
+    run_ab
+    kill -0 "$TV_PID" 2>/dev/null
+    check $? "$variant exited during the stage"
+    tv_stop_server "$TV_PID"
+done
+
+[ $errors -eq 0 ] || tv_fail "$errors client checks failed"
+tv_say "passed"
