@@ -11,7 +11,8 @@ TV_STAGE=bench
 source "$top/tests/clients/servers.sh"
 
 tv_need_apt nginx-light lighttpd apache2-utils curl python3 gnuplot-nox fonts-dejavu-core
-command="bash bench/run.sh$(printf ' %q' "$@")"
+command="bash bench/run.sh"
+[ $# -eq 0 ] || command+=$(printf ' %q' "$@")
 build=
 if [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; then
     build=$(cd "$1" && pwd)
