@@ -2,13 +2,13 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 
 namespace {
 thread_local int g_nLastError = 0;
@@ -26,8 +26,6 @@ constexpr long kDiscardLimit = 256 * 1024;
 }  // namespace
 
 BOOL AfxSocketInit() {
-    // A send to a peer that has gone must fail with EPIPE, not end the process.
-    std::signal(SIGPIPE, SIG_IGN);
     return CSocketDispatcher::Create() ? TRUE : FALSE;
 }
 
@@ -236,6 +234,14 @@ void CAsyncSocket::Close() {
     CSocketDispatcher::Get().Unwatch(*this);
     ::close(m_hSocket);
     m_hSocket = -1;
+}
+
+int CAsyncSocket::BytesAvailable() const {
+    int nAvailable = 0;
+    if (m_hSocket < 0 || ::ioctl(m_hSocket, FIONREAD, &nAvailable) != 0) {
+        return 0;
+    }
+    return nAvailable;
 }
 
 unsigned CAsyncSocket::LocalPort() const {

@@ -52,6 +52,8 @@ public:
     virtual void Close();
 
     int Handle() const { return m_hSocket; }
+    // Bytes that have arrived and not been read.
+    int BytesAvailable() const;
     // Port the socket is bound to, or 0.
     unsigned LocalPort() const;
     static int GetLastError();

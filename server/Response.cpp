@@ -54,6 +54,19 @@ std::string EscapeForHeader(std::string_view text) {
     }
     return strEscaped;
 }
+// "//name" in a Location would send the browser to a host called name.
+std::string OneLeadingSeparator(std::string_view path) {
+    size_t nSeparators = 0;
+    while (nSeparators < path.size() && (path[nSeparators] == '/' || path[nSeparators] == '\\')) {
+        ++nSeparators;
+    }
+    if (nSeparators <= 1) {
+        return std::string(path);
+    }
+    std::string strPath(1, '/');  // (appended, not "/" + ...: GCC 12 warns falsely)
+    strPath += path.substr(nSeparators);
+    return strPath;
+}
 }  // namespace
 
 const char* ContentTypeFor(std::string_view fileName) {
@@ -74,7 +87,7 @@ const char* ContentTypeFor(std::string_view fileName) {
 }
 
 SResponsePlan PlanResponse(const SParsedRequest& request, const std::string& strRoot,
-                           const SFileIdentity& hidden) {
+                           const SFileIdentity& ownProgram) {
     SResponsePlan plan;
     if (request.bRefused) {
         return plan;
@@ -89,12 +102,12 @@ SResponsePlan PlanResponse(const SParsedRequest& request, const std::string& str
         // slashed name, so the default page and its relative links work.
         if (request.bVersioned && !request.bDefaultAppended) {
             plan.answer = EAnswer::Redirect;
-            plan.strLocation =
-                EscapeForHeader(request.strRawPath) + "/" + EscapeForHeader(request.strQuery);
+            plan.strLocation = EscapeForHeader(OneLeadingSeparator(request.strRawPath)) + "/" +
+                               EscapeForHeader(request.strQuery);
         }
         return plan;
     }
-    if (!S_ISREG(status.st_mode) || hidden.Matches(status)) {
+    if (!S_ISREG(status.st_mode) || ownProgram.Matches(status)) {
         return plan;
     }
     plan.answer = EAnswer::File;

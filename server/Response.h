@@ -32,7 +32,7 @@ struct SFileIdentity {
 // Decides the answer by looking at the file system (stat and folder scans
 // only; nothing is opened, so a FIFO or device never blocks).
 SResponsePlan PlanResponse(const SParsedRequest& request, const std::string& strRoot,
-                           const SFileIdentity& hidden);
+                           const SFileIdentity& ownProgram);
 
 // Content type by the name's extension, compared without regard to case.
 const char* ContentTypeFor(std::string_view fileName);

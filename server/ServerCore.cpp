@@ -81,7 +81,7 @@ void CServerCore::StartServer() {
         return;
     }
     m_pListeningSocket->SetWaitLimit(m_pListeningSocket->m_nTimeOut);
-    m_hiddenFile = OwnProgramFile();
+    m_ownProgramFile = OwnProgramFile();
     if (!m_pIdleSweep) {
         m_pIdleSweep = std::make_unique<CDispatchTimer>([this] { CloseIdleClients(); });
     }
@@ -169,7 +169,9 @@ void CServerCore::CloseIdleClients() {
         CSocketDispatcher::Clock::now() - std::chrono::milliseconds(m_nIdleClientMs);
     std::vector<CClientSocket*> idle;
     for (CClientSocket* pClient : m_clientList) {
-        if (pClient->AcceptedAt() <= cutoff) {
+        // A request may have arrived while the server was busy: that client
+        // is not idle, its read event is only queued behind this timer.
+        if (pClient->AcceptedAt() <= cutoff && pClient->BytesAvailable() == 0) {
             idle.push_back(pClient);
         }
     }
@@ -233,7 +235,7 @@ void CServerCore::HandleRequest(CClientSocket* pClient) {
     NormaliseRoot();
     const SParsedRequest request =
         ParseRequest(strRequest, CClientSocket::kRequestBufferSize, m_strDefaultURL);
-    const SResponsePlan plan = PlanResponse(request, m_strRoot, m_hiddenFile);
+    const SResponsePlan plan = PlanResponse(request, m_strRoot, m_ownProgramFile);
 
     switch (plan.answer) {
         case EAnswer::File:
@@ -269,7 +271,7 @@ void CServerCore::SendFile(CClientSocket* pClient, const std::string& strPath, b
         file.Open(strPath);
         const struct stat& status = file.Status();
         // Checked again on the open file: the name may have changed meanwhile.
-        if (!S_ISREG(status.st_mode) || m_hiddenFile.Matches(status)) {
+        if (!S_ISREG(status.st_mode) || m_ownProgramFile.Matches(status)) {
             throw CFileException(CFileException::generic, EISDIR, "not a regular file");
         }
         nSize = static_cast<uint64_t>(status.st_size);
@@ -287,20 +289,25 @@ void CServerCore::SendFile(CClientSocket* pClient, const std::string& strPath, b
     size_t nFill = std::min(strHeader.size(), kBlockSize);
     std::memcpy(pBlock, strHeader.data(), nFill);
     uint64_t nLeft = bHead ? 0 : nSize;
+    if (nLeft > 0) {
+        // Ending the first block on a page boundary keeps every later
+        // sendfile page-aligned, which the receiving side copies faster.
+        const size_t nRoom = (kBlockSize - nFill) & ~size_t{4095};
+        const size_t nWant = static_cast<size_t>(std::min<uint64_t>(nLeft, nRoom));
+        try {
+            const size_t nRead = file.Read(pBlock + nFill, nWant);
+            nLeft = nRead == 0 ? 0 : nLeft - nRead;
+            nFill += nRead;
+        } catch (const CFileException&) {
+            SendErrorPage(pClient, true, bHead);  // nothing was promised yet
+            return;
+        }
+    }
     try {
         // Exactly Content-Length bytes, or fewer and the close: a file that
         // shrinks or fails while it is sent must not be padded or patched.
         // The first block goes with the header; the rest straight from the
         // page cache with sendfile, without passing through the buffer.
-        if (nLeft > 0) {
-            // Ending the first block on a page boundary keeps every later
-            // sendfile page-aligned, which the receiving side copies faster.
-            const size_t nRoom = (kBlockSize - nFill) & ~size_t{4095};
-            size_t nWant = static_cast<size_t>(std::min<uint64_t>(nLeft, nRoom));
-            size_t nRead = file.Read(pBlock + nFill, nWant);
-            nLeft = nRead == 0 ? 0 : nLeft - nRead;
-            nFill += nRead;
-        }
         SendToClient(pClient, pBlock, nFill);
         if (nLeft > 0) {
             SendFileToClient(pClient, file, nLeft);

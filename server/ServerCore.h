@@ -77,5 +77,5 @@ private:
 
     std::unique_ptr<CDispatchTimer> m_pIdleSweep;
     std::unique_ptr<char[]> m_pBlock;  // the one buffer files are sent through
-    SFileIdentity m_hiddenFile;        // the running program's own file, never served
+    SFileIdentity m_ownProgramFile;    // the running program's own file, never served
 };

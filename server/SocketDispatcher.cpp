@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -29,6 +30,9 @@ bool CSocketDispatcher::Create() {
     if (hEpoll < 0) {
         return false;
     }
+    // A send to a peer that has gone must fail with EPIPE, not end the process
+    // (sendfile has no MSG_NOSIGNAL).
+    std::signal(SIGPIPE, SIG_IGN);
     int hWakeup = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (hWakeup < 0) {
         ::close(hEpoll);
@@ -107,11 +111,10 @@ void CSocketDispatcher::UpdateInterest(CEventSink& sink) {
     if (sink.m_nArmed & kEventWrite) {
         nEvents |= EPOLLOUT;
     }
-    if (sink.m_nArmed & kEventClose) {
-        nEvents |= EPOLLRDHUP;
-    }
-    // Hang-up and error are reported whatever the interest, so a sink that wants
-    // nothing leaves the set entirely rather than being woken for nothing.
+    // No EPOLLRDHUP: with read armed, a peer's close already shows as readable
+    // with nothing to read; with read queued it would report the same unread
+    // bytes again and again. Hang-up and error are reported whatever the interest, so a sink that
+    // wants nothing leaves the set entirely rather than being woken for nothing.
     if (nEvents == 0) {
         if (sink.m_bInEpoll) {
             ::epoll_ctl(m_hEpoll, EPOLL_CTL_DEL, sink.m_hWatched, nullptr);
@@ -228,6 +231,9 @@ void CSocketDispatcher::RunOnce(int nTimeoutMs) {
 }
 
 bool CSocketDispatcher::WaitFor(CEventSink& sink, unsigned nAwaited, int nTimeoutMs) {
+    // A wake-up left by an earlier wait would end every epoll_wait at once;
+    // the queue it stands for is looked at here anyway, and signalled again below.
+    ClearWakeup();
     const auto deadline = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
     const unsigned nEnding = nAwaited | kEventClose;
     bool bWoken = false;

@@ -112,9 +112,7 @@ TEST(HeadlessServer, RecoversByItselfWhenDescriptorsRunOut) {
     // Served once first. (This also lets a sanitizer build check its object
     // types while it can: that check needs a descriptor of its own.)
     EXPECT_EQ(Fetch(nPort, "GET / HTTP/1.0\r\n\r\n").strBody, "still here");
-    {
-        CClient unused(nPort);
-    }
+    { CClient unused(nPort); }
 
     // More idle connections than the server has descriptors for.
     std::vector<std::unique_ptr<CClient>> idle;

@@ -115,6 +115,10 @@ TEST_F(PlanTest, RedirectKeepsTheTargetAsReceivedAndItsQuery) {
     SResponsePlan plan = Plan("GET /My%20Folder?a=1&b=2 HTTP/1.1");
     ASSERT_EQ(plan.answer, EAnswer::Redirect);
     EXPECT_EQ(plan.strLocation, "/My%20Folder/?a=1&b=2");
+    // Doubled separators in front cannot turn it into another host's address.
+    fs::create_directories(In("docs"));
+    EXPECT_EQ(Plan("GET //docs HTTP/1.1").strLocation, "/docs/");
+    EXPECT_EQ(Plan("GET /\\docs HTTP/1.1").strLocation, "/docs/");
     // A raw blank or control byte cannot break the header line.
     fs::create_directories(In("a b"));
     plan = Plan("GET /a b HTTP/1.1");

@@ -194,6 +194,20 @@ TEST_F(ServerControlTest, SilentConnectionIsClosedAfterTheIdleBound) {
     EXPECT_EQ(::recv(silent.Handle(), &c, 1, 0), 0);  // the server closed it
 }
 
+TEST_F(ServerControlTest, RequestQueuedBehindTheIdleSweepIsStillServed) {
+    m_server.m_nIdleClientMs = 300;
+    Start();
+    CClient late(Port());
+    PumpUntilListed(1);
+    // The sweep timer expires first, then the request arrives, and only then
+    // does the server look: both events are queued, the timer's ahead.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    late.Send("GET / HTTP/1.0\r\n\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    SAnswer answer = WhileServing([&] { return late.ReadAll(); });
+    EXPECT_EQ(answer.strBody, "home");
+}
+
 TEST_F(ServerControlTest, StopDrainsIdleClientsWithinItsBound) {
     m_server.m_nStopDrainMs = 500;
     Start();

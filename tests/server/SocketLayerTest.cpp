@@ -1,6 +1,7 @@
 // The socket layer's contract: events in arrival order, one report per arming,
 // the nested wait that sets other events aside, bounded waits, timers.
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -53,6 +54,14 @@ struct SPair {
         hPeer = -1;
     }
 };
+
+// CPU time of this thread, to tell a wait that sleeps from one that spins.
+double ThreadCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_THREAD, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 bool DescriptorReadable() {
     pollfd descriptor{CSocketDispatcher::Get().Descriptor(), POLLIN, 0};
@@ -148,6 +157,37 @@ TEST_F(SocketLayerTest, WaitsEndAtTheirLimitWithTimedOut) {
     }
     EXPECT_EQ(nResult, -1);
     EXPECT_EQ(CAsyncSocket::GetLastError(), ETIMEDOUT);
+}
+
+TEST_F(SocketLayerTest, WaitsSleepWhileOtherEventsAreSetAside) {
+    SPair silent, other, closing;
+    CRecordingSocket waiter(1, silent.hOurs), bystander(2, other.hOurs), leaver(3, closing.hOurs);
+    waiter.SetWaitLimit(300);
+    char c;
+    struct {
+        const char* pszCase;
+        std::function<void()> prepare;
+    } cases[] = {
+        // A first wait sets an event aside and signals the wake-up descriptor;
+        // the next wait must not be woken by that signal again and again.
+        {"after a set-aside event", [&] { other.PeerSends("x"); }},
+        // A peer that sent its request and closed, while its read event waits
+        // in the queue, must not be reported over and over.
+        {"beside a peer that sent and closed",
+         [&] {
+             closing.PeerSends("GET / HTTP/1.0\r\n\r\n");
+             closing.PeerCloses();
+         }},
+    };
+    for (auto& testCase : cases) {
+        testCase.prepare();
+        EXPECT_EQ(waiter.Receive(&c, 1), -1);  // sets the new event aside
+        double dBefore = ThreadCpuSeconds();
+        EXPECT_EQ(waiter.Receive(&c, 1), -1);  // a second wait, 300 ms
+        EXPECT_LT(ThreadCpuSeconds() - dBefore, 0.1) << testCase.pszCase;
+    }
+    CSocketDispatcher::Get().DispatchReady();
+    EXPECT_EQ(g_events, (std::vector<SRecord>{{2, "read"}, {3, "read"}}));
 }
 
 TEST_F(SocketLayerTest, ReceiveSeesThePeersCloseDuringAWait) {
