@@ -5,23 +5,9 @@
 
 #include <memory>
 
+#include "AsciiCase.h"
+
 namespace {
-char FoldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualFolded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::optional<std::string> FindFolded(const std::string& strFolder, std::string_view name) {
     std::unique_ptr<DIR, int (*)(DIR*)> pDir(::opendir(strFolder.c_str()), ::closedir);
     if (!pDir) {

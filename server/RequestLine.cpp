@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "AsciiCase.h"
+
 namespace {
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
@@ -45,14 +47,6 @@ bool IsHiddenComponent(std::string_view component) {
     return !component.empty() && component.front() == '.' && component != ".well-known";
 }
 }  // namespace
-
-void LowerAscii(std::string& str) {
-    for (char& c : str) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-}
 
 bool DecodePercentEscapes(std::string_view text, std::string& strDecoded) {
     strDecoded.clear();

@@ -27,5 +27,3 @@ bool DecodePercentEscapes(std::string_view text, std::string& strDecoded);
 
 // True for the request guards: parent folders, the program's own name, hidden names.
 bool IsForbiddenPath(std::string_view lowerPath);
-
-void LowerAscii(std::string& str);

@@ -3,6 +3,7 @@
 #include <array>
 #include <utility>
 
+#include "AsciiCase.h"
 #include "PathResolver.h"
 
 const std::string_view kErrorPage =
@@ -21,22 +22,6 @@ constexpr std::array<std::pair<std::string_view, const char*>, 26> kContentTypes
     {"woff", "font/woff"},     {"woff2", "font/woff2"},      {"ttf", "font/ttf"},
     {"otf", "font/otf"},       {"zip", "application/zip"},
 }};
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        char c = a[i];
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-        if (c != b[i]) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // The Location keeps the target as received, but a control byte or blank in a
 // header line would let a request write headers of its own.
@@ -78,7 +63,7 @@ const char* ContentTypeFor(std::string_view fileName) {
     if (nDot != std::string_view::npos) {
         std::string_view extension = fileName.substr(nDot + 1);
         for (const auto& [known, type] : kContentTypes) {
-            if (EqualNoCase(extension, known)) {
+            if (EqualFolded(extension, known)) {
                 return type;
             }
         }
