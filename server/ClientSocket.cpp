@@ -27,13 +27,11 @@ void CClientSocket::ReceiveRequest(std::string& strRequest, int nLineWaitMs) {
     const int nWaitLimit = WaitLimit();
     const auto deadline = CSocketDispatcher::Clock::now() + std::chrono::milliseconds(nLineWaitMs);
     while (nHave > 0 && nHave < sizeof buffer && std::memchr(buffer, '\n', nHave) == nullptr) {
-        auto remaining =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - CSocketDispatcher::Clock::now())
-                .count();
-        if (remaining <= 0) {
+        const int nRemaining = CSocketDispatcher::MillisecondsUntil(deadline);
+        if (nRemaining == 0) {
             break;
         }
-        SetWaitLimit(static_cast<int>(remaining));
+        SetWaitLimit(nRemaining);
         size_t nRead = 0;
         try {
             nRead = m_pFile->Read(buffer + nHave, sizeof buffer - nHave);

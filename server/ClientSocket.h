@@ -27,7 +27,6 @@ public:
     // Up to nCount bytes of an open file from its offset; the count sent.
     unsigned long long SendFileData(int hFile, unsigned long long nCount);
     void Abort();
-    bool HasStream() const { return m_pFile != nullptr; }
 
     CSocketDispatcher::Clock::time_point AcceptedAt() const { return m_acceptedAt; }
 

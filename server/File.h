@@ -22,7 +22,6 @@ public:
     void Close();
 
     const struct stat& Status() const { return m_status; }
-    bool IsOpen() const { return m_hFile >= 0; }
     int Handle() const { return m_hFile; }
 
 private:

@@ -113,14 +113,12 @@ void CServerCore::StopServer() {
         pClient->ShutDown(1);
         char buffer[50];
         for (;;) {
-            auto remaining = std::chrono::ceil<std::chrono::milliseconds>(
-                                 deadline - CSocketDispatcher::Clock::now())
-                                 .count();
-            if (remaining <= 0) {
+            const int nRemaining = CSocketDispatcher::MillisecondsUntil(deadline);
+            if (nRemaining == 0) {
                 pClient->DiscardPending();
                 break;
             }
-            pClient->SetWaitLimit(static_cast<int>(remaining));
+            pClient->SetWaitLimit(nRemaining);
             if (pClient->Receive(buffer, sizeof buffer) <= 0) {
                 break;
             }

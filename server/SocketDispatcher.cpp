@@ -15,12 +15,12 @@
 namespace {
 std::unique_ptr<CSocketDispatcher> g_pDispatcher;
 
-int MillisecondsUntil(CSocketDispatcher::Clock::time_point deadline) {
-    auto remaining =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - CSocketDispatcher::Clock::now());
+}  // namespace
+
+int CSocketDispatcher::MillisecondsUntil(Clock::time_point deadline) {
+    auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, remaining.count()));
 }
-}  // namespace
 
 bool CSocketDispatcher::Create() {
     if (g_pDispatcher) {

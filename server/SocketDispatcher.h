@@ -68,7 +68,8 @@ public:
 
     void SetRepaintHook(std::function<void()> repaint) { m_repaint = std::move(repaint); }
 
-    size_t QueuedCount() const { return m_queue.size(); }
+    // Time left until a deadline, rounded up; 0 once it has passed.
+    static int MillisecondsUntil(Clock::time_point deadline);
 
 private:
     struct SQueuedEvent {
