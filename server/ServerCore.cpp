@@ -60,7 +60,7 @@ CServerCore::~CServerCore() {
 // ---- Server control -------------------------------------------------------
 
 void CServerCore::StartServer() {
-    const std::string strRoot = m_strRoot.empty() ? "." : m_strRoot;
+    const std::string strRoot = RootFolder();
     if (!IsReadableFolder(strRoot)) {
         BeepStop();
         ShowStopMessage(WithLine(kRootFailureText, strRoot));

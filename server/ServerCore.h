@@ -30,6 +30,8 @@ public:
 
     void StartServer();
     void StopServer();
+    // The folder served: the root as set, or the current folder when it is empty.
+    std::string RootFolder() const { return m_strRoot.empty() ? std::string(1, '.') : m_strRoot; }
 
     // Connections (called by the socket classes).
     void ProcessPendingAccept();

@@ -178,8 +178,8 @@ void CServerDlg::ShowAddress() {
     }
     const QString strAddress =
         QStringLiteral("http://localhost:%1/").arg(static_cast<uint16_t>(m_nChannel));
-    const QString strFolder = QDir::cleanPath(
-        QDir(QString::fromStdString(m_strRoot.empty() ? "." : m_strRoot)).absolutePath());
+    const QString strFolder =
+        QDir::cleanPath(QDir(QString::fromStdString(RootFolder())).absolutePath());
     const QString strServing = tr("Serving ");
     // A long folder is shortened in the middle to the window's width; the tip shows it whole.
     const QFontMetrics metrics = pLabel->fontMetrics();
