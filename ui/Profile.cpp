@@ -15,6 +15,8 @@
 #include <system_error>
 #include <utility>
 
+#include "AsciiCase.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -44,16 +46,6 @@ bool IsQuote(char c) {
 
 bool IsQuoted(std::string_view str) {
     return str.size() >= 2 && IsQuote(str.front()) && str.front() == str.back();
-}
-
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Names are ASCII in practice; other bytes must match exactly.
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](char ca, char cb) { return LowerAscii(ca) == LowerAscii(cb); });
 }
 
 enum class ELineKind { kOther, kSection, kKey };
@@ -325,7 +317,7 @@ std::string CProfileText::Bytes() const {
 std::optional<std::size_t> CProfileText::FindSectionLine(std::string_view strSection) const {
     for (std::size_t i = 0; i < m_lines.size(); ++i) {
         SParsedLine parsed = ParseLine(m_lines[i].strContent);
-        if (parsed.eKind == ELineKind::kSection && EqualsIgnoringCase(parsed.strName, strSection)) {
+        if (parsed.eKind == ELineKind::kSection && EqualFolded(parsed.strName, strSection)) {
             return i;
         }
     }
@@ -338,9 +330,9 @@ std::optional<std::size_t> CProfileText::FindKeyLine(std::string_view strSection
     for (std::size_t i = 0; i < m_lines.size(); ++i) {
         SParsedLine parsed = ParseLine(m_lines[i].strContent);
         if (parsed.eKind == ELineKind::kSection) {
-            bInSection = EqualsIgnoringCase(parsed.strName, strSection);
+            bInSection = EqualFolded(parsed.strName, strSection);
         } else if (bInSection && parsed.eKind == ELineKind::kKey &&
-                   EqualsIgnoringCase(parsed.strName, strKey)) {
+                   EqualFolded(parsed.strName, strKey)) {
             return i;
         }
     }

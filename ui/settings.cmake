@@ -1,6 +1,8 @@
 # The stored settings: the profile layer and the window's loading and saving. Plain C++, no Qt.
 add_library(tarvel_profile OBJECT ${CMAKE_CURRENT_LIST_DIR}/Profile.cpp)
-target_include_directories(tarvel_profile PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+# Names are compared with the server's ASCII case folding (a header of its own).
+target_include_directories(tarvel_profile PUBLIC ${CMAKE_CURRENT_LIST_DIR}
+                           PRIVATE ${PROJECT_SOURCE_DIR}/server)
 
 add_library(tarvel_settings STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Settings.cpp
