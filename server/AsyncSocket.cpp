@@ -322,7 +322,7 @@ int CSocket::Receive(void* pBuffer, int nCount, int nFlags) {
     }
 }
 
-long long CSocket::SendFile(int hFile, long long nCount) {
+long long CSocket::SendFile(int hFile, long long nOffset, long long nCount) {
     if (m_hSocket < 0) {
         return Fail(EBADF);
     }
@@ -330,7 +330,8 @@ long long CSocket::SendFile(int hFile, long long nCount) {
     auto lastProgress = CSocketDispatcher::Clock::now();
     while (nSent < nCount) {
         size_t nChunk = static_cast<size_t>(std::min<long long>(nCount - nSent, 1 << 30));
-        ssize_t nResult = ::sendfile(m_hSocket, hFile, nullptr, nChunk);
+        off_t nAt = static_cast<off_t>(nOffset + nSent);
+        ssize_t nResult = ::sendfile(m_hSocket, hFile, &nAt, nChunk);
         if (nResult > 0) {
             nSent += nResult;
             lastProgress = CSocketDispatcher::Clock::now();

@@ -86,10 +86,10 @@ public:
     int Receive(void* pBuffer, int nCount, int nFlags = 0) override;
     // Returns nCount only when every byte went out, else -1.
     int Send(const void* pBuffer, int nCount, int nFlags = 0) override;
-    // Sends nCount bytes of the file hFile from its current offset with
-    // sendfile(2), waiting as Send does. Returns the bytes sent: fewer than
-    // nCount when the file ended early; -1 on an error of the socket or the file.
-    long long SendFile(int hFile, long long nCount);
+    // Sends nCount bytes of the file hFile from nOffset with sendfile(2),
+    // waiting as Send does. Returns the bytes sent: fewer than nCount when the
+    // file ended early; -1 on an error of the socket or the file.
+    long long SendFile(int hFile, long long nOffset, long long nCount);
 
     // A blocking call that waits this long without progress fails with
     // ETIMEDOUT; 0 waits without limit.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "FileException.h"
+#include "RequestLine.h"
 #include "ServerCore.h"
 
 CClientSocket::CClientSocket(CServerCore* pDlg)
@@ -18,15 +19,16 @@ void CClientSocket::Init() {
     m_pFile = std::make_unique<CSocketFile>(this, 1);
 }
 
-void CClientSocket::ReceiveRequest(std::string& strRequest, int nLineWaitMs) {
+void CClientSocket::ReceiveRequest(std::string& strRequest, int nHeadWaitMs) {
     char buffer[kRequestBufferSize];
     size_t nHave = m_pFile->Read(buffer, sizeof buffer);
 
-    // The first read holds what had arrived; a line split over several packets
+    // The first read holds what had arrived; a head split over several packets
     // is waited for, briefly, so a slow client is served and a silent one is not.
     const int nWaitLimit = WaitLimit();
-    const auto deadline = CSocketDispatcher::Clock::now() + std::chrono::milliseconds(nLineWaitMs);
-    while (nHave > 0 && nHave < sizeof buffer && std::memchr(buffer, '\n', nHave) == nullptr) {
+    const auto deadline = CSocketDispatcher::Clock::now() + std::chrono::milliseconds(nHeadWaitMs);
+    while (nHave > 0 && nHave < sizeof buffer &&
+           !IsRequestHeadComplete(std::string_view(buffer, nHave))) {
         const int nRemaining = CSocketDispatcher::MillisecondsUntil(deadline);
         if (nRemaining == 0) {
             break;
@@ -38,12 +40,12 @@ void CClientSocket::ReceiveRequest(std::string& strRequest, int nLineWaitMs) {
         } catch (const CFileException& e) {
             SetWaitLimit(nWaitLimit);
             if (e.m_lOsError == ETIMEDOUT) {
-                break;  // time is up: what arrived is the line
+                break;  // time is up: what arrived is the request
             }
             throw;
         }
         if (nRead == 0) {
-            break;  // the peer closed: what arrived is the line
+            break;  // the peer closed: what arrived is the request
         }
         nHave += nRead;
     }
@@ -57,8 +59,9 @@ void CClientSocket::SendData(const char* pData, size_t nCount) {
     }
 }
 
-unsigned long long CClientSocket::SendFileData(int hFile, unsigned long long nCount) {
-    return m_pFile ? m_pFile->WriteFile(hFile, nCount) : 0;
+unsigned long long CClientSocket::SendFileData(int hFile, unsigned long long nOffset,
+                                               unsigned long long nCount) {
+    return m_pFile ? m_pFile->WriteFile(hFile, nOffset, nCount) : 0;
 }
 
 void CClientSocket::Abort() {

@@ -19,13 +19,14 @@ public:
     ~CClientSocket() override;
 
     void Init();
-    // Reads the request line: at least one receive, then more until a line end,
-    // a full buffer, the peer's close or nLineWaitMs. A read error throws
-    // CFileException and leaves strRequest unchanged.
-    void ReceiveRequest(std::string& strRequest, int nLineWaitMs);
+    // Reads the request head: at least one receive, then more until the head is
+    // complete, the buffer full, the peer closed or nHeadWaitMs passed. A read
+    // error throws CFileException and leaves strRequest unchanged.
+    void ReceiveRequest(std::string& strRequest, int nHeadWaitMs);
     void SendData(const char* pData, size_t nCount);
-    // Up to nCount bytes of an open file from its offset; the count sent.
-    unsigned long long SendFileData(int hFile, unsigned long long nCount);
+    // Up to nCount bytes of an open file from nOffset; the count sent.
+    unsigned long long SendFileData(int hFile, unsigned long long nOffset,
+                                    unsigned long long nCount);
     void Abort();
 
     CSocketDispatcher::Clock::time_point AcceptedAt() const { return m_acceptedAt; }

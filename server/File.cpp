@@ -37,9 +37,9 @@ void CFile::Open(const std::string& strPath) {
     }
 }
 
-size_t CFile::Read(void* pBuffer, size_t nCount) {
+size_t CFile::Read(void* pBuffer, size_t nCount, uint64_t nOffset) {
     for (;;) {
-        ssize_t nRead = ::read(m_hFile, pBuffer, nCount);
+        ssize_t nRead = ::pread(m_hFile, pBuffer, nCount, static_cast<off_t>(nOffset));
         if (nRead >= 0) {
             return static_cast<size_t>(nRead);
         }

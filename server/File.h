@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 class CFile {
@@ -17,8 +18,8 @@ public:
 
     // Opens an existing file for reading. Never blocks, even on a FIFO or device.
     void Open(const std::string& strPath);
-    // Reads up to nCount bytes; 0 at the end of the file.
-    size_t Read(void* pBuffer, size_t nCount);
+    // Reads up to nCount bytes from nOffset; 0 at the end of the file.
+    size_t Read(void* pBuffer, size_t nCount, uint64_t nOffset);
     void Close();
 
     const struct stat& Status() const { return m_status; }

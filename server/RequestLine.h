@@ -3,21 +3,38 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
+// The request headers an answer depends on: trimmed values, absent when not
+// sent; a field sent on several lines is joined with ", ".
+struct SRequestHeaders {
+    std::optional<std::string> strRange{};
+    std::optional<std::string> strIfRange{};
+    std::optional<std::string> strIfNoneMatch{};
+    std::optional<std::string> strIfModifiedSince{};
+};
+
 struct SParsedRequest {
     bool bVersioned = false;        // the line ends in "HTTP/d.d": the answer gets a status line
+    bool bHttp11 = false;           // version 1.1 or later: answered with an HTTP/1.1 status line
     bool bHead = false;             // HEAD: status line and headers only
     bool bRefused = true;           // answer with the error page
     bool bDefaultAppended = false;  // the target named a folder (trailing separator)
     std::string strPath;            // decoded, '/'-separated, relative to the root
     std::string strRawPath;         // the target as received, without query and fragment
     std::string strQuery;           // "?..." as received, or empty
+    SRequestHeaders headers;        // of a versioned request; complete lines only
 };
 
+// True once the received bytes hold a whole request head: up to the empty line
+// that ends the headers, or a first line without a version word (which has none).
+bool IsRequestHeadComplete(std::string_view received);
+
 // nBufferSize: the size of the buffer the request was read into; a line that
-// filled it without ending is refused.
+// filled it without ending is refused. A header line cut off by the end of the
+// bytes does not count.
 SParsedRequest ParseRequest(std::string_view request, size_t nBufferSize,
                             std::string_view defaultURL);
 

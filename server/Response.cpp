@@ -1,9 +1,9 @@
 #include "Response.h"
 
-#include <array>
 #include <utility>
 
 #include "AsciiCase.h"
+#include "FileAnswer.h"
 #include "PathResolver.h"
 
 const std::string_view kErrorPage =
@@ -11,17 +11,59 @@ const std::string_view kErrorPage =
     "Found</H1></BODY></HTML>";
 
 namespace {
-constexpr std::array<std::pair<std::string_view, const char*>, 26> kContentTypes{{
-    {"htm", "text/html"},      {"html", "text/html"},        {"css", "text/css"},
-    {"js", "text/javascript"}, {"mjs", "text/javascript"},   {"json", "application/json"},
-    {"txt", "text/plain"},     {"xml", "application/xml"},   {"svg", "image/svg+xml"},
-    {"png", "image/png"},      {"jpg", "image/jpeg"},        {"jpeg", "image/jpeg"},
-    {"gif", "image/gif"},      {"ico", "image/x-icon"},      {"webp", "image/webp"},
-    {"avif", "image/avif"},    {"wasm", "application/wasm"}, {"pdf", "application/pdf"},
-    {"mp3", "audio/mpeg"},     {"mp4", "video/mp4"},         {"webm", "video/webm"},
-    {"woff", "font/woff"},     {"woff2", "font/woff2"},      {"ttf", "font/ttf"},
-    {"otf", "font/otf"},       {"zip", "application/zip"},
-}};
+constexpr std::pair<std::string_view, const char*> kContentTypes[] = {
+    {"htm", "text/html"},          {"html", "text/html"},
+    {"css", "text/css"},           {"js", "text/javascript"},
+    {"mjs", "text/javascript"},    {"json", "application/json"},
+    {"map", "application/json"},   {"webmanifest", "application/manifest+json"},
+    {"txt", "text/plain"},         {"log", "text/plain"},
+    {"csv", "text/csv"},           {"md", "text/markdown"},
+    {"vtt", "text/vtt"},           {"xml", "application/xml"},
+    {"svg", "image/svg+xml"},      {"png", "image/png"},
+    {"jpg", "image/jpeg"},         {"jpeg", "image/jpeg"},
+    {"gif", "image/gif"},          {"ico", "image/x-icon"},
+    {"webp", "image/webp"},        {"avif", "image/avif"},
+    {"bmp", "image/bmp"},          {"tif", "image/tiff"},
+    {"tiff", "image/tiff"},        {"wasm", "application/wasm"},
+    {"pdf", "application/pdf"},    {"mp3", "audio/mpeg"},
+    {"ogg", "audio/ogg"},          {"oga", "audio/ogg"},
+    {"opus", "audio/ogg"},         {"m4a", "audio/mp4"},
+    {"aac", "audio/aac"},          {"wav", "audio/wav"},
+    {"flac", "audio/flac"},        {"mp4", "video/mp4"},
+    {"m4v", "video/mp4"},          {"mov", "video/quicktime"},
+    {"mkv", "video/x-matroska"},   {"ogv", "video/ogg"},
+    {"webm", "video/webm"},        {"woff", "font/woff"},
+    {"woff2", "font/woff2"},       {"ttf", "font/ttf"},
+    {"otf", "font/otf"},           {"zip", "application/zip"},
+};
+
+constexpr std::pair<int, const char*> kStatusLines[] = {
+    {200, "200 OK"},
+    {206, "206 Partial Content"},
+    {301, "301 Moved Permanently"},
+    {304, "304 Not Modified"},
+    {404, "404 Not Found"},
+    {416, "416 Range Not Satisfiable"},
+};
+
+const char* StatusLineOf(int nStatus) {
+    for (const auto& [nKnown, pszLine] : kStatusLines) {
+        if (nKnown == nStatus) {
+            return pszLine;
+        }
+    }
+    return "500 Internal Server Error";  // never planned: a table entry is missing
+}
+
+void AddHeader(std::string& strHead, std::string_view name, std::string_view value) {
+    if (value.empty()) {
+        return;
+    }
+    strHead += name;
+    strHead += ": ";
+    strHead += value;
+    strHead += "\r\n";
+}
 
 // The Location keeps the target as received, but a control byte or blank in a
 // header line would let a request write headers of its own.
@@ -100,19 +142,66 @@ SResponsePlan PlanResponse(const SParsedRequest& request, const std::string& str
     return plan;
 }
 
-std::string StatusHeader(int nStatus, std::string_view contentType, uint64_t nContentLength) {
-    std::string strHeader = nStatus == 200 ? "HTTP/1.0 200 OK\r\n" : "HTTP/1.0 404 Not Found\r\n";
-    strHeader += "Content-Type: ";
-    strHeader += contentType;
-    strHeader += "\r\nContent-Length: ";
-    strHeader += std::to_string(nContentLength);
-    strHeader += "\r\nConnection: close\r\n\r\n";
-    return strHeader;
+bool IsCharsetLabelledType(std::string_view contentType) {
+    return contentType == "text/plain" || contentType == "text/csv" ||
+           contentType == "text/markdown" || contentType == "text/vtt";
 }
 
-std::string RedirectHeader(std::string_view location) {
-    std::string strHeader = "HTTP/1.0 301 Moved Permanently\r\nLocation: ";
-    strHeader += location;
-    strHeader += "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-    return strHeader;
+bool IsUtf8Text(std::string_view text, bool bStartOfLonger) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        size_t nFollowing = 0;
+        unsigned char nLow = 0x80;  // the allowed range of the second byte
+        unsigned char nHigh = 0xbf;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xc2 && c <= 0xdf) {
+            nFollowing = 1;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            nFollowing = 2;
+            nLow = c == 0xe0 ? 0xa0 : 0x80;  // no overlong forms
+            nHigh = c == 0xed ? 0x9f : 0xbf;  // no surrogates
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            nFollowing = 3;
+            nLow = c == 0xf0 ? 0x90 : 0x80;
+            nHigh = c == 0xf4 ? 0x8f : 0xbf;
+        } else {
+            return false;
+        }
+        for (size_t k = 1; k <= nFollowing; ++k) {
+            if (i + k >= text.size()) {
+                return bStartOfLonger;  // cut off by the end of what was looked at
+            }
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            const unsigned char nMin = k == 1 ? nLow : 0x80;
+            const unsigned char nMax = k == 1 ? nHigh : 0xbf;
+            if (next < nMin || next > nMax) {
+                return false;
+            }
+        }
+        i += nFollowing + 1;
+    }
+    return true;
+}
+
+std::string BuildResponseHead(const SResponseHead& head, time_t nNow) {
+    std::string strHead = head.bHttp11 ? "HTTP/1.1 " : "HTTP/1.0 ";
+    strHead += StatusLineOf(head.nStatus);
+    strHead += "\r\n";
+    AddHeader(strHead, "Date", HttpDate(nNow));
+    AddHeader(strHead, "Content-Type", head.strContentType);
+    if (head.nContentLength) {
+        AddHeader(strHead, "Content-Length", std::to_string(*head.nContentLength));
+    }
+    AddHeader(strHead, "Content-Range", head.strContentRange);
+    AddHeader(strHead, "Accept-Ranges", head.bAcceptRanges ? "bytes" : "");
+    AddHeader(strHead, "Last-Modified", head.strLastModified);
+    AddHeader(strHead, "ETag", head.strEntityTag);
+    AddHeader(strHead, "Location", head.strLocation);
+    AddHeader(strHead, "Cache-Control", "no-cache");
+    AddHeader(strHead, "Connection", "close");
+    strHead += "\r\n";
+    return strHead;
 }

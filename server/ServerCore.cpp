@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "ClientSocket.h"
 #include "File.h"
+#include "FileAnswer.h"
 #include "FileException.h"
 #include "ListeningSocket.h"
 #include "RequestLine.h"
@@ -181,7 +183,7 @@ void CServerCore::CloseIdleClients() {
 std::string CServerCore::ReadRequest(CClientSocket* pClient) {
     std::string strRequest;
     try {
-        pClient->ReceiveRequest(strRequest, m_nRequestLineWaitMs);
+        pClient->ReceiveRequest(strRequest, m_nRequestHeadWaitMs);
     } catch (const CFileException&) {
         pClient->Abort();
     }
@@ -196,9 +198,10 @@ void CServerCore::SendToClient(CClientSocket* pClient, const char* pData, size_t
     }
 }
 
-void CServerCore::SendFileToClient(CClientSocket* pClient, CFile& file, uint64_t nCount) {
+void CServerCore::SendFileToClient(CClientSocket* pClient, CFile& file, uint64_t nOffset,
+                                   uint64_t nCount) {
     try {
-        pClient->SendFileData(file.Handle(), nCount);
+        pClient->SendFileData(file.Handle(), nOffset, nCount);
     } catch (const CFileException&) {
         pClient->Abort();  // the socket or the file failed: the answer ends short
     }
@@ -237,34 +240,62 @@ void CServerCore::HandleRequest(CClientSocket* pClient) {
 
     switch (plan.answer) {
         case EAnswer::File:
-            SendFile(pClient, plan.strFile, request.bHead);
+            SendFile(pClient, request, plan.strFile);
             break;
-        case EAnswer::Redirect: {
-            const std::string strHeader = RedirectHeader(plan.strLocation);
-            SendToClient(pClient, strHeader.data(), strHeader.size());
+        case EAnswer::Redirect:
+            SendHead(pClient, {.nStatus = 301,
+                               .bHttp11 = request.bHttp11,
+                               .nContentLength = 0,
+                               .strLocation = plan.strLocation});
             break;
-        }
         case EAnswer::ErrorPage:
-            SendErrorPage(pClient, request.bVersioned, request.bHead);
+            SendErrorPage(pClient, request);
             break;
     }
     RemoveClient(pClient);
 }
 
-void CServerCore::SendErrorPage(CClientSocket* pClient, bool bVersioned, bool bHead) {
-    if (bVersioned) {
-        const std::string strHeader = StatusHeader(404, "text/html", kErrorPage.size());
-        SendToClient(pClient, strHeader.data(), strHeader.size());
-        if (bHead) {
+void CServerCore::SendHead(CClientSocket* pClient, const SResponseHead& head) {
+    const std::string strHead = BuildResponseHead(head, ::time(nullptr));
+    SendToClient(pClient, strHead.data(), strHead.size());
+}
+
+void CServerCore::SendErrorPage(CClientSocket* pClient, const SParsedRequest& request) {
+    if (request.bVersioned) {
+        SendHead(pClient, {.nStatus = 404,
+                           .bHttp11 = request.bHttp11,
+                           .strContentType = "text/html",
+                           .nContentLength = kErrorPage.size()});
+        if (request.bHead) {
             return;
         }
     }
     SendToClient(pClient, kErrorPage.data(), kErrorPage.size());
 }
 
-void CServerCore::SendFile(CClientSocket* pClient, const std::string& strPath, bool bHead) {
+std::string CServerCore::ContentTypeOf(CFile& file, const std::string& strPath, uint64_t nSize) {
+    std::string strType = ContentTypeFor(strPath);
+    if (!IsCharsetLabelledType(strType)) {
+        return strType;
+    }
+    // The same label for every answer of the file (GET, HEAD, any range), so
+    // it is judged by the file's start, whatever part is sent.
+    const size_t nLook = static_cast<size_t>(std::min<uint64_t>(nSize, kBlockSize));
+    try {
+        const size_t nRead = file.Read(m_pBlock.get(), nLook, 0);
+        if (IsUtf8Text(std::string_view(m_pBlock.get(), nRead), nSize > nLook)) {
+            strType += "; charset=utf-8";
+        }
+    } catch (const CFileException&) {
+        // Unlabelled; the read that sends the body reports the failure.
+    }
+    return strType;
+}
+
+void CServerCore::SendFile(CClientSocket* pClient, const SParsedRequest& request,
+                           const std::string& strPath) {
     CFile file;
-    uint64_t nSize = 0;
+    SFileFacts facts;
     try {
         file.Open(strPath);
         const struct stat& status = file.Status();
@@ -272,46 +303,72 @@ void CServerCore::SendFile(CClientSocket* pClient, const std::string& strPath, b
         if (!S_ISREG(status.st_mode) || m_ownProgramFile.Matches(status)) {
             throw CFileException(CFileException::generic, EISDIR, "not a regular file");
         }
-        nSize = static_cast<uint64_t>(status.st_size);
+        facts = {.nSize = static_cast<uint64_t>(status.st_size),
+                 .nModifiedSeconds = status.st_mtim.tv_sec,
+                 .nModifiedNanoseconds = status.st_mtim.tv_nsec,
+                 .device = status.st_dev,
+                 .inode = status.st_ino};
     } catch (const CFileException&) {
-        SendErrorPage(pClient, true, bHead);
+        SendErrorPage(pClient, request);
         return;
     }
-
-    // The header and the first block leave in one send.
-    const std::string strHeader = StatusHeader(200, ContentTypeFor(strPath), nSize);
     if (!m_pBlock) {
         m_pBlock = std::make_unique<char[]>(kBlockSize);
     }
+
+    const SFileAnswer answer = PlanFileAnswer(request.headers, facts);
+    SResponseHead head{.nStatus = answer.nStatus,
+                       .bHttp11 = request.bHttp11,
+                       .strLastModified = HttpDate(facts.nModifiedSeconds),
+                       .strEntityTag = EntityTagFor(facts)};
+    const std::string strSize = std::to_string(facts.nSize);
+    if (answer.nStatus == 416) {
+        head.nContentLength = 0;
+        head.strContentRange = "bytes */" + strSize;
+    } else if (answer.nStatus != 304) {
+        head.strContentType = ContentTypeOf(file, strPath, facts.nSize);
+        head.nContentLength = answer.nCount;
+        head.bAcceptRanges = true;
+    }
+    if (answer.nStatus == 206) {
+        head.strContentRange = "bytes " + std::to_string(answer.nFirst) + "-" +
+                               std::to_string(answer.nFirst + answer.nCount - 1) + "/" + strSize;
+        pClient->SetWaitLimit(m_nRangeStallMs);
+    }
+    const std::string strHead = BuildResponseHead(head, ::time(nullptr));
+
+    // The head and the first block leave in one send.
     char* pBlock = m_pBlock.get();
-    size_t nFill = std::min(strHeader.size(), kBlockSize);
-    std::memcpy(pBlock, strHeader.data(), nFill);
-    uint64_t nLeft = bHead ? 0 : nSize;
+    size_t nFill = std::min(strHead.size(), kBlockSize);
+    std::memcpy(pBlock, strHead.data(), nFill);
+    uint64_t nOffset = answer.nFirst;
+    uint64_t nLeft = request.bHead ? 0 : answer.nCount;
     if (nLeft > 0) {
         // Ending the first block on a page boundary keeps every later
         // sendfile page-aligned, which the receiving side copies faster.
         const size_t nRoom = (kBlockSize - nFill) & ~size_t{4095};
         const size_t nWant = static_cast<size_t>(std::min<uint64_t>(nLeft, nRoom));
         try {
-            const size_t nRead = file.Read(pBlock + nFill, nWant);
+            const size_t nRead = file.Read(pBlock + nFill, nWant, nOffset);
             nLeft = nRead == 0 ? 0 : nLeft - nRead;
+            nOffset += nRead;
             nFill += nRead;
         } catch (const CFileException&) {
-            SendErrorPage(pClient, true, bHead);  // nothing was promised yet
+            SendErrorPage(pClient, request);  // nothing was promised yet
             return;
         }
     }
     try {
         // Exactly Content-Length bytes, or fewer and the close: a file that
         // shrinks or fails while it is sent must not be padded or patched.
-        // The first block goes with the header; the rest straight from the
+        // The first block goes with the head; the rest straight from the
         // page cache with sendfile, without passing through the buffer.
         SendToClient(pClient, pBlock, nFill);
         if (nLeft > 0) {
-            SendFileToClient(pClient, file, nLeft);
+            SendFileToClient(pClient, file, nOffset, nLeft);
         }
         file.Close();
     } catch (const CFileException&) {
-        // The header promised more bytes than will come; closing tells the client.
+        // The head promised more bytes than will come; closing tells the client.
     }
 }

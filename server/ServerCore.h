@@ -39,8 +39,8 @@ public:
     void RemoveClient(CClientSocket* pClient);
     std::string ReadRequest(CClientSocket* pClient);
     void SendToClient(CClientSocket* pClient, const char* pData, size_t nCount);
-    // The next nCount bytes of an open file, straight from the page cache.
-    void SendFileToClient(CClientSocket* pClient, CFile& file, uint64_t nCount);
+    // nCount bytes of an open file from nOffset, straight from the page cache.
+    void SendFileToClient(CClientSocket* pClient, CFile& file, uint64_t nOffset, uint64_t nCount);
 
     // Settings the server runs with (loaded and saved by the window's settings).
     int16_t m_nChannel = 0;  // the port, held as its low 16 bits
@@ -49,8 +49,11 @@ public:
 
     // Bounds on waiting (milliseconds), so one stalled peer never freezes the
     // server or its window for long.
-    int m_nRequestLineWaitMs = 1000;  // the rest of a request line split over packets
+    int m_nRequestHeadWaitMs = 1000;  // the rest of a request head split over packets
     int m_nSendStallMs = 10000;       // a send that makes no progress
+    // A send of a range answer that makes no progress: a media player that has
+    // buffered enough stops reading, and it asks again where it stopped.
+    int m_nRangeStallMs = 500;
     int m_nStopDrainMs = 2000;        // all drains at Stop together
     int m_nIdleClientMs = 30000;      // a connection that sends nothing
 
@@ -74,8 +77,10 @@ private:
     void ReportStartFailure(const std::string& strReason);
     void CloseIdleClients();
     void NormaliseRoot();
-    void SendFile(CClientSocket* pClient, const std::string& strPath, bool bHead);
-    void SendErrorPage(CClientSocket* pClient, bool bVersioned, bool bHead);
+    void SendFile(CClientSocket* pClient, const SParsedRequest& request, const std::string& strPath);
+    void SendErrorPage(CClientSocket* pClient, const SParsedRequest& request);
+    void SendHead(CClientSocket* pClient, const SResponseHead& head);
+    std::string ContentTypeOf(CFile& file, const std::string& strPath, uint64_t nSize);
 
     std::unique_ptr<CDispatchTimer> m_pIdleSweep;
     std::unique_ptr<char[]> m_pBlock;  // the one buffer files are sent through

@@ -13,9 +13,9 @@ public:
 
     size_t Read(void* pBuffer, size_t nCount);
     void Write(const void* pBuffer, size_t nCount);
-    // nCount bytes of an open file, from its current offset; returns the count
-    // sent, fewer when the file ended early.
-    unsigned long long WriteFile(int hFile, unsigned long long nCount);
+    // nCount bytes of an open file from nOffset; returns the count sent, fewer
+    // when the file ended early.
+    unsigned long long WriteFile(int hFile, unsigned long long nOffset, unsigned long long nCount);
 
 private:
     CSocket* m_pSocket;

@@ -1,5 +1,6 @@
 // The request line rules on their own: which path, which answer form.
 #include <gtest/gtest.h>
+#include <optional>
 
 #include "RequestLine.h"
 #include "Response.h"
@@ -85,6 +86,76 @@ const SLineCase kLineCases[] = {
 INSTANTIATE_TEST_SUITE_P(Lines, RequestLineTest, ::testing::ValuesIn(kLineCases),
                          [](const auto& info) { return std::string(info.param.pszName); });
 
+struct SHeadCase {
+    const char* pszName;
+    std::string strRequest;
+    bool bHttp11 = false;
+    std::optional<std::string> strRange = std::nullopt;
+    std::optional<std::string> strIfRange = std::nullopt;
+    std::optional<std::string> strIfNoneMatch = std::nullopt;
+    std::optional<std::string> strIfModifiedSince = std::nullopt;
+    bool bHeadComplete = true;  // IsRequestHeadComplete on the same bytes
+};
+
+class RequestHeadTest : public ::testing::TestWithParam<SHeadCase> {};
+
+TEST_P(RequestHeadTest, ReadsTheHeadersAnswersDependOn) {
+    const SHeadCase& c = GetParam();
+    SParsedRequest parsed = ParseRequest(c.strRequest, kBuffer, "index.htm");
+    EXPECT_EQ(parsed.bHttp11, c.bHttp11);
+    EXPECT_EQ(parsed.headers.strRange, c.strRange);
+    EXPECT_EQ(parsed.headers.strIfRange, c.strIfRange);
+    EXPECT_EQ(parsed.headers.strIfNoneMatch, c.strIfNoneMatch);
+    EXPECT_EQ(parsed.headers.strIfModifiedSince, c.strIfModifiedSince);
+    EXPECT_EQ(IsRequestHeadComplete(c.strRequest), c.bHeadComplete);
+}
+
+const SHeadCase kHeadCases[] = {
+    {.pszName = "http10_without_headers", .strRequest = "GET / HTTP/1.0\r\n\r\n"},
+    {.pszName = "http11", .strRequest = "GET / HTTP/1.1\r\n\r\n", .bHttp11 = true},
+    {.pszName = "later_version", .strRequest = "GET / HTTP/2.0\r\n\r\n", .bHttp11 = true},
+    {.pszName = "version_0_9", .strRequest = "GET / HTTP/0.9\r\n\r\n"},
+    {.pszName = "names_without_case_values_trimmed",
+     .strRequest = "GET / HTTP/1.1\r\nrAnGe:   bytes=0-9 \t\r\nIF-NONE-MATCH: \"a\"\r\n"
+                   "if-modified-since: Sun, 06 Nov 1994 08:49:37 GMT\r\nIf-Range: \"b\"\r\n\r\n",
+     .bHttp11 = true,
+     .strRange = "bytes=0-9",
+     .strIfRange = "\"b\"",
+     .strIfNoneMatch = "\"a\"",
+     .strIfModifiedSince = "Sun, 06 Nov 1994 08:49:37 GMT"},
+    {.pszName = "repeated_field_joined",
+     .strRequest = "GET / HTTP/1.1\r\nIf-None-Match: \"a\"\r\nIf-None-Match: \"b\"\r\n\r\n",
+     .bHttp11 = true,
+     .strIfNoneMatch = "\"a\", \"b\""},
+    {.pszName = "bare_line_feeds",
+     .strRequest = "GET / HTTP/1.0\nRange: bytes=5-\n\n",
+     .strRange = "bytes=5-"},
+    {.pszName = "line_cut_off_does_not_count",
+     .strRequest = "GET / HTTP/1.0\r\nIf-None-Match: \"a\"\r\nRange: bytes=0-1",
+     .strIfNoneMatch = "\"a\"",
+     .bHeadComplete = false},
+    {.pszName = "headers_after_the_empty_line_ignored",
+     .strRequest = "POST / HTTP/1.0\r\n\r\nRange: bytes=0-1\r\n"},
+    {.pszName = "blank_before_colon_is_no_field",
+     .strRequest = "GET / HTTP/1.0\r\nRange : bytes=0-1\r\n Range: bytes=0-2\r\n\r\n"},
+    {.pszName = "empty_value_kept",
+     .strRequest = "GET / HTTP/1.0\r\nRange:\r\n\r\n",
+     .strRange = ""},
+    {.pszName = "unversioned_line_has_no_headers",
+     .strRequest = "GET /a.htm\r\nRange: bytes=0-1\r\n\r\n"},
+    {.pszName = "unversioned_line_is_a_whole_head",
+     .strRequest = "GET /a.htm\r\n"},
+    {.pszName = "versioned_line_waits_for_the_empty_line",
+     .strRequest = "GET / HTTP/1.0\r\nHost: x\r\n",
+     .bHeadComplete = false},
+    {.pszName = "unfinished_first_line",
+     .strRequest = "GET / HTTP/1.0",
+     .bHeadComplete = false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Heads, RequestHeadTest, ::testing::ValuesIn(kHeadCases),
+                         [](const auto& info) { return std::string(info.param.pszName); });
+
 TEST(RequestLine, DefaultPageJoinsTheGuards) {
     // The default page is part of what the guards see, in any case.
     EXPECT_TRUE(ParseRequest("GET / HTTP/1.0\r\n", kBuffer, "TARVEL.EXE").bRefused);
@@ -136,6 +207,26 @@ TEST(ContentType, ByExtensionWithoutRegardToCase) {
         {"f.ttf", "font/ttf"},
         {"f.otf", "font/otf"},
         {"a.zip", "application/zip"},
+        {"a.ogg", "audio/ogg"},
+        {"a.oga", "audio/ogg"},
+        {"a.opus", "audio/ogg"},
+        {"a.m4a", "audio/mp4"},
+        {"a.aac", "audio/aac"},
+        {"a.wav", "audio/wav"},
+        {"a.FLAC", "audio/flac"},
+        {"v.m4v", "video/mp4"},
+        {"v.mov", "video/quicktime"},
+        {"v.mkv", "video/x-matroska"},
+        {"v.ogv", "video/ogg"},
+        {"s.vtt", "text/vtt"},
+        {"i.bmp", "image/bmp"},
+        {"i.tif", "image/tiff"},
+        {"i.tiff", "image/tiff"},
+        {"t.csv", "text/csv"},
+        {"r.md", "text/markdown"},
+        {"x.log", "text/plain"},
+        {"a.js.map", "application/json"},
+        {"site.webmanifest", "application/manifest+json"},
         {"noextension", "application/octet-stream"},
         {"a.tar.gz", "application/octet-stream"},
         {"dir.htm/file", "application/octet-stream"},
@@ -153,14 +244,34 @@ TEST(ErrorPage, IsTheFixedNinetyFourBytes) {
     EXPECT_NE(kErrorPage.find("Error 404: Not Found"), std::string_view::npos);
 }
 
-TEST(Headers, StatusLinesAndRedirect) {
-    EXPECT_EQ(StatusHeader(200, "text/html", 5),
-              "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 5\r\n"
+TEST(Headers, OneBuilderForEveryAnswer) {
+    const time_t nNow = 784111777;  // Sun, 06 Nov 1994 08:49:37 GMT
+    EXPECT_EQ(BuildResponseHead({.nStatus = 200,
+                                 .strContentType = "text/html",
+                                 .nContentLength = 5,
+                                 .bAcceptRanges = true,
+                                 .strLastModified = "Sat, 05 Nov 1994 08:49:37 GMT",
+                                 .strEntityTag = "\"1-5-2.0\""},
+                                nNow),
+              "HTTP/1.0 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
+              "Content-Type: text/html\r\nContent-Length: 5\r\nAccept-Ranges: bytes\r\n"
+              "Last-Modified: Sat, 05 Nov 1994 08:49:37 GMT\r\nETag: \"1-5-2.0\"\r\n"
+              "Cache-Control: no-cache\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(BuildResponseHead({.nStatus = 301, .bHttp11 = true, .nContentLength = 0,
+                                 .strLocation = "/sub/?q=1"},
+                                nNow),
+              "HTTP/1.1 301 Moved Permanently\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
+              "Content-Length: 0\r\nLocation: /sub/?q=1\r\nCache-Control: no-cache\r\n"
               "Connection: close\r\n\r\n");
-    EXPECT_EQ(StatusHeader(404, "text/html", 94).substr(0, 24), "HTTP/1.0 404 Not Found\r\n");
-    EXPECT_EQ(RedirectHeader("/sub/?q=1"),
-              "HTTP/1.0 301 Moved Permanently\r\nLocation: /sub/?q=1\r\nContent-Length: 0\r\n"
-              "Connection: close\r\n\r\n");
+    const std::pair<int, const char*> statusLines[] = {
+        {206, "HTTP/1.0 206 Partial Content\r\n"},
+        {304, "HTTP/1.0 304 Not Modified\r\n"},
+        {404, "HTTP/1.0 404 Not Found\r\n"},
+        {416, "HTTP/1.0 416 Range Not Satisfiable\r\n"},
+    };
+    for (const auto& [nStatus, pszLine] : statusLines) {
+        EXPECT_TRUE(BuildResponseHead({.nStatus = nStatus}, nNow).starts_with(pszLine)) << nStatus;
+    }
 }
 
 }  // namespace

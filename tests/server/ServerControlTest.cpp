@@ -168,20 +168,43 @@ TEST_F(ServerControlTest, ResetsBeforeTheReadAndDuringTheAnswerAreSurvived) {
     EXPECT_EQ(OpenDescriptorCount(), nBefore);
 }
 
-TEST_F(ServerControlTest, ReaderThatNeverReadsIsDroppedAfterTheSendBound) {
-    m_server.m_nSendStallMs = 500;
+struct SStallCase {
+    const char* pszName;
+    std::string strRequest;
+    int nSendStallMs;  // the bound of whole-file answers; range answers keep 0.5 s
+};
+
+class StalledReaderCases : public ServerControlTest,
+                           public ::testing::WithParamInterface<SStallCase> {};
+
+TEST_P(StalledReaderCases, IsDroppedAfterItsBound) {
+    const SStallCase& c = GetParam();
+    m_server.m_nSendStallMs = c.nSendStallMs;
     Start();
     CClient stalled(Port());
     stalled.SetReceiveBuffer(4096);
-    stalled.Send("GET /big.bin HTTP/1.0\r\n\r\n");
+    stalled.Send(c.strRequest);
+    const auto started = std::chrono::steady_clock::now();
     SAnswer answer = WhileServing([&] {
         // Served once the stalled send has given up, not after 16 MiB.
         return Fetch(Port(), "GET / HTTP/1.0\r\n\r\n");
     });
+    const auto waited = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(answer.strBody, "home");
+    // Generous: the bound is 0.5 s; the next bound up is a minute.
+    EXPECT_LT(waited, std::chrono::seconds(10));
     PumpUntil([&] { return m_server.m_clientList.empty(); }, 5000);
     EXPECT_TRUE(m_server.m_clientList.empty());
 }
+
+const SStallCase kStallCases[] = {
+    {"whole_file", "GET /big.bin HTTP/1.0\r\n\r\n", 500},
+    // A media player that has buffered enough stops reading and asks again.
+    {"open_ended_range", "GET /big.bin HTTP/1.1\r\nRange: bytes=1000-\r\n\r\n", 60000},
+};
+
+INSTANTIATE_TEST_SUITE_P(Readers, StalledReaderCases, ::testing::ValuesIn(kStallCases),
+                         [](const auto& info) { return std::string(info.param.pszName); });
 
 TEST_F(ServerControlTest, SilentConnectionIsClosedAfterTheIdleBound) {
     m_server.m_nIdleClientMs = 300;

@@ -1,4 +1,5 @@
 // Requests over real loopback connections against files in a temp root.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,8 @@ protected:
         WriteFile(m_root / "100%.html", "percent");
         WriteFile(m_root / "a b.htm", "blank");
         WriteFile(m_root / "empty.txt", "");
+        WriteFile(m_root / "utf8.txt", "caf\xc3\xa9");
+        WriteFile(m_root / "latin1.txt", "caf\xe9");
         WriteFile(m_root / "style.CSS", "p{}");
         WriteFile(m_root / ".secret", "hidden");
         WriteFile(m_root / ".git/config", "hidden config");
@@ -85,7 +88,19 @@ const SServeCase kServeCases[] = {
     {"head_of_folder_redirect", "HEAD /docs HTTP/1.0\r\n\r\n", 301, ""},
     {"post_answered_like_get", "POST /a.htm HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc", 200,
      "page a"},
-    {"zero_length_file", "GET /empty.txt HTTP/1.0\r\n\r\n", 200, "", "text/plain"},
+    {"zero_length_file", "GET /empty.txt HTTP/1.0\r\n\r\n", 200, "", "text/plain; charset=utf-8"},
+    {"utf8_text_labelled", "GET /utf8.txt HTTP/1.0\r\n\r\n", 200, "caf\xc3\xa9",
+     "text/plain; charset=utf-8"},
+    {"latin1_text_unlabelled", "GET /latin1.txt HTTP/1.0\r\n\r\n", 200, "caf\xe9", "text/plain"},
+    {"range_labelled_by_the_files_start", "GET /utf8.txt HTTP/1.1\r\nRange: bytes=4-\r\n\r\n",
+     206, "\xa9", "text/plain; charset=utf-8"},
+    {"range", "GET /a.htm HTTP/1.1\r\nRange: bytes=2-3\r\n\r\n", 206, "ge", "text/html"},
+    {"head_of_range", "HEAD /a.htm HTTP/1.1\r\nRange: bytes=2-3\r\n\r\n", 206, ""},
+    {"range_past_the_end", "GET /a.htm HTTP/1.1\r\nRange: bytes=99-\r\n\r\n", 416, ""},
+    {"validators_never_change_a_404",
+     "GET /missing.htm HTTP/1.1\r\nIf-None-Match: *\r\nRange: bytes=0-1\r\n\r\n", 404, kPage},
+    {"validators_never_change_a_301", "GET /docs HTTP/1.1\r\nIf-None-Match: *\r\n\r\n", 301,
+     ""},
     {"missing_file", "GET /missing.htm HTTP/1.0\r\n\r\n", 404, kPage},
     {"literal_percent", "GET /100%.html HTTP/1.0\r\n\r\n", 200, "percent"},
     {"escaped_blank", "GET /a%20b.htm HTTP/1.0\r\n\r\n", 200, "blank"},
@@ -155,6 +170,75 @@ TEST_F(ServingTest, EmptyRootBecomesTheCurrentFolder) {
     EXPECT_EQ(m_server.m_strRoot, ".");
 }
 
+TEST_F(ServingTest, RangeFromTheMiddleOfAFileLargerThanTheBlock) {
+    std::string strBig(3 * 1024 * 1024 + 7, '\0');
+    for (size_t i = 0; i < strBig.size(); ++i) {
+        strBig[i] = static_cast<char>((i * 7919) >> 3);
+    }
+    WriteFile(m_root / "big.bin", strBig);
+    SAnswer answer = Get("GET /big.bin HTTP/1.1\r\nRange: bytes=1000001-2999999\r\n\r\n");
+    EXPECT_TRUE(answer.strRaw.starts_with("HTTP/1.1 206 Partial Content\r\n"));
+    EXPECT_EQ(answer.headers["Content-Range"],
+              "bytes 1000001-2999999/" + std::to_string(strBig.size()));
+    EXPECT_EQ(answer.headers["Content-Length"], "1999999");
+    EXPECT_EQ(answer.headers["Accept-Ranges"], "bytes");
+    EXPECT_TRUE(answer.strBody == strBig.substr(1000001, 1999999));
+    // The last bytes, asked from the end.
+    answer = Get("GET /big.bin HTTP/1.0\r\nRange: bytes=-100000\r\n\r\n");
+    EXPECT_TRUE(answer.strRaw.starts_with("HTTP/1.0 206 "));
+    EXPECT_TRUE(answer.strBody == strBig.substr(strBig.size() - 100000));
+}
+
+TEST_F(ServingTest, ReplacedFileGetsANewTagWhateverItsSizeAndTime) {
+    SAnswer first = Get("GET /a.htm HTTP/1.1\r\n\r\n");
+    const std::string strTag = first.headers["ETag"];
+    const std::string strDate = first.headers["Last-Modified"];
+    ASSERT_FALSE(strTag.empty());
+    EXPECT_FALSE(first.headers["Date"].empty());
+    EXPECT_EQ(first.headers["Cache-Control"], "no-cache");
+
+    SAnswer same = Get("GET /a.htm HTTP/1.1\r\nIf-None-Match: " + strTag + "\r\n\r\n");
+    EXPECT_EQ(same.nStatus, 304);
+    EXPECT_EQ(same.strBody, "");
+    EXPECT_EQ(same.headers["ETag"], strTag);
+    EXPECT_EQ(Get("GET /a.htm HTTP/1.1\r\nIf-Modified-Since: " + strDate + "\r\n\r\n").nStatus,
+              304);
+
+    // Replaced by a file of the same size and the same time: only its identity differs.
+    struct stat before {};
+    ASSERT_EQ(::stat((m_root / "a.htm").c_str(), &before), 0);
+    WriteFile(m_root / "new.htm", "page b");
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (m_root / "new.htm").c_str(), times, 0), 0);
+    fs::rename(m_root / "new.htm", m_root / "a.htm");
+
+    SAnswer changed = Get("GET /a.htm HTTP/1.1\r\nIf-None-Match: " + strTag + "\r\n\r\n");
+    EXPECT_EQ(changed.nStatus, 200);
+    EXPECT_EQ(changed.strBody, "page b");
+    EXPECT_NE(changed.headers["ETag"], strTag);
+    // A resumed download of the old file must not get the new file's bytes.
+    SAnswer stale = Get("GET /a.htm HTTP/1.1\r\nRange: bytes=3-\r\nIf-Range: " + strTag +
+                        "\r\n\r\n");
+    EXPECT_EQ(stale.nStatus, 200);
+    EXPECT_EQ(stale.strBody, "page b");
+    SAnswer current = Get("GET /a.htm HTTP/1.1\r\nRange: bytes=3-\r\nIf-Range: " +
+                          changed.headers["ETag"] + "\r\n\r\n");
+    EXPECT_EQ(current.nStatus, 206);
+    EXPECT_EQ(current.strBody, "e b");
+}
+
+TEST_F(ServingTest, HeadersInALaterPacketAreWaitedFor) {
+    SAnswer answer = WhileServing([&] {
+        CClient client(Port());
+        client.Send("GET /a.htm HTTP/1.1\r\nHost: x\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        client.Send("Range: bytes=0-1\r\n\r\n");
+        return client.ReadAll();
+    });
+    EXPECT_EQ(answer.nStatus, 206);
+    EXPECT_EQ(answer.strBody, "pa");
+}
+
 TEST_F(ServingTest, RequestLineSplitOverPacketsIsWaitedFor) {
     SAnswer answer = WhileServing([&] {
         CClient client(Port());
@@ -177,7 +261,7 @@ TEST_F(ServingTest, PartialLineIsParsedAtThePeersClose) {
 }
 
 TEST_F(ServingTest, SilentPartialLineIsAnsweredAfterTheLineWait) {
-    m_server.m_nRequestLineWaitMs = 300;
+    m_server.m_nRequestHeadWaitMs = 300;
     SAnswer answer = WhileServing([&] {
         CClient client(Port());
         client.Send("GET /a.htm HTTP/1.0");  // no line end, connection stays open
