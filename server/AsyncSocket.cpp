@@ -1,5 +1,7 @@
 #include "AsyncSocket.h"
 
+#include "PeerShare.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -135,8 +137,11 @@ BOOL CAsyncSocket::Accept(CAsyncSocket& connected) {
         return FALSE;
     }
     int hSocket;
+    sockaddr_in peer{};
     do {
-        hSocket = ::accept4(m_hSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        socklen_t nLength = sizeof peer;
+        hSocket = ::accept4(m_hSocket, reinterpret_cast<sockaddr*>(&peer), &nLength,
+                            SOCK_NONBLOCK | SOCK_CLOEXEC);
     } while (hSocket < 0 && errno == EINTR);
     if (hSocket < 0) {
         int nError = errno;
@@ -152,6 +157,7 @@ BOOL CAsyncSocket::Accept(CAsyncSocket& connected) {
     }
     connected.Close();
     connected.Attach(hSocket, m_lEvent);
+    connected.m_nPeerAddress = ntohl(peer.sin_addr.s_addr);
     if (m_lEvent & FD_ACCEPT) {
         CSocketDispatcher::Get().Arm(*this, kEventAccept);
     }
@@ -273,53 +279,101 @@ void CAsyncSocket::OnDispatcherEvent(EventKind kind) {
     }
 }
 
-bool CSocket::PumpMessages(EventKind kind, CSocketDispatcher::Clock::time_point lastProgress) {
-    int nWait = m_nTimeOut;
-    if (m_nWaitLimit > 0) {
-        auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          CSocketDispatcher::Clock::now() - lastProgress)
-                          .count();
-        long long nLeft = m_nWaitLimit - waited;
-        if (nLeft <= 0) {
+bool CSocket::WaitOnce(EventKind kind, SProgressWindow& window, long long nLeft) {
+    using Clock = CSocketDispatcher::Clock;
+    CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
+    auto now = Clock::now();
+    if (m_nWaitLimit > 0 && now >= window.end) {
+        // A full window has passed: it must have moved enough to go on. A send
+        // needs the minimum rate (or what was left); anything else, progress.
+        long long nNeeded = std::max<long long>(1, m_nMinimumRate * m_nWaitLimit / 1000);
+        if (window.nLeftAtStart > 0) {
+            nNeeded = std::min(nNeeded, window.nLeftAtStart);
+        }
+        if (window.nMoved < nNeeded) {
             Fail(ETIMEDOUT);
             return false;
         }
-        nWait = static_cast<int>(std::min<long long>(nWait, nLeft));
+        window = SProgressWindow::Starting(now, m_nWaitLimit, nLeft);
     }
-    CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
-    if (kind == kEventWrite) {
-        dispatcher.Arm(*this, kEventWrite);
+    int nWait = m_nTimeOut;
+    if (m_nWaitLimit > 0) {
+        nWait = std::min(nWait, CSocketDispatcher::MillisecondsUntil(window.end));
     }
-    dispatcher.WaitFor(*this, kind, nWait);
-    if (kind == kEventWrite) {
-        dispatcher.Disarm(*this, kEventWrite);
+    if (m_pShares != nullptr) {
+        // Short passes, so the peer is charged soon after others start waiting.
+        nWait = std::min(nWait, kSharePassMs);
+        if (dispatcher.OthersWaiting(*this)) {
+            const int nShareLeft = m_pShares->Remaining(m_nPeerAddress, now);
+            if (nShareLeft == 0) {
+                Fail(kErrorShareUsed);
+                return false;
+            }
+            nWait = std::min(nWait, nShareLeft);
+        }
+    }
+    dispatcher.WaitFor(*this, kind, std::max(nWait, 1));
+    if (CSocketDispatcher::TerminationRequested()) {
+        Fail(kErrorTerminated);
+        return false;
+    }
+    if (m_pShares != nullptr && dispatcher.OthersWaiting(*this)) {
+        const auto after = Clock::now();
+        m_pShares->Charge(m_nPeerAddress,
+                          static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(after - now).count()),
+                          after);
     }
     return true;
 }
 
-BOOL CSocket::Accept(CAsyncSocket& connected) {
-    const auto started = CSocketDispatcher::Clock::now();
+CSocket::SProgressWindow CSocket::SProgressWindow::Starting(CSocketDispatcher::Clock::time_point now,
+                                                            int nLengthMs, long long nLeft) {
+    return {now + std::chrono::milliseconds(nLengthMs), 0, nLeft};
+}
+
+template <typename Attempt>
+bool CSocket::Retry(EventKind kind, long long nWanted, Attempt attempt) {
+    SProgressWindow window =
+        SProgressWindow::Starting(CSocketDispatcher::Clock::now(), m_nWaitLimit, nWanted);
+    long long nLeft = nWanted;
     for (;;) {
-        if (CAsyncSocket::Accept(connected)) {
-            return TRUE;
+        long long nMoved = 0;
+        if (attempt(nMoved)) {
+            return true;
         }
-        if (GetLastError() != EWOULDBLOCK || !PumpMessages(kEventAccept, started)) {
-            return FALSE;
+        window.nMoved += nMoved;
+        nLeft -= nMoved;
+        const bool bWrite = kind == kEventWrite;
+        CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
+        if (bWrite) {
+            dispatcher.Arm(*this, kEventWrite);
+        }
+        const bool bGoOn = WaitOnce(kind, window, nLeft);
+        if (bWrite) {
+            dispatcher.Disarm(*this, kEventWrite);
+        }
+        if (!bGoOn) {
+            return false;
         }
     }
 }
 
+BOOL CSocket::Accept(CAsyncSocket& connected) {
+    BOOL bAccepted = FALSE;
+    Retry(kEventAccept, 0, [&](long long&) {
+        bAccepted = CAsyncSocket::Accept(connected);
+        return bAccepted || GetLastError() != EWOULDBLOCK;
+    });
+    return bAccepted;
+}
+
 int CSocket::Receive(void* pBuffer, int nCount, int nFlags) {
-    const auto started = CSocketDispatcher::Clock::now();
-    for (;;) {
-        int nReceived = CAsyncSocket::Receive(pBuffer, nCount, nFlags);
-        if (nReceived >= 0 || GetLastError() != EWOULDBLOCK) {
-            return nReceived;
-        }
-        if (!PumpMessages(kEventRead, started)) {
-            return -1;
-        }
-    }
+    int nReceived = -1;
+    Retry(kEventRead, 0, [&](long long&) {
+        nReceived = CAsyncSocket::Receive(pBuffer, nCount, nFlags);
+        return nReceived >= 0 || GetLastError() != EWOULDBLOCK;
+    });
+    return nReceived;
 }
 
 long long CSocket::SendFile(int hFile, long long nOffset, long long nCount) {
@@ -327,44 +381,49 @@ long long CSocket::SendFile(int hFile, long long nOffset, long long nCount) {
         return Fail(EBADF);
     }
     long long nSent = 0;
-    auto lastProgress = CSocketDispatcher::Clock::now();
-    while (nSent < nCount) {
-        size_t nChunk = static_cast<size_t>(std::min<long long>(nCount - nSent, 1 << 30));
-        off_t nAt = static_cast<off_t>(nOffset + nSent);
-        ssize_t nResult = ::sendfile(m_hSocket, hFile, &nAt, nChunk);
-        if (nResult > 0) {
-            nSent += nResult;
-            lastProgress = CSocketDispatcher::Clock::now();
-        } else if (nResult == 0) {
-            break;  // the file is shorter than it was
-        } else if (errno == EAGAIN) {
-            Fail(EWOULDBLOCK);
-            if (!PumpMessages(kEventWrite, lastProgress)) {
-                return -1;
+    bool bFailed = false;
+    const bool bOver = Retry(kEventWrite, nCount, [&](long long& nMoved) {
+        while (nSent < nCount) {
+            size_t nChunk = static_cast<size_t>(std::min<long long>(nCount - nSent, 1 << 30));
+            off_t nAt = static_cast<off_t>(nOffset + nSent);
+            ssize_t nResult = ::sendfile(m_hSocket, hFile, &nAt, nChunk);
+            if (nResult > 0) {
+                nSent += nResult;
+                nMoved += nResult;
+            } else if (nResult == 0) {
+                return true;  // the file is shorter than it was
+            } else if (errno == EAGAIN) {
+                Fail(EWOULDBLOCK);
+                return false;
+            } else if (errno != EINTR) {
+                Fail(errno);
+                bFailed = true;
+                return true;
             }
-        } else if (errno != EINTR) {
-            return Fail(errno);
         }
-    }
-    return nSent;
+        return true;
+    });
+    return bOver && !bFailed ? nSent : -1;
 }
 
 int CSocket::Send(const void* pBuffer, int nCount, int nFlags) {
     const char* pBytes = static_cast<const char*>(pBuffer);
     int nSent = 0;
-    auto lastProgress = CSocketDispatcher::Clock::now();
-    while (nSent < nCount) {
-        int nResult = CAsyncSocket::Send(pBytes + nSent, nCount - nSent, nFlags);
-        if (nResult > 0) {
-            nSent += nResult;
-            lastProgress = CSocketDispatcher::Clock::now();
-        } else if (nResult < 0 && GetLastError() == EWOULDBLOCK) {
-            if (!PumpMessages(kEventWrite, lastProgress)) {
-                return -1;
+    bool bFailed = false;
+    const bool bOver = Retry(kEventWrite, nCount, [&](long long& nMoved) {
+        while (nSent < nCount) {
+            int nResult = CAsyncSocket::Send(pBytes + nSent, nCount - nSent, nFlags);
+            if (nResult > 0) {
+                nSent += nResult;
+                nMoved += nResult;
+            } else if (nResult < 0 && GetLastError() == EWOULDBLOCK) {
+                return false;
+            } else {
+                bFailed = true;
+                return true;
             }
-        } else {
-            return -1;
         }
-    }
-    return nCount;
+        return true;
+    });
+    return bOver && !bFailed ? nCount : -1;
 }

@@ -7,6 +7,8 @@
 // in GetLastError().
 #pragma once
 
+#include <cerrno>
+#include <cstdint>
 #include <memory>
 
 #include "SocketDispatcher.h"
@@ -56,6 +58,8 @@ public:
     int BytesAvailable() const;
     // Port the socket is bound to, or 0.
     unsigned LocalPort() const;
+    // The peer's IPv4 address (host order) of an accepted connection, or 0.
+    uint32_t PeerAddress() const { return m_nPeerAddress; }
     static int GetLastError();
 
 protected:
@@ -69,6 +73,7 @@ protected:
 
     int m_hSocket = -1;
     long m_lEvent = 0;
+    uint32_t m_nPeerAddress = 0;
 
 private:
     void OnDispatcherEvent(EventKind kind) override;
@@ -76,6 +81,12 @@ private:
 
     std::unique_ptr<CDispatchTimer> m_pAcceptPause;
 };
+
+class CPeerShares;
+
+// Why a blocking call ended without its result, besides the socket's own errors.
+inline constexpr int kErrorShareUsed = EBUSY;      // the peer used its share of the thread
+inline constexpr int kErrorTerminated = ECANCELED;  // the program is asked to end
 
 class CSocket : public CAsyncSocket {
 public:
@@ -92,14 +103,36 @@ public:
     long long SendFile(int hFile, long long nOffset, long long nCount);
 
     // A blocking call that waits this long without progress fails with
-    // ETIMEDOUT; 0 waits without limit.
+    // ETIMEDOUT; 0 waits without limit. A send must also move nBytesPerSecond
+    // (or all it had left) in each such period: a trickle is no progress.
     void SetWaitLimit(int nMilliseconds) { m_nWaitLimit = nMilliseconds; }
     int WaitLimit() const { return m_nWaitLimit; }
-
-protected:
-    // One nested wait for nKind; false when the wait limit has run out.
-    bool PumpMessages(EventKind kind, CSocketDispatcher::Clock::time_point lastProgress);
+    void SetMinimumRate(long long nBytesPerSecond) { m_nMinimumRate = nBytesPerSecond; }
+    // Waits on this socket while other peers wait are charged to its address;
+    // once its share is used, a call that would wait fails with kErrorShareUsed.
+    void SetShare(CPeerShares* pShares) { m_pShares = pShares; }
 
 private:
+    // Progress of a blocking call in the current period of the wait limit.
+    struct SProgressWindow {
+        CSocketDispatcher::Clock::time_point end;
+        long long nMoved;
+        long long nLeftAtStart;
+        static SProgressWindow Starting(CSocketDispatcher::Clock::time_point now, int nLengthMs,
+                                        long long nLeft);
+    };
+    // The rule of every blocking call: attempt(nMoved) tries once without
+    // blocking and returns true when the call is over; while it would block,
+    // one nested wait for kind, then it tries again. False when a wait ended
+    // the call: the limit, the peer's share, or termination (GetLastError says).
+    template <typename Attempt>
+    bool Retry(EventKind kind, long long nWanted, Attempt attempt);
+    bool WaitOnce(EventKind kind, SProgressWindow& window, long long nLeft);
+
+    // A pass of a wait while the peer's share is watched.
+    static constexpr int kSharePassMs = 100;
+
     int m_nWaitLimit = 0;
+    long long m_nMinimumRate = 0;
+    CPeerShares* m_pShares = nullptr;  // not owning
 };

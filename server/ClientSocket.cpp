@@ -42,6 +42,8 @@ void CClientSocket::ReceiveRequest(std::string& strRequest, int nHeadWaitMs) {
             if (e.m_lOsError == ETIMEDOUT) {
                 break;  // time is up: what arrived is the request
             }
+            // The peer has used its share, or the program ends: a part of a
+            // head gets no answer at all, since a bare page reads as a success.
             throw;
         }
         if (nRead == 0) {

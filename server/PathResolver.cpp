@@ -46,11 +46,20 @@ std::optional<std::string> ResolveUnderRoot(const std::string& strRoot, std::str
         if (component.empty()) {
             continue;
         }
-        std::string strExact = JoinPath(strCurrent, component);
         struct stat status {};
+        std::string strExact = JoinPath(strCurrent, component);
         if (::lstat(strExact.c_str(), &status) == 0) {
             strCurrent = std::move(strExact);
             continue;
+        }
+        std::string strLower(component);
+        LowerAscii(strLower);
+        if (strLower != component) {
+            std::string strLowerPath = JoinPath(strCurrent, strLower);
+            if (::lstat(strLowerPath.c_str(), &status) == 0) {
+                strCurrent = std::move(strLowerPath);
+                continue;
+            }
         }
         std::optional<std::string> folded = FindFolded(strCurrent, component);
         if (!folded) {

@@ -1,7 +1,8 @@
-// Finding a requested path under the root. Requests are lower-cased and Linux
-// names are case-sensitive, so each component is matched as a case-insensitive
-// file system would: the exact name first, else the byte-wise smallest name
-// that equals it with ASCII letters folded.
+// Finding a requested path under the root. Names are served without regard to
+// case, as on a case-insensitive file system, while Linux names are
+// case-sensitive: each component is tried as requested, then lower-cased, and
+// only then is its folder scanned for the byte-wise smallest name that equals
+// it with ASCII letters folded.
 #pragma once
 
 #include <optional>

@@ -204,14 +204,13 @@ SParsedRequest ParseRequest(std::string_view request, size_t nBufferSize,
         return result;
     }
     std::replace(strPath.begin(), strPath.end(), '\\', '/');
-    LowerAscii(strPath);
     if (strPath.back() == '/') {
-        // The default page keeps its case: an exact match is tried first.
         std::string strDefault(defaultURL);
         std::replace(strDefault.begin(), strDefault.end(), '\\', '/');
         strPath += strDefault;
         result.bDefaultAppended = true;
     }
+    // The guards judge the lower-cased path, so no spelling of a name slips by.
     std::string strGuarded = strPath;
     LowerAscii(strGuarded);
     if (IsForbiddenPath(strGuarded)) {

@@ -22,7 +22,7 @@ struct SParsedRequest {
     bool bHead = false;             // HEAD: status line and headers only
     bool bRefused = true;           // answer with the error page
     bool bDefaultAppended = false;  // the target named a folder (trailing separator)
-    std::string strPath;            // decoded, '/'-separated, relative to the root
+    std::string strPath;            // decoded, '/'-separated, relative to the root, case kept
     std::string strRawPath;         // the target as received, without query and fragment
     std::string strQuery;           // "?..." as received, or empty
     SRequestHeaders headers;        // of a versioned request; complete lines only

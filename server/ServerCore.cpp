@@ -161,12 +161,15 @@ void CServerCore::ProcessPendingAccept() {
     }
     pClient->Init();
     pClient->SetWaitLimit(m_nSendStallMs);
+    pClient->SetMinimumRate(m_nMinimumSendRate);
+    pClient->SetShare(&m_peerShares);
     m_clientList.push_back(pClient);
 }
 
 void CServerCore::CloseIdleClients() {
-    const auto cutoff =
-        CSocketDispatcher::Clock::now() - std::chrono::milliseconds(m_nIdleClientMs);
+    const auto now = CSocketDispatcher::Clock::now();
+    m_peerShares.Prune(now);
+    const auto cutoff = now - std::chrono::milliseconds(m_nIdleClientMs);
     std::vector<CClientSocket*> idle;
     for (CClientSocket* pClient : m_clientList) {
         // A request may have arrived while the server was busy: that client

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "PeerShare.h"
 #include "Response.h"
 #include "SocketDispatcher.h"
 
@@ -56,6 +57,13 @@ public:
     int m_nRangeStallMs = 500;
     int m_nStopDrainMs = 2000;        // all drains at Stop together
     int m_nIdleClientMs = 30000;      // a connection that sends nothing
+    // Below this rate over a stall period a send counts as stalled: far below
+    // any real network, but a trickle reader or TCP's window probes are not
+    // progress.
+    long long m_nMinimumSendRate = 1024;
+    // While other peers wait, one peer address may hold the thread this long
+    // in total within any window of this length (head waits, slow sends, drains).
+    CPeerShares m_peerShares{1000, 10000};
 
     int m_bRunning = 0;
     CListeningSocket* m_pListeningSocket = nullptr;  // owning

@@ -14,8 +14,36 @@
 
 namespace {
 std::unique_ptr<CSocketDispatcher> g_pDispatcher;
-
+// Read by signal handlers: a flag and the descriptor that wakes every wait.
+volatile sig_atomic_t g_bTerminationRequested = 0;
+volatile sig_atomic_t g_hSignalWakeup = -1;
 }  // namespace
+
+void CSocketDispatcher::RequestTermination() {
+    const int nSavedErrno = errno;
+    g_bTerminationRequested = 1;
+    if (g_hSignalWakeup >= 0) {
+        // The wake-up descriptor is in the epoll set: whichever wait runs, or
+        // is about to start, returns at once.
+        const uint64_t nOne = 1;
+        [[maybe_unused]] ssize_t n = ::write(g_hSignalWakeup, &nOne, sizeof nOne);
+    }
+    errno = nSavedErrno;
+}
+
+bool CSocketDispatcher::TerminationRequested() {
+    return g_bTerminationRequested != 0;
+}
+
+void CSocketDispatcher::ClearTerminationRequest() {
+    g_bTerminationRequested = 0;
+}
+
+bool CSocketDispatcher::OthersWaiting(const CEventSink& sink) const {
+    return std::any_of(m_queue.begin(), m_queue.end(), [&sink](const SQueuedEvent& e) {
+        return e.pSink != &sink && (e.kind & (kEventRead | kEventAccept)) != 0;
+    });
+}
 
 int CSocketDispatcher::MillisecondsUntil(Clock::time_point deadline) {
     auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -47,6 +75,7 @@ bool CSocketDispatcher::Create() {
         return false;
     }
     g_pDispatcher.reset(new CSocketDispatcher(hEpoll, hWakeup));
+    g_hSignalWakeup = hWakeup;
     return true;
 }
 
@@ -63,6 +92,7 @@ CSocketDispatcher::CSocketDispatcher(int hEpoll, int hWakeup)
     : m_hEpoll(hEpoll), m_hWakeup(hWakeup) {}
 
 CSocketDispatcher::~CSocketDispatcher() {
+    g_hSignalWakeup = -1;
     ::close(m_hWakeup);
     ::close(m_hEpoll);
 }
@@ -200,7 +230,7 @@ void CSocketDispatcher::SignalWakeup() {
 }
 
 void CSocketDispatcher::ClearWakeup() {
-    if (!m_bWakeupSignalled) {
+    if (!m_bWakeupSignalled && !g_bTerminationRequested) {
         return;  // saves a system call on every dispatch
     }
     m_bWakeupSignalled = false;
@@ -213,13 +243,14 @@ void CSocketDispatcher::DispatchReady() {
     Poll(0);
     // Deliver only what was there when we started; events set aside meanwhile
     // go out on the next call, which the wake-up descriptor asks for.
-    for (size_t nToDeliver = m_queue.size(); nToDeliver > 0 && !m_queue.empty(); --nToDeliver) {
+    for (size_t nToDeliver = m_queue.size();
+         nToDeliver > 0 && !m_queue.empty() && !g_bTerminationRequested; --nToDeliver) {
         SQueuedEvent event = m_queue.front();
         m_queue.pop_front();
         event.pSink->m_nPending &= ~event.kind;
         event.pSink->OnDispatcherEvent(event.kind);
     }
-    if (!m_queue.empty()) {
+    if (!m_queue.empty() && !g_bTerminationRequested) {
         SignalWakeup();
     }
 }
@@ -237,7 +268,7 @@ bool CSocketDispatcher::WaitFor(CEventSink& sink, unsigned nAwaited, int nTimeou
     const auto deadline = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
     const unsigned nEnding = nAwaited | kEventClose;
     bool bWoken = false;
-    for (;;) {
+    while (!g_bTerminationRequested) {
         auto it = std::find_if(m_queue.begin(), m_queue.end(), [&](const SQueuedEvent& e) {
             return e.pSink == &sink && (e.kind & nEnding) != 0;
         });
@@ -256,7 +287,7 @@ bool CSocketDispatcher::WaitFor(CEventSink& sink, unsigned nAwaited, int nTimeou
             m_repaint();
         }
     }
-    if (!m_queue.empty()) {
+    if (!m_queue.empty() && !g_bTerminationRequested) {
         SignalWakeup();
     }
     return bWoken;

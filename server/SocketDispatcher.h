@@ -68,6 +68,19 @@ public:
 
     void SetRepaintHook(std::function<void()> repaint) { m_repaint = std::move(repaint); }
 
+    // Async-signal-safe, for SIGTERM and SIGINT handlers: every wait ends as if
+    // its socket had closed, DispatchReady delivers nothing more, and the outer
+    // loop, which asks TerminationRequested between passes, stops.
+    static void RequestTermination();
+    static bool TerminationRequested();
+    // Once the loop that was asked to end has ended, so a later one can run.
+    static void ClearTerminationRequest();
+
+    // True while another peer waits for the thread: a read or a connection to
+    // accept is queued or set aside for a sink other than this one. Timers
+    // are nobody waiting.
+    bool OthersWaiting(const CEventSink& sink) const;
+
     // Time left until a deadline, rounded up; 0 once it has passed.
     static int MillisecondsUntil(Clock::time_point deadline);
 

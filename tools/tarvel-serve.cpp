@@ -1,7 +1,6 @@
 // Runs the serving core without a window, until SIGINT or SIGTERM:
 //   tarvel-serve ROOT PORT [DEFAULT_PAGE]
 // For benchmarks, black-box tests and machines without a display.
-#include <poll.h>
 #include <signal.h>
 
 #include <cerrno>
@@ -14,10 +13,9 @@
 #include "ServerCore.h"
 
 namespace {
-volatile sig_atomic_t g_bStop = 0;
-
+// Ends every socket wait at once and stops the loop below.
 void OnStopSignal(int) {
-    g_bStop = 1;
+    CSocketDispatcher::RequestTermination();
 }
 
 class CHeadlessServer : public CServerCore {
@@ -52,19 +50,14 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // Signals are blocked except while waiting, so a stop request is never
-    // lost between the check and the wait.
+    // The handler also wakes the dispatcher's descriptor, so a request that
+    // lands between the check and the wait below is not lost.
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    sigset_t blocked, waiting;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGINT);
-    sigaddset(&blocked, SIGTERM);
-    sigprocmask(SIG_BLOCK, &blocked, &waiting);
-    sigdelset(&waiting, SIGINT);
-    sigdelset(&waiting, SIGTERM);
 
     CHeadlessServer server;
     server.m_strRoot = argv[1];
@@ -79,11 +72,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
-    pollfd descriptor{dispatcher.Descriptor(), POLLIN, 0};
-    while (!g_bStop) {
-        if (::ppoll(&descriptor, 1, nullptr, &waiting) > 0) {
-            dispatcher.DispatchReady();
-        }
+    while (!CSocketDispatcher::TerminationRequested()) {
+        dispatcher.RunOnce(-1);
     }
     server.StopServer();
     return 0;

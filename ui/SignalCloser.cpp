@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <cerrno>
 
+#include "SocketDispatcher.h"
+
 namespace {
 // The handler may only write(); it finds the pipe here.
 volatile sig_atomic_t g_hSignalWrite = -1;
@@ -39,6 +41,7 @@ CSignalCloser::~CSignalCloser() {
     }
     ::sigaction(SIGTERM, &m_oldTerm, nullptr);
     ::sigaction(SIGINT, &m_oldInt, nullptr);
+    CSocketDispatcher::ClearTerminationRequest();
     const int hWrite = g_hSignalWrite;
     g_hSignalWrite = -1;
     delete m_pNotifier;
@@ -47,6 +50,9 @@ CSignalCloser::~CSignalCloser() {
 }
 
 void CSignalCloser::OnSignal(int nSignal) {
+    // A blocked transfer or a busy queue must not hold the close back: every
+    // socket wait ends, and no further socket event is handled.
+    CSocketDispatcher::RequestTermination();
     const int nSavedErrno = errno;
     const char chSignal = static_cast<char>(nSignal);
     if (g_hSignalWrite >= 0) {

@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -102,6 +104,59 @@ TEST(HeadlessServer, ServesUntilSigtermAndRefusesAPortInUse) {
     server.Signal(SIGTERM);
     EXPECT_EQ(server.Wait(), 0);
 }
+
+// Whatever the peers do, a stop request ends the program within 3 s.
+struct SSignalCase {
+    const char* pszName;
+    int nSignal;
+    // Keeps the server busy until stop is set.
+    std::function<void(unsigned nPort, const std::atomic<bool>& stop)> busy;
+};
+
+const SSignalCase kSignalCases[] = {
+    {"sigterm_during_a_held_transfer", SIGTERM,
+     [](unsigned nPort, const std::atomic<bool>& stop) {
+         CClient reader(nPort);
+         reader.SetReceiveBuffer(4096);
+         reader.Send("GET /big.bin HTTP/1.0\r\n\r\n");
+         while (!stop) {
+             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+         }
+     }},
+    {"sigint_under_unfinished_request_lines", SIGINT,
+     [](unsigned nPort, const std::atomic<bool>&) {
+         CClient peer(nPort);
+         peer.Send("GET /index.htm HTTP/1.0");
+         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+     }},
+};
+
+class HeadlessSignalCases : public ::testing::TestWithParam<SSignalCase> {};
+
+TEST_P(HeadlessSignalCases, EndsTheProgramWithinItsBound) {
+    CTempDir root;
+    WriteFile(root / "index.htm", "home");
+    WriteFile(root / "big.bin", std::string(64 * 1024 * 1024, 'b'));
+    CServeProcess server(root.Path().string(), 0);
+    const unsigned nPort = server.WaitForPort();
+    ASSERT_NE(nPort, 0u);
+    std::vector<std::unique_ptr<CBackgroundLoop>> peers;
+    for (int i = 0; i < 2; ++i) {
+        peers.push_back(std::make_unique<CBackgroundLoop>(
+            [&](const std::atomic<bool>& stop) { GetParam().busy(nPort, stop); }));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto signalled = std::chrono::steady_clock::now();
+    server.Signal(GetParam().nSignal);
+    EXPECT_EQ(server.Wait(), 0);
+    const double dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count();
+    std::printf("[ measured ] %s: ended %.2f s after the signal\n", GetParam().pszName, dSeconds);
+    EXPECT_LT(dSeconds, 6.0);  // the promise is 3 s; the margin is for loaded machines
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, HeadlessSignalCases, ::testing::ValuesIn(kSignalCases),
+                         [](const auto& info) { return std::string(info.param.pszName); });
 
 TEST(HeadlessServer, RecoversByItselfWhenDescriptorsRunOut) {
     CTempDir root;

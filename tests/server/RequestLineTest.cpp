@@ -39,7 +39,7 @@ TEST_P(RequestLineTest, ParsesAsExpected) {
 
 const SLineCase kLineCases[] = {
     {"root_gets_default_page", "GET / HTTP/1.0\r\n\r\n", true, false, "/index.htm"},
-    {"path_is_lower_cased", "GET /Docs/A.HTM HTTP/1.0\r\n", true, false, "/docs/a.htm"},
+    {"path_keeps_its_case", "GET /Docs/A.HTM HTTP/1.0\r\n", true, false, "/Docs/A.HTM"},
     {"folder_gets_default_page", "GET /docs/ HTTP/1.0\r\n", true, false, "/docs/index.htm"},
     {"parent_folder_refused", "GET /../x HTTP/1.0\r\n", true, true, ""},
     {"query_dropped", "GET /a.htm?x=1 HTTP/1.0\r\n", true, false, "/a.htm", false, "/a.htm",
@@ -51,7 +51,7 @@ const SLineCase kLineCases[] = {
     {"lower_case_version_is_no_version", "GET /a.htm http/1.0\r\n", false, true, ""},
     {"version_must_be_last_word", "GET /a.htm HTTP/1.0 x\r\n", false, true, ""},
     {"http_inside_path_is_served", "GET /HTTPdocs/a.htm HTTP/1.0\r\n", true, false,
-     "/httpdocs/a.htm"},
+     "/HTTPdocs/a.htm"},
     {"any_method_length", "PROPFIND /a.htm HTTP/1.1\r\n", true, false, "/a.htm"},
     {"head_is_recognised", "HEAD /a.htm HTTP/1.0\r\n", true, false, "/a.htm", true},
     {"post_answered_like_get", "POST /a.htm HTTP/1.0\r\n\r\nbody", true, false, "/a.htm"},
@@ -64,7 +64,7 @@ const SLineCase kLineCases[] = {
     {"backslash_parent_refused", "GET \\..\\x HTTP/1.0\r\n", true, true, ""},
     {"backslash_is_a_separator", "GET /sub\\a.htm HTTP/1.0\r\n", true, false, "/sub/a.htm"},
     {"escape_decoded", "GET /a%20b.htm HTTP/1.0\r\n", true, false, "/a b.htm"},
-    {"escaped_upper_case_lowered", "GET /%41.HTM HTTP/1.0\r\n", true, false, "/a.htm"},
+    {"escaped_upper_case_decoded", "GET /%41.HTM HTTP/1.0\r\n", true, false, "/A.HTM"},
     {"lone_percent_stays", "GET /100%.html HTTP/1.0\r\n", true, false, "/100%.html"},
     {"percent_without_hex_stays", "GET /a%zz HTTP/1.0\r\n", true, false, "/a%zz"},
     {"percent_at_end_stays", "GET /a% HTTP/1.0\r\n", true, false, "/a%"},
@@ -164,7 +164,7 @@ TEST(RequestLine, DefaultPageJoinsTheGuards) {
     // It keeps its own case, so an exact name is found first.
     SParsedRequest parsed = ParseRequest("GET /Sub/ HTTP/1.0\r\n", kBuffer, "Index.HTM");
     EXPECT_FALSE(parsed.bRefused);
-    EXPECT_EQ(parsed.strPath, "/sub/Index.HTM");
+    EXPECT_EQ(parsed.strPath, "/Sub/Index.HTM");
     EXPECT_TRUE(parsed.bDefaultAppended);
 }
 

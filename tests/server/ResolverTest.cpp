@@ -46,7 +46,9 @@ TEST_F(PlanTest, NamesAreMatchedAsOnACaseInsensitiveFileSystem) {
         {"GET /docs/readme.htm HTTP/1.0", In("Docs/Readme.HTM")},
         {"GET /DOCS/README.HTM HTTP/1.0", In("Docs/Readme.HTM")},
         {"GET /lower.htm HTTP/1.0", In("lower.htm")},
-        // The exact (lower-case) name first.
+        // The name as requested first, then lower-cased.
+        {"GET /BOTH.TXT HTTP/1.0", In("BOTH.TXT")},
+        {"GET /Both.txt HTTP/1.0", In("Both.txt")},
         {"GET /BOTH.txt HTTP/1.0", In("both.txt")},
         // Else the byte-wise smallest of the folded matches.
         {"GET /mixed/b.txt HTTP/1.0", In("Mixed/B.txt")},
@@ -59,6 +61,15 @@ TEST_F(PlanTest, NamesAreMatchedAsOnACaseInsensitiveFileSystem) {
         EXPECT_EQ(plan.strFile, c.strExpected) << c.pszLine;
     }
     EXPECT_EQ(Plan("GET /CAF%C3%89.htm HTTP/1.0").answer, EAnswer::ErrorPage);
+}
+
+TEST_F(PlanTest, FolderThatMayBeTraversedButNotListedServesItsExactNames) {
+    WriteFile(In("noread/File.txt"), "f");
+    fs::permissions(In("noread"), fs::perms::owner_exec);
+    SResponsePlan plan = Plan("GET /noread/File.txt HTTP/1.0");
+    fs::permissions(In("noread"), fs::perms::owner_all);
+    EXPECT_EQ(plan.answer, EAnswer::File);
+    EXPECT_EQ(plan.strFile, In("noread/File.txt"));
 }
 
 TEST_F(PlanTest, OnlyRegularFilesUnderTheRootAreServed) {

@@ -2,7 +2,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -205,6 +209,112 @@ const SStallCase kStallCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Readers, StalledReaderCases, ::testing::ValuesIn(kStallCases),
                          [](const auto& info) { return std::string(info.param.pszName); });
+
+// Attacks from one host (127.0.0.2) while a normal client on 127.0.0.1 fetches
+// a page again and again: the slowest answer it gets.
+struct SAttackCase {
+    const char* pszName;
+    // One round of the attack; called until the test ends.
+    std::function<void(unsigned nPort, const std::atomic<bool>& stop)> attack;
+};
+
+constexpr const char* kHostileHost = "127.0.0.2";
+
+// Sleeps up to nMs, less once stop is set.
+void Pause(int nMs, const std::atomic<bool>& stop) {
+    for (int i = 0; i < nMs / 10 && !stop; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+// True once the server has closed the connection (or reset it).
+bool ClosedByServer(const CClient& client) {
+    char c;
+    ssize_t n = ::recv(client.Handle(), &c, 1, MSG_DONTWAIT | MSG_PEEK);
+    return n == 0 || (n < 0 && errno != EAGAIN);
+}
+
+const SAttackCase kAttackCases[] = {
+    {"unfinished_request_lines_reconnecting",
+     [](unsigned nPort, const std::atomic<bool>& stop) {
+         std::vector<std::unique_ptr<CClient>> peers;
+         for (int i = 0; i < 20; ++i) {
+             peers.push_back(std::make_unique<CClient>(nPort, kHostileHost));
+             peers.back()->Send("GET /index.htm HTTP/1.0");
+         }
+         while (!stop) {
+             for (auto& pPeer : peers) {
+                 if (ClosedByServer(*pPeer)) {
+                     pPeer = std::make_unique<CClient>(nPort, kHostileHost);
+                     pPeer->Send("GET /index.htm HTTP/1.0");
+                 }
+             }
+             Pause(20, stop);
+         }
+     }},
+    {"three_never_reading_peers",
+     [](unsigned nPort, const std::atomic<bool>& stop) {
+         std::vector<std::unique_ptr<CClient>> peers;
+         for (int i = 0; i < 3; ++i) {
+             peers.push_back(std::make_unique<CClient>(nPort, kHostileHost));
+             peers.back()->SetReceiveBuffer(4096);
+             peers.back()->Send("GET /big.bin HTTP/1.0\r\n\r\n");
+         }
+         Pause(4000, stop);
+     }},
+    {"reader_at_256_bytes_a_second",
+     [](unsigned nPort, const std::atomic<bool>& stop) {
+         CClient reader(nPort, kHostileHost);
+         reader.SetReceiveBuffer(4096);
+         reader.Send("GET /big.bin HTTP/1.0\r\n\r\n");
+         while (!stop && !reader.ReadSome(256).empty()) {
+             Pause(1000, stop);
+         }
+     }},
+};
+
+class FairShareCases : public ServerControlTest,
+                       public ::testing::WithParamInterface<SAttackCase> {};
+
+TEST_P(FairShareCases, NormalClientIsAnsweredWhileOneHostAttacks) {
+    Start();
+    const unsigned nPort = Port();
+    const auto slowest = WhileServing([&] {
+        CBackgroundLoop attacker([&](const std::atomic<bool>& stop) { GetParam().attack(nPort, stop); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::chrono::steady_clock::duration slowestWait{};
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+        while (std::chrono::steady_clock::now() < end) {
+            const auto started = std::chrono::steady_clock::now();
+            EXPECT_EQ(Fetch(nPort, "GET / HTTP/1.0\r\n\r\n").strBody, "home");
+            slowestWait = std::max(slowestWait, std::chrono::steady_clock::now() - started);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        return slowestWait;
+    });
+    const double dSeconds = std::chrono::duration<double>(slowest).count();
+    std::printf("[ measured ] %s: slowest normal answer %.2f s\n", GetParam().pszName, dSeconds);
+    // The share is 1 s in 10 s; without it these attacks held others 12-36 s.
+    EXPECT_LT(dSeconds, 5.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Attacks, FairShareCases, ::testing::ValuesIn(kAttackCases),
+                         [](const auto& info) { return std::string(info.param.pszName); });
+
+TEST_F(ServerControlTest, PeerOutOfShareGetsNoBarePageForAnUnfinishedLine) {
+    Start();
+    // The share is used up at once: any wait while others wait ends the peer.
+    m_server.m_peerShares.Set(0, 10000);
+    const std::string strAnswer = WhileServing([&] {
+        CClient unfinished(Port(), kHostileHost);
+        unfinished.Send("GET /index.htm");
+        CClient other(Port());  // waits to be accepted, so the first peer is not alone
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        other.Send("GET / HTTP/1.0\r\n\r\n");
+        return unfinished.ReadAll().strRaw;
+    });
+    EXPECT_EQ(strAnswer, "");
+}
 
 TEST_F(ServerControlTest, SilentConnectionIsClosedAfterTheIdleBound) {
     m_server.m_nIdleClientMs = 300;

@@ -79,7 +79,7 @@ const SServeCase kServeCases[] = {
     {"absolute_looking_path_stays_inside", "GET //etc/passwd HTTP/1.0\r\n\r\n", 404, kPage},
     {"query_ignored", "GET /a.htm?x=1 HTTP/1.0\r\n\r\n", 200, "page a"},
     {"raw_request_gets_bare_page", "GET /a.htm\r\n\r\n", 0, kPage},
-    {"http_inside_path", "GET /HTTPdocs/a.htm HTTP/1.0\r\n\r\n", 200, "http docs"},
+    {"http_inside_path", "GET /HTTPdocs/b.htm HTTP/1.0\r\n\r\n", 200, "upper http docs"},
     {"dots_in_name_refused", "GET /a..b.htm HTTP/1.0\r\n\r\n", 404, kPage},
     {"program_name_refused", "GET /TARVEL.EXE HTTP/1.0\r\n\r\n", 404, kPage},
     {"blanks_trimmed", "GET  /a.htm   HTTP/1.0\r\n\r\n", 200, "page a"},

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <thread>
 #include <vector>
@@ -157,6 +158,50 @@ TEST_F(SocketLayerTest, WaitsEndAtTheirLimitWithTimedOut) {
     }
     EXPECT_EQ(nResult, -1);
     EXPECT_EQ(CAsyncSocket::GetLastError(), ETIMEDOUT);
+}
+
+TEST_F(SocketLayerTest, ATrickleBelowTheMinimumRateIsNoProgress) {
+    SPair slow;
+    CRecordingSocket socket(1, slow.hOurs);
+    socket.SetWaitLimit(300);
+    socket.SetMinimumRate(4096);
+    // The peer takes 64 bytes every 50 ms: progress, but about 1.3 KiB/s.
+    std::atomic<bool> bDone{false};
+    std::thread reader([&] {
+        char buffer[64];
+        while (!bDone) {
+            [[maybe_unused]] ssize_t n = ::recv(slow.hPeer, buffer, sizeof buffer, MSG_DONTWAIT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    std::string strBlock(8 << 20, 'x');
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(socket.Send(strBlock.data(), static_cast<int>(strBlock.size())), -1);
+    EXPECT_EQ(CAsyncSocket::GetLastError(), ETIMEDOUT);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    bDone = true;
+    reader.join();
+}
+
+TEST_F(SocketLayerTest, TerminationEndsAWaitAsACloseDoesAndHoldsEvents) {
+    SPair silent, other;
+    CRecordingSocket waiter(1, silent.hOurs), bystander(2, other.hOurs);
+    std::thread signaller([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        CSocketDispatcher::RequestTermination();  // as a signal handler does
+    });
+    other.PeerSends("x");
+    char c;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(waiter.Receive(&c, 1), -1);  // no limit: only the request ends it
+    signaller.join();
+    EXPECT_EQ(CAsyncSocket::GetLastError(), kErrorTerminated);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    CSocketDispatcher::Get().DispatchReady();
+    EXPECT_TRUE(g_events.empty());  // nothing more is handled
+    CSocketDispatcher::ClearTerminationRequest();
+    CSocketDispatcher::Get().DispatchReady();
+    EXPECT_EQ(g_events, (std::vector<SRecord>{{2, "read"}}));
 }
 
 TEST_F(SocketLayerTest, WaitsSleepWhileOtherEventsAreSetAside) {

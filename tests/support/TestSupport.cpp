@@ -77,11 +77,17 @@ SAnswer ParseAnswer(const std::string& strRaw) {
     return answer;
 }
 
-CClient::CClient(unsigned nPort) {
+CClient::CClient(unsigned nPort, const char* pszFrom) {
     m_hSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     timeval timeout{10, 0};
     ::setsockopt(m_hSocket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     ::setsockopt(m_hSocket, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    if (pszFrom != nullptr) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        ::inet_pton(AF_INET, pszFrom, &local.sin_addr);
+        ::bind(m_hSocket, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(nPort));
@@ -90,6 +96,18 @@ CClient::CClient(unsigned nPort) {
         ::close(m_hSocket);
         m_hSocket = -1;
     }
+}
+
+CBackgroundLoop::CBackgroundLoop(std::function<void(const std::atomic<bool>& stop)> fn)
+    : m_thread([this, fn = std::move(fn)] {
+          while (!m_bStop) {
+              fn(m_bStop);
+          }
+      }) {}
+
+CBackgroundLoop::~CBackgroundLoop() {
+    m_bStop = true;
+    m_thread.join();
 }
 
 CClient::~CClient() {

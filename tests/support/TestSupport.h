@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <future>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "AsyncSocket.h"
 #include "ServerCore.h"
@@ -40,10 +42,11 @@ struct SAnswer {
 };
 SAnswer ParseAnswer(const std::string& strRaw);
 
-// A blocking client socket on 127.0.0.1 with a receive time-out, so no test hangs.
+// A blocking client socket to 127.0.0.1 with a receive time-out, so no test hangs.
+// pszFrom: another loopback address (127.0.0.2, ...) to connect from, as another host.
 class CClient {
 public:
-    explicit CClient(unsigned nPort);
+    explicit CClient(unsigned nPort, const char* pszFrom = nullptr);
     ~CClient();
     CClient(const CClient&) = delete;
     CClient& operator=(const CClient&) = delete;
@@ -66,6 +69,16 @@ private:
 
 // Sends strRequest, reads the whole answer.
 SAnswer Fetch(unsigned nPort, const std::string& strRequest);
+// Runs fn again and again on a thread of its own until the object goes.
+class CBackgroundLoop {
+public:
+    explicit CBackgroundLoop(std::function<void(const std::atomic<bool>& stop)> fn);
+    ~CBackgroundLoop();
+
+private:
+    std::atomic<bool> m_bStop{false};
+    std::thread m_thread;
+};
 
 // A server core that records what it would show, on a temp root.
 class CServedRootTest : public ::testing::Test {

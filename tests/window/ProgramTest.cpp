@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <thread>
@@ -134,6 +135,27 @@ TEST_F(ProgramTest, AutostartsServesAFileAndEndsOnSigterm) {
     ExpectCleanEnd(program);
     EXPECT_EQ(ReadFile(m_config / "tarvel.INI"), strSaved);  // closed as by the close box
     EXPECT_TRUE(PortIsFree(nPort));
+}
+
+TEST_F(ProgramTest, SigtermEndsItDuringATransferToAPeerThatNeverReads) {
+    WriteFile(m_root / "big.bin", std::string(64 * 1024 * 1024, 'b'));
+    const unsigned nPort = FreePort();
+    WriteProfile(nPort);
+    CRunningProgram program(m_config.Path().string(), m_runtime.Path().string());
+    ASSERT_TRUE(program.Started());
+    ASSERT_TRUE(WaitUntilListening(nPort, program));
+    CClient reader(nPort);
+    reader.SetReceiveBuffer(4096);
+    reader.Send("GET /big.bin HTTP/1.0\r\n\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the send is held
+
+    const auto signalled = std::chrono::steady_clock::now();
+    program.Signal(SIGTERM);
+    ExpectCleanEnd(program);
+    const double dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count();
+    std::printf("[ measured ] window ended %.2f s after SIGTERM during a held send\n", dSeconds);
+    EXPECT_LT(dSeconds, 6.0);  // the promise is 3 s; the margin is for loaded machines
 }
 
 TEST_F(ProgramTest, SigtermEndsItWhileTheStartFailureMessageIsUp) {

@@ -1,0 +1,42 @@
+#include "PeerShare.h"
+
+#include <algorithm>
+
+void CPeerShares::DropOld(std::deque<SCharge>& charges, Clock::time_point now) const {
+    const auto cutoff = now - std::chrono::milliseconds(m_nWindowMs);
+    while (!charges.empty() && charges.front().at <= cutoff) {
+        charges.pop_front();
+    }
+}
+
+int CPeerShares::Remaining(uint32_t nAddress, Clock::time_point now) {
+    auto it = m_charges.find(nAddress);
+    if (it == m_charges.end()) {
+        return m_nShareMs;
+    }
+    DropOld(it->second, now);
+    long long nUsed = 0;
+    for (const SCharge& charge : it->second) {
+        nUsed += charge.nMilliseconds;
+    }
+    if (it->second.empty()) {
+        m_charges.erase(it);
+    }
+    return static_cast<int>(std::max<long long>(0, m_nShareMs - nUsed));
+}
+
+void CPeerShares::Charge(uint32_t nAddress, int nMilliseconds, Clock::time_point now) {
+    if (nMilliseconds <= 0) {
+        return;
+    }
+    std::deque<SCharge>& charges = m_charges[nAddress];
+    DropOld(charges, now);
+    charges.push_back({now, nMilliseconds});
+}
+
+void CPeerShares::Prune(Clock::time_point now) {
+    for (auto it = m_charges.begin(); it != m_charges.end();) {
+        DropOld(it->second, now);
+        it = it->second.empty() ? m_charges.erase(it) : std::next(it);
+    }
+}

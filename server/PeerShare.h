@@ -1,0 +1,41 @@
+// The fair share of the one thread: how long the server has waited on each
+// peer address while other peers waited, over a rolling window. A peer that
+// has used its share is waited on no more until old waits leave the window.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <unordered_map>
+
+#include "SocketDispatcher.h"
+
+class CPeerShares {
+public:
+    using Clock = CSocketDispatcher::Clock;
+
+    CPeerShares(int nShareMs, int nWindowMs) : m_nShareMs(nShareMs), m_nWindowMs(nWindowMs) {}
+
+    // Milliseconds of waiting the address has left in the window ending now.
+    int Remaining(uint32_t nAddress, Clock::time_point now);
+    void Charge(uint32_t nAddress, int nMilliseconds, Clock::time_point now);
+    // Forgets waits that have left the window, and addresses with none left.
+    void Prune(Clock::time_point now);
+
+    int ShareMs() const { return m_nShareMs; }
+    int WindowMs() const { return m_nWindowMs; }
+    void Set(int nShareMs, int nWindowMs) {
+        m_nShareMs = nShareMs;
+        m_nWindowMs = nWindowMs;
+    }
+
+private:
+    struct SCharge {
+        Clock::time_point at;
+        int nMilliseconds;
+    };
+    void DropOld(std::deque<SCharge>& charges, Clock::time_point now) const;
+
+    int m_nShareMs;
+    int m_nWindowMs;
+    std::unordered_map<uint32_t, std::deque<SCharge>> m_charges;
+};
