@@ -29,7 +29,7 @@ set_target_properties(tarvel_window PROPERTIES
 target_include_directories(tarvel_window PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${TARVEL_RES_DIR})
 target_compile_definitions(tarvel_window PRIVATE
   TARVEL_HELP_FROM_BINARY="${TARVEL_HELP_FROM_BINARY}")
-target_link_libraries(tarvel_window PUBLIC tarvel_settings tarvel_server Qt6::Widgets)
+target_link_libraries(tarvel_window PUBLIC tarvel_settings tarvel_server tarvel_version Qt6::Widgets)
 
 add_executable(tarvel main.cpp)
 target_link_libraries(tarvel PRIVATE tarvel_window)
