@@ -2,7 +2,8 @@
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 
 set(TARVEL_RES_DIR ${PROJECT_SOURCE_DIR}/res)
-set(TARVEL_HELP_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/tarvel)
+# Outside share/doc, which Debian systems may leave out.
+set(TARVEL_HELP_DIR ${CMAKE_INSTALL_DATAROOTDIR}/tarvel)
 # The installed help folder as seen from the installed program, whatever the prefix.
 file(RELATIVE_PATH TARVEL_HELP_FROM_BINARY ${CMAKE_INSTALL_FULL_BINDIR}
      ${CMAKE_INSTALL_PREFIX}/${TARVEL_HELP_DIR})
