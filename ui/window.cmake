@@ -39,14 +39,21 @@ target_link_libraries(tarvel PRIVATE tarvel_window)
 configure_file(${PROJECT_SOURCE_DIR}/docs/Tarvel.html ${CMAKE_CURRENT_BINARY_DIR}/Tarvel.html
                COPYONLY)
 
-install(TARGETS tarvel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+tarvel_install_program(tarvel)
 install(FILES ${TARVEL_RES_DIR}/tarvel.desktop
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 install(FILES ${TARVEL_RES_DIR}/tarvel.svg
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
-foreach(size 16 32)
+foreach(size 16 32 48 128 256)
   install(FILES ${TARVEL_RES_DIR}/tarvel-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/${size}x${size}/apps
           RENAME tarvel.png)
 endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/docs/Tarvel.html DESTINATION ${TARVEL_HELP_DIR})
+
+# What software centres show; the release is the project version.
+set(TARVEL_APP_ID org.tarvel.tarvel)
+configure_file(${TARVEL_RES_DIR}/tarvel.metainfo.xml.in
+               ${CMAKE_CURRENT_BINARY_DIR}/${TARVEL_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${TARVEL_APP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo)
