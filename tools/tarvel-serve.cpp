@@ -10,6 +10,7 @@
 
 #include "AsyncSocket.h"
 #include "ListeningSocket.h"
+#include "ProjectVersion.h"
 #include "ServerCore.h"
 
 namespace {
@@ -38,11 +39,21 @@ bool ParsePort(const char* pszText, int& nPort) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    static constexpr char kUsage[] =
+        "usage: tarvel-serve ROOT PORT [DEFAULT_PAGE]\n"
+        "  PORT 0 picks a free port; the address is printed.\n";
+    const std::string strOption = argc == 2 ? argv[1] : "";
+    if (strOption == "--help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (strOption == "--version") {
+        std::printf("tarvel-serve %s\n", version::kProjectVersion);
+        return 0;
+    }
     int nPort = 0;
     if (argc < 3 || argc > 4 || !ParsePort(argv[2], nPort)) {
-        std::fprintf(stderr,
-                     "usage: tarvel-serve ROOT PORT [DEFAULT_PAGE]\n"
-                     "  PORT 0 picks a free port; the address is printed.\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     if (!AfxSocketInit()) {

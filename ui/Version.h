@@ -1,9 +1,12 @@
-// The program's version resource, as constants.
+// The program's version resource, as constants; the numbers come from the
+// project version.
 #pragma once
 
+#include "ProjectVersion.h"
+
 namespace version {
-inline constexpr char kFileVersion[] = "1.0.0.1";
-inline constexpr char kProductVersion[] = "1.1.0.1";
+inline constexpr const char* kFileVersion = kProjectVersion;
+inline constexpr const char* kProductVersion = kProjectVersion;
 inline constexpr char kFileDescription[] = "Tarvel: a simple WWW server";
 inline constexpr char kInternalName[] = "Tarvel";
 inline constexpr char kOriginalFilename[] = "tarvel";

@@ -478,7 +478,7 @@ TEST_F(ServerDlgTest, HelpOpensTheDocumentOrSaysItFailed) {
 
     const QStringList folders = CServerDlg::DefaultHelpFolders();
     ASSERT_EQ(folders.size(), 2);
-    EXPECT_TRUE(folders[0].endsWith(QStringLiteral("/share/doc/tarvel")));
+    EXPECT_TRUE(folders[0].endsWith(QStringLiteral("/share/tarvel")));
     EXPECT_EQ(folders[1], QCoreApplication::applicationDirPath());
 }
 
