@@ -8,13 +8,15 @@ void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAuto
     server.m_strDefaultURL.clear();
     bAutoStart = 0;
 
-    server.m_strRoot = profile.GetProfileString(kSettingsSection, kRootKey, kDefaultRoot);
+    // One reading of the file for all four, so they come from the same save.
+    CProfileReading stored = profile.Read();
+    server.m_strRoot = stored.GetProfileString(kSettingsSection, kRootKey, kDefaultRoot);
     // The member holds the port's low 16 bits: a stored 70000 becomes 4464.
     server.m_nChannel =
-        static_cast<int16_t>(profile.GetProfileInt(kSettingsSection, kChannelKey, kDefaultChannel));
+        static_cast<int16_t>(stored.GetProfileInt(kSettingsSection, kChannelKey, kDefaultChannel));
     server.m_strDefaultURL =
-        profile.GetProfileString(kSettingsSection, kDefaultURLKey, kDefaultDefaultURL);
-    bAutoStart = profile.GetProfileInt(kSettingsSection, kAutoStartKey, kDefaultAutoStart);
+        stored.GetProfileString(kSettingsSection, kDefaultURLKey, kDefaultDefaultURL);
+    bAutoStart = stored.GetProfileInt(kSettingsSection, kAutoStartKey, kDefaultAutoStart);
 }
 
 void StoreServerSettings(CProfile& profile, const CServerCore& server, int bAutoStart) {

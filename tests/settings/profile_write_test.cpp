@@ -4,16 +4,20 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "Profile.h"
+#include "ProfileFile.h"
 #include "ProfileFiles.h"
+#include "ProfileText.h"
 
 namespace {
 
@@ -77,20 +81,34 @@ TEST(ProfileWrite, HandWrittenFileKeepsEveryOtherLineByteForByte) {
         "\r\n"
         "[Last]\r\n"
         "key = value";
-    CTempFolder folder;
-    WriteBytes(folder.Path("p.INI"), strBefore);
-    CProfile profile(folder.Path("p.INI"));
-    EXPECT_TRUE(profile.WriteProfileString("Defaults", "Root", "/srv/www"));
-    EXPECT_TRUE(profile.WriteProfileInt("Defaults", "Channel", -25536));
-    EXPECT_TRUE(profile.WriteProfileString("Defaults", "DefaultURL", "home.html"));
-    EXPECT_TRUE(profile.WriteProfileInt("Defaults", "AutoStart", 1));
-    EXPECT_EQ(ReadBytes(profile.Path()), strAfter);
+    // Four writes of one key each, and one write of all four: the same file.
+    const std::vector<std::function<bool(CProfile&)>> saves = {
+        [](CProfile& profile) {
+            return profile.WriteProfileString("Defaults", "Root", "/srv/www") &&
+                   profile.WriteProfileInt("Defaults", "Channel", -25536) &&
+                   profile.WriteProfileString("Defaults", "DefaultURL", "home.html") &&
+                   profile.WriteProfileInt("Defaults", "AutoStart", 1);
+        },
+        [](CProfile& profile) {
+            return profile.WriteProfileStrings("Defaults",
+                                               {{.strKey = "Root", .strValue = "/srv/www"},
+                                                {.strKey = "Channel", .strValue = "-25536"},
+                                                {.strKey = "DefaultURL", .strValue = "home.html"},
+                                                {.strKey = "AutoStart", .strValue = "1"}});
+        }};
+    for (const auto& fnSave : saves) {
+        CTempFolder folder;
+        WriteBytes(folder.Path("p.INI"), strBefore);
+        CProfile profile(folder.Path("p.INI"));
+        EXPECT_TRUE(fnSave(profile));
+        EXPECT_EQ(ReadBytes(profile.Path()), strAfter);
 
-    EXPECT_EQ(profile.GetProfileString("Defaults", "Root", "."), "/srv/www");
-    EXPECT_EQ(profile.GetProfileInt("Defaults", "Channel", 80), -25536);
-    EXPECT_EQ(profile.GetProfileString("Defaults", "DefaultURL", ""), "home.html");
-    EXPECT_EQ(profile.GetProfileInt("Defaults", "AutoStart", 0), 1);
-    EXPECT_EQ(profile.GetProfileString("Last", "Key", ""), "value");
+        EXPECT_EQ(profile.GetProfileString("Defaults", "Root", "."), "/srv/www");
+        EXPECT_EQ(profile.GetProfileInt("Defaults", "Channel", 80), -25536);
+        EXPECT_EQ(profile.GetProfileString("Defaults", "DefaultURL", ""), "home.html");
+        EXPECT_EQ(profile.GetProfileInt("Defaults", "AutoStart", 0), 1);
+        EXPECT_EQ(profile.GetProfileString("Last", "Key", ""), "value");
+    }
 }
 
 struct SEditRow {
@@ -102,13 +120,12 @@ struct SEditRow {
 
 class ProfileEdit : public testing::TestWithParam<SEditRow> {};
 
+// The text model in memory; the file layer around it is tested on real files below.
 TEST_P(ProfileEdit, SetsRootAndNothingElse) {
-    CTempFolder folder;
-    WriteBytes(folder.Path("p.INI"), GetParam().strBefore);
-    CProfile profile(folder.Path("p.INI"));
-    EXPECT_TRUE(profile.WriteProfileString("Defaults", "Root", "/srv"));
-    EXPECT_EQ(ReadBytes(profile.Path()), GetParam().strAfter);
-    EXPECT_EQ(profile.GetProfileString("Defaults", "Root", "."), "/srv");
+    CProfileText text(GetParam().strBefore);
+    EXPECT_TRUE(text.Set("Defaults", "Root", "/srv"));
+    EXPECT_EQ(text.Bytes(), GetParam().strAfter);
+    EXPECT_EQ(text.Find("Defaults", "Root"), "/srv");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -175,6 +192,11 @@ TEST(ProfileWrite, ValueThatCannotBeALineIsRefused) {
     EXPECT_FALSE(profile.WriteProfileString("Defaults", "Ro=ot", "/x"));
     EXPECT_FALSE(profile.WriteProfileString("Defaults", ";Root", "/x"));
     EXPECT_EQ(ReadBytes(profile.Path()), "[Defaults]\nRoot=/old\n");
+    // In a save of several keys only that key is passed over, as its own write would be.
+    EXPECT_FALSE(profile.WriteProfileStrings(
+        "Defaults",
+        {{.strKey = "Root", .strValue = "/a\nb"}, {.strKey = "Channel", .strValue = "81"}}));
+    EXPECT_EQ(ReadBytes(profile.Path()), "[Defaults]\nRoot=/old\nChannel=81\n");
 }
 
 TEST(ProfileWrite, KeepsTheModeOfTheOldFileAndGivesNewOnesTheUmask) {
@@ -314,7 +336,7 @@ TEST(ProfileWrite, WhatIsNoPlainFileIsNeverReplaced) {
     ASSERT_EQ(::symlink("loop.INI", folder.Path("loop.INI").c_str()), 0);
     // A sparse file past the size limit: some other program's data, not a profile.
     WriteBytes(folder.Path("huge.INI"), "[Defaults]\nRoot=/old\n");
-    ASSERT_EQ(::truncate(folder.Path("huge.INI").c_str(), CProfile::kMaxFileBytes + 1), 0);
+    ASSERT_EQ(::truncate(folder.Path("huge.INI").c_str(), CProfileFile::kMaxBytes + 1), 0);
 
     for (const char* pszName : {"fifo.INI", "link.INI", "folder.INI", "loop.INI", "huge.INI"}) {
         SCOPED_TRACE(pszName);
@@ -326,7 +348,7 @@ TEST(ProfileWrite, WhatIsNoPlainFileIsNeverReplaced) {
     ASSERT_EQ(::lstat(folder.Path("fifo.INI").c_str(), &status), 0);
     EXPECT_TRUE(S_ISFIFO(status.st_mode));
     ASSERT_EQ(::lstat(folder.Path("huge.INI").c_str(), &status), 0);
-    EXPECT_EQ(static_cast<std::size_t>(status.st_size), CProfile::kMaxFileBytes + 1);
+    EXPECT_EQ(static_cast<std::size_t>(status.st_size), CProfileFile::kMaxBytes + 1);
     EXPECT_EQ(
         FolderEntries(folder.Root()),
         (std::vector<std::string>{"fifo.INI", "folder.INI", "huge.INI", "link.INI", "loop.INI"}));

@@ -81,25 +81,30 @@ INSTANTIATE_TEST_SUITE_P(
         SLoadRow{"AutoStartKeptWhole", "[Defaults]\nAutoStart=7\n", {80, ".", "index.htm", 7}},
         SLoadRow{"AutoStartEmpty", "[Defaults]\nAutoStart=\n", {80, ".", "index.htm", 0}},
         SLoadRow{
-            "OtherSectionIgnored", "[Server]\nChannel=8080\nRoot=/x\n", {80, ".", "index.htm", 0}}),
+            "OtherSectionIgnored", "[Server]\nChannel=8080\nRoot=/x\n", {80, ".", "index.htm", 0}},
+        SLoadRow{"BytesThatAreNotUtf8Kept",
+                 "[Defaults]\nRoot=/srv/caf\xe9\xff\nDefaultURL=\xc3(.htm\n",
+                 {80, "/srv/caf\xe9\xff", "\xc3(.htm", 0}}),
     [](const testing::TestParamInfo<SLoadRow>& info) { return info.param.pszName; });
 
+// The strings are bytes that are not UTF-8: they are stored exactly as the members hold them.
 TEST(Settings, HighPortIsWrittenSignExtendedAndComesBack) {
     CTempFolder folder;
     CProfile profile(folder.Path("p.INI"));
     CServerCore server;
     server.m_nChannel = static_cast<int16_t>(40000);
-    server.m_strRoot = "/srv/www";
-    server.m_strDefaultURL = "index.html";
+    server.m_strRoot = "/srv/caf\xe9\xff";
+    server.m_strDefaultURL = "\xc3(.html";
     StoreServerSettings(profile, server, 1);
     EXPECT_EQ(ReadBytes(profile.Path()),
-              "[Defaults]\nRoot=/srv/www\nChannel=-25536\nDefaultURL=index.html\nAutoStart=1\n");
+              "[Defaults]\nRoot=/srv/caf\xe9\xff\nChannel=-25536\nDefaultURL=\xc3(.html\n"
+              "AutoStart=1\n");
 
     SLoaded loaded = Load(profile);
     EXPECT_EQ(loaded.nChannel, -25536);
     EXPECT_EQ(static_cast<uint16_t>(loaded.nChannel), 40000);
-    EXPECT_EQ(loaded.strRoot, "/srv/www");
-    EXPECT_EQ(loaded.strDefaultURL, "index.html");
+    EXPECT_EQ(loaded.strRoot, server.m_strRoot);
+    EXPECT_EQ(loaded.strDefaultURL, server.m_strDefaultURL);
     EXPECT_EQ(loaded.bAutoStart, 1);
 }
 
