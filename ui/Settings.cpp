@@ -20,10 +20,14 @@ void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAuto
 }
 
 void StoreServerSettings(CProfile& profile, const CServerCore& server, int bAutoStart) {
-    // Each result is ignored on purpose: a save that cannot write changes nothing in the
-    // running server, and the profile layer leaves the old file whole.
-    profile.WriteProfileString(kSettingsSection, kRootKey, server.m_strRoot);
-    profile.WriteProfileInt(kSettingsSection, kChannelKey, static_cast<int>(server.m_nChannel));
-    profile.WriteProfileString(kSettingsSection, kDefaultURLKey, server.m_strDefaultURL);
-    profile.WriteProfileInt(kSettingsSection, kAutoStartKey, bAutoStart);
+    // One replacement of the file for all four keys, so a crash cannot leave a mix of old and
+    // new values. The result is ignored on purpose: a save that cannot write changes nothing
+    // in the running server, and the profile layer leaves the old file whole.
+    profile.WriteProfileStrings(
+        kSettingsSection,
+        {{.strKey = kRootKey, .strValue = server.m_strRoot},
+         {.strKey = kChannelKey,
+          .strValue = CProfile::FormatProfileInt(static_cast<int>(server.m_nChannel))},
+         {.strKey = kDefaultURLKey, .strValue = server.m_strDefaultURL},
+         {.strKey = kAutoStartKey, .strValue = CProfile::FormatProfileInt(bAutoStart)}});
 }

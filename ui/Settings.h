@@ -22,5 +22,6 @@ inline constexpr int kDefaultAutoStart = 0;
 void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAutoStart);
 
 // SaveSettings: writes Root, Channel (sign-extended), DefaultURL and AutoStart, in that order,
-// as the members stand. A failed write is not reported; the members keep their values.
+// as the members stand, in one replacement of the file. A failed write is not reported; the
+// members keep their values.
 void StoreServerSettings(CProfile& profile, const CServerCore& server, int bAutoStart);

@@ -2,6 +2,8 @@
 #include "Settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <string>
@@ -106,6 +108,40 @@ TEST(Settings, HighPortIsWrittenSignExtendedAndComesBack) {
     EXPECT_EQ(loaded.strRoot, server.m_strRoot);
     EXPECT_EQ(loaded.strDefaultURL, server.m_strDefaultURL);
     EXPECT_EQ(loaded.bAutoStart, 1);
+}
+
+// A save is one replacement of the file, so a crash amid it cannot leave some keys old and
+// some new: the folder sees exactly one file renamed into place per save.
+TEST(Settings, SaveReplacesTheFileOnce) {
+    CTempFolder folder;
+    WriteBytes(folder.Path("p.INI"), "; mine\r\n[Defaults]\r\nRoot=/old\r\nChannel=80\r\n");
+    int hNotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(hNotify, 0);
+    ASSERT_GE(::inotify_add_watch(hNotify, folder.Root().c_str(), IN_MOVED_TO), 0);
+    CProfile profile(folder.Path("p.INI"));
+    CServerCore server;
+    server.m_strRoot = "/new";
+    server.m_nChannel = 8080;
+    server.m_strDefaultURL = "new.htm";
+    StoreServerSettings(profile, server, 1);
+
+    int nRenamed = 0;
+    alignas(struct inotify_event) char buffer[64 * 1024];
+    ssize_t nRead = 0;
+    while ((nRead = ::read(hNotify, buffer, sizeof buffer)) > 0) {
+        for (ssize_t nAt = 0; nAt < nRead;) {
+            const auto* pEvent = reinterpret_cast<const struct inotify_event*>(buffer + nAt);
+            if ((pEvent->mask & IN_MOVED_TO) != 0 && std::string(pEvent->name) == "p.INI") {
+                ++nRenamed;
+            }
+            nAt += static_cast<ssize_t>(sizeof(struct inotify_event) + pEvent->len);
+        }
+    }
+    ::close(hNotify);
+    EXPECT_EQ(nRenamed, 1);
+    EXPECT_EQ(ReadBytes(profile.Path()),
+              "; mine\r\n[Defaults]\r\nRoot=/new\r\nChannel=8080\r\nDefaultURL=new.htm\n"
+              "AutoStart=1\n");
 }
 
 TEST(Settings, LongRootIsSavedWholeAndLoadsCut) {
