@@ -161,6 +161,7 @@ bool CProfile::WriteProfileStrings(const std::string& strSection,
     if (!stored) {
         return false;  // a file we cannot read whole is never replaced
     }
+    file.RemoveStaleTemporaries(*stored);
     CProfileText text(std::move(stored->strBytes));
     bool bAllSet = true;
     for (const SProfileValue& value : values) {

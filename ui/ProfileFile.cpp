@@ -1,10 +1,15 @@
 #include "ProfileFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <climits>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -140,6 +145,43 @@ int CreateTemporaryBeside(const fs::path& target, std::string& strTemporary) {
     return -1;
 }
 
+// Decimal digits as a counter or a process id is written: no sign, no leading zero.
+std::optional<long> DecimalNumber(std::string_view strDigits) {
+    constexpr std::size_t kMaxDigits = 10;  // an unsigned or a pid_t fits
+    if (strDigits.empty() || strDigits.size() > kMaxDigits ||
+        (strDigits.front() == '0' && strDigits.size() > 1) ||
+        !std::all_of(strDigits.begin(), strDigits.end(),
+                     [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    long nValue = 0;
+    std::from_chars(strDigits.data(), strDigits.data() + strDigits.size(), nValue);
+    return nValue;
+}
+
+// The writer's process of a temporary name made by CreateTemporaryBeside; nothing for
+// every other name.
+std::optional<pid_t> TemporaryWriter(std::string_view strEntry, std::string_view strPrefix) {
+    if (!strEntry.starts_with(strPrefix)) {
+        return std::nullopt;
+    }
+    strEntry.remove_prefix(strPrefix.size());
+    std::size_t nDash = strEntry.find('-');
+    if (nDash == std::string_view::npos || !DecimalNumber(strEntry.substr(nDash + 1))) {
+        return std::nullopt;
+    }
+    std::optional<long> nPid = DecimalNumber(strEntry.substr(0, nDash));
+    // Zero would make kill(2) below reach a whole group of processes.
+    if (!nPid || *nPid <= 0 || *nPid > INT_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<pid_t>(*nPid);
+}
+
+bool ProcessRuns(pid_t nPid) {
+    return ::kill(nPid, 0) == 0 || errno == EPERM;  // EPERM: it runs, as another user
+}
+
 }  // namespace
 
 CProfileFile::CProfileFile(std::string strPath) : m_strPath(std::move(strPath)) {}
@@ -162,6 +204,28 @@ std::optional<CProfileFile::SStored> CProfileFile::ReadForRewrite() const {
     }
     stored.bExists = eRead == EFileRead::kRead;
     return stored;
+}
+
+void CProfileFile::RemoveStaleTemporaries(const SStored& stored) const {
+    fs::path target = stored.strTarget;
+    fs::path folder = target.parent_path();
+    DIR* pFolder = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (pFolder == nullptr) {
+        return;  // no folder yet, or not readable: nothing of ours can be there
+    }
+    std::string strPrefix = TemporaryPrefix(target);
+    int hFolder = ::dirfd(pFolder);
+    while (const struct dirent* pEntry = ::readdir(pFolder)) {
+        std::optional<pid_t> nWriter = TemporaryWriter(pEntry->d_name, strPrefix);
+        struct stat status {};
+        if (nWriter && !ProcessRuns(*nWriter) &&
+            ::fstatat(hFolder, pEntry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(status.st_mode)) {
+            // A failure leaves one stale file, which the next save tries again.
+            ::unlinkat(hFolder, pEntry->d_name, 0);
+        }
+    }
+    ::closedir(pFolder);
 }
 
 bool CProfileFile::Replace(const SStored& stored, std::string_view strBytes) const {

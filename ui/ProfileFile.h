@@ -30,6 +30,10 @@ public:
     // Nothing when a file stands there that cannot be read whole: it must never be replaced.
     std::optional<SStored> ReadForRewrite() const;
 
+    // Temporary files carry their writer's process id: ".NAME.tmp-PID-COUNTER" beside the
+    // file. Removes those whose writer no longer runs, as a kill during a save leaves them.
+    void RemoveStaleTemporaries(const SStored& stored) const;
+
     // Writes strBytes in place of the stored file, with the old file's owner and mode. False,
     // and the file as it was, when it is read-only or the write fails.
     bool Replace(const SStored& stored, std::string_view strBytes) const;

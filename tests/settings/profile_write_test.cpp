@@ -328,6 +328,60 @@ TEST(ProfileWrite, WriteFailingHalfwayLeavesTheOldFileAndNoLeftovers) {
     EXPECT_EQ(FolderEntries(folder.Root()), std::vector<std::string>{"p.INI"});
 }
 
+// A kill during a save leaves its temporary file behind; the next save removes those whose
+// writer no longer runs, and nothing else.
+TEST(ProfileWrite, SaveRemovesTemporariesOfWritersThatNoLongerRun) {
+    pid_t nChild = ::fork();
+    ASSERT_GE(nChild, 0);
+    if (nChild == 0) {
+        ::_exit(0);
+    }
+    ASSERT_EQ(::waitpid(nChild, nullptr, 0), nChild);
+    const std::string strGone = ".p.INI.tmp-" + std::to_string(nChild);
+    const std::string strLive = ".p.INI.tmp-" + std::to_string(::getppid());
+    struct SEntry {
+        std::string strName;
+        bool bKept;
+    };
+    const std::vector<SEntry> entries = {
+        {.strName = strGone + "-0", .bKept = false},
+        {.strName = strGone + "-4294967295", .bKept = false},
+        {.strName = strLive + "-0", .bKept = true},    // its writer runs
+        {.strName = ".p.INI.tmp-0-0", .bKept = true},  // kill(2) would reach a process group
+        {.strName = ".p.INI.tmp--1-0", .bKept = true},
+        {.strName = ".p.INI.tmp-0" + strGone.substr(11) + "-0", .bKept = true},
+        {.strName = ".p.INI.tmp-99999999999-0", .bKept = true},
+        {.strName = strGone, .bKept = true},
+        {.strName = strGone + "-", .bKept = true},
+        {.strName = strGone + "-01", .bKept = true},
+        {.strName = strGone + "-0.bak", .bKept = true},
+        {.strName = strGone + "-0-0", .bKept = true},
+        {.strName = ".q.INI.tmp-" + strGone.substr(11) + "-0", .bKept = true},  // another file's
+        {.strName = ".P.INI.tmp-" + strGone.substr(11) + "-0", .bKept = true},
+        {.strName = strGone.substr(1) + "-0", .bKept = true},
+    };
+    CTempFolder folder;
+    WriteBytes(folder.Path("p.INI"), "[Defaults]\nRoot=/old\n");
+    std::vector<std::string> expected = {"p.INI"};
+    for (const SEntry& entry : entries) {
+        WriteBytes(folder.Path(entry.strName), "[Defaults]\nRoot=/half");
+        if (entry.bKept) {
+            expected.push_back(entry.strName);
+        }
+    }
+    // Only regular files are ever ours.
+    ASSERT_EQ(::mkdir(folder.Path(strGone + "-1").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink("p.INI", folder.Path(strGone + "-2").c_str()), 0);
+    expected.push_back(strGone + "-1");
+    expected.push_back(strGone + "-2");
+    std::sort(expected.begin(), expected.end());
+
+    CProfile profile(folder.Path("p.INI"));
+    EXPECT_TRUE(profile.WriteProfileString("Defaults", "Root", "/srv"));
+    EXPECT_EQ(FolderEntries(folder.Root()), expected);
+    EXPECT_EQ(ReadBytes(profile.Path()), "[Defaults]\nRoot=/srv\n");
+}
+
 TEST(ProfileWrite, WhatIsNoPlainFileIsNeverReplaced) {
     CTempFolder folder;
     ASSERT_EQ(::mkfifo(folder.Path("fifo.INI").c_str(), 0644), 0);
