@@ -119,8 +119,10 @@ bool KeepOwnerAndMode(int hFile, const struct stat& old) {
     return ::fchmod(hFile, old.st_mode & 07777) == 0;
 }
 
-bool IsReadOnly(const std::string& strTarget) {
-    return ::faccessat(AT_FDCWD, strTarget.c_str(), W_OK, AT_EACCESS) != 0;
+// access(2) says yes to root for every file, so the owner's write bit decides as well.
+bool IsReadOnly(const std::string& strTarget, const struct stat& status) {
+    return (status.st_mode & S_IWUSR) == 0 ||
+           ::faccessat(AT_FDCWD, strTarget.c_str(), W_OK, AT_EACCESS) != 0;
 }
 
 std::string TemporaryPrefix(const fs::path& target) {
@@ -229,7 +231,7 @@ void CProfileFile::RemoveStaleTemporaries(const SStored& stored) const {
 }
 
 bool CProfileFile::Replace(const SStored& stored, std::string_view strBytes) const {
-    if (stored.bExists && IsReadOnly(stored.strTarget)) {
+    if (stored.bExists && IsReadOnly(stored.strTarget, stored.status)) {
         return false;  // a rename would succeed in a writable folder; the mode says no
     }
     fs::path target = stored.strTarget;

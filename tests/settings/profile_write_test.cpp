@@ -291,21 +291,25 @@ TEST(ProfileWrite, SaveIntoAFolderWithoutWriteAccessLeavesTheOldFile) {
     EXPECT_EQ(FolderEntries(folder.Root()), std::vector<std::string>{"p.INI"});
 }
 
-// Here a rename would work, as the folder is writable: a read-only profile still stays.
+// Here a rename would work, as the folder is writable: a read-only profile still stays, both
+// as the tests run (root in CI, whom access(2) lets write any file) and as nobody.
 TEST(ProfileWrite, ReadOnlyProfileStaysAsItWas) {
-    CTempFolder folder;
-    ASSERT_EQ(::chmod(folder.Root().c_str(), 0777), 0);
-    const std::string strOld = "[Defaults]\nRoot=/old\n";
-    WriteBytes(folder.Path("p.INI"), strOld);
-    ASSERT_EQ(::chmod(folder.Path("p.INI").c_str(), 0444), 0);
-    int nResult = RunUnprivileged([&] {
-        CProfile profile(folder.Path("p.INI"));
-        bool bSame = profile.WriteProfileString("Defaults", "Root", "/old");  // nothing to do
-        return bSame && profile.WriteProfileString("Defaults", "Root", "/new");
-    });
-    EXPECT_EQ(nResult, 0);
-    EXPECT_EQ(ReadBytes(folder.Path("p.INI")), strOld);
-    EXPECT_EQ(FolderEntries(folder.Root()), std::vector<std::string>{"p.INI"});
+    using FRun = int (*)(const std::function<bool()>&);
+    for (FRun fnRun : {&RunInChild, &RunUnprivileged}) {
+        CTempFolder folder;
+        ASSERT_EQ(::chmod(folder.Root().c_str(), 0777), 0);
+        const std::string strOld = "[Defaults]\nRoot=/old\n";
+        WriteBytes(folder.Path("p.INI"), strOld);
+        ASSERT_EQ(::chmod(folder.Path("p.INI").c_str(), 0444), 0);
+        int nResult = fnRun([&] {
+            CProfile profile(folder.Path("p.INI"));
+            bool bSame = profile.WriteProfileString("Defaults", "Root", "/old");  // nothing to do
+            return bSame && profile.WriteProfileString("Defaults", "Root", "/new");
+        });
+        EXPECT_EQ(nResult, 0);
+        EXPECT_EQ(ReadBytes(folder.Path("p.INI")), strOld);
+        EXPECT_EQ(FolderEntries(folder.Root()), std::vector<std::string>{"p.INI"});
+    }
 }
 
 // The file size limit makes the write of the new content fail halfway, as a full disk does.
