@@ -231,6 +231,9 @@ void CProfileFile::RemoveStaleTemporaries(const SStored& stored) const {
 }
 
 bool CProfileFile::Replace(const SStored& stored, std::string_view strBytes) const {
+    if (strBytes.size() > kMaxBytes) {
+        return false;  // it would read back as missing, and every setting would be lost
+    }
     if (stored.bExists && IsReadOnly(stored.strTarget, stored.status)) {
         return false;  // a rename would succeed in a writable folder; the mode says no
     }

@@ -35,9 +35,9 @@ public:
     void RemoveStaleTemporaries(const SStored& stored) const;
 
     // Writes strBytes in place of the stored file, with the old file's owner and mode. False,
-    // and the file as it was, when it is read-only or the write fails. Read-only goes by the
-    // owner's write bit too, since root may write any file, and a profile set to mode 444 is
-    // meant to stay as it is.
+    // and the file as it was, when it is read-only, the bytes are over the size limit, or the
+    // write fails. Read-only goes by the owner's write bit too, since root may write any file, and
+    // a profile set to mode 444 is meant to stay as it is.
     bool Replace(const SStored& stored, std::string_view strBytes) const;
 
 private:

@@ -332,6 +332,19 @@ TEST(ProfileWrite, WriteFailingHalfwayLeavesTheOldFileAndNoLeftovers) {
     EXPECT_EQ(FolderEntries(folder.Root()), std::vector<std::string>{"p.INI"});
 }
 
+// A save that would grow the file past the size limit would leave a file read as missing.
+TEST(ProfileWrite, SaveThatWouldPassTheSizeLimitLeavesTheFile) {
+    std::string strOld = "[Defaults]\nRoot=/old\n";
+    strOld += std::string(CProfileFile::kMaxBytes - strOld.size(), '\n');
+    CTempFolder folder;
+    WriteBytes(folder.Path("p.INI"), strOld);
+    CProfile profile(folder.Path("p.INI"));
+    EXPECT_FALSE(profile.WriteProfileString("Defaults", "Root", "/older"));
+    EXPECT_EQ(profile.GetProfileString("Defaults", "Root", "."), "/old");
+    EXPECT_TRUE(profile.WriteProfileString("Defaults", "Root", "/new"));  // the same size
+    EXPECT_EQ(profile.GetProfileString("Defaults", "Root", "."), "/new");
+}
+
 // A kill during a save leaves its temporary file behind; the next save removes those whose
 // writer no longer runs, and nothing else.
 TEST(ProfileWrite, SaveRemovesTemporariesOfWritersThatNoLongerRun) {
