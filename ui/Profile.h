@@ -9,50 +9,38 @@
 #include <string_view>
 #include <vector>
 
-// A profile's text held line by line, byte for byte. Lookups match names without regard to
-// case; an edit rewrites only the line of the key it sets, or adds one line.
-class CProfileText {
-public:
-    // Longer lines, and lines holding a zero byte, are not profile text: passed over.
-    static constexpr std::size_t kMaxLineBytes = 64 * 1024;
+#include "ProfileText.h"
 
-    explicit CProfileText(std::string_view strBytes = {});
-
-    // The value of the first key line of that name in a section of that name, without the
-    // blanks around it and without one pair of matching quotes; nothing when missing.
-    std::optional<std::string> Find(std::string_view strSection, std::string_view strKey) const;
-
-    // Sets the key's value where the key stands, else adds it after the last key line of its
-    // section, else adds the section at the end. False, and no change, for a name or value a
-    // line cannot hold (a line break, a zero byte, a name with an '=' or ']' in it).
-    bool Set(std::string_view strSection, std::string_view strKey, std::string_view strValue);
-
-    std::string Bytes() const;
-
-private:
-    struct SLine {
-        std::string strContent;  // without its line ending
-        std::string strEnding;   // "\n", "\r\n", or "" for a last line without one
-    };
-
-    std::optional<std::size_t> FindKeyLine(std::string_view strSection,
-                                           std::string_view strKey) const;
-    std::optional<std::size_t> FindSectionLine(std::string_view strSection) const;
-    void InsertLine(std::size_t nAt, std::string strContent);
-
-    std::string m_strByteOrderMark;  // kept before the first line, not part of it
-    std::vector<SLine> m_lines;
+// One key and the value to store under it.
+struct SProfileValue {
+    std::string strKey;
+    std::string strValue;
 };
 
-// One profile file at a given path, with the four profile operations. Reading a missing or
-// unreadable file gives the defaults and creates nothing; a write replaces the file whole via
-// a temporary file beside it, so a failed write leaves the stored settings as they were.
+// The profile as one reading of its file found it, so that several values come from the same
+// moment of the file and a large file is read once. A missing or unreadable file gives the
+// defaults.
+class CProfileReading {
+public:
+    explicit CProfileReading(const std::string& strPath);
+
+    std::string GetProfileString(std::string_view strSection, std::string_view strKey,
+                                 const std::string& strDefault) const;
+    // Optional blanks, an optional sign and decimal digits; the rest is ignored. Text that
+    // does not begin with a number reads as 0; only a missing key gives the default.
+    int GetProfileInt(std::string_view strSection, std::string_view strKey, int nDefault) const;
+
+private:
+    std::optional<CProfileText> m_text;  // nothing: no usable file
+};
+
+// One profile file at a given path, with the profile operations. Reading a missing or
+// unreadable file gives the defaults and creates nothing; a write replaces the file whole in
+// one step, so a failed write leaves the stored settings as they were.
 class CProfile {
 public:
     // A text value read back is cut to this many bytes.
     static constexpr std::size_t kMaxValueBytes = 4095;
-    // A larger file is no profile of ours: read as missing, never rewritten.
-    static constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 
     explicit CProfile(std::string strPath);
 
@@ -65,22 +53,25 @@ public:
 
     const std::string& Path() const { return m_strPath; }
 
+    // Each reads the file anew, as CProfileReading does.
+    CProfileReading Read() const { return CProfileReading(m_strPath); }
     std::string GetProfileString(const std::string& strSection, const std::string& strKey,
                                  const std::string& strDefault) const;
-    // Optional blanks, an optional sign and decimal digits; the rest is ignored. Text that
-    // does not begin with a number reads as 0; only a missing key gives the default.
     int GetProfileInt(const std::string& strSection, const std::string& strKey, int nDefault) const;
     // False when the file could not be written; it then holds what it held before.
     bool WriteProfileString(const std::string& strSection, const std::string& strKey,
                             const std::string& strValue);
     bool WriteProfileInt(const std::string& strSection, const std::string& strKey, int nValue);
+    // Sets the keys in the given order and replaces the file once, so the file holds all the
+    // new values or none: the same file as one WriteProfileString per key would leave. A key
+    // whose name or value a line cannot hold is passed over, and the result is then false.
+    bool WriteProfileStrings(const std::string& strSection,
+                             const std::vector<SProfileValue>& values);
 
-    // The integer reading rule on its own.
+    // The integer reading rule on its own, and the writing format ("%d").
     static int ParseProfileInt(std::string_view strText);
+    static std::string FormatProfileInt(int nValue);
 
 private:
-    std::optional<std::string> ReadValue(const std::string& strSection,
-                                         const std::string& strKey) const;
-
     std::string m_strPath;
 };

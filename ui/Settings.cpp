@@ -8,20 +8,26 @@ void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAuto
     server.m_strDefaultURL.clear();
     bAutoStart = 0;
 
-    server.m_strRoot = profile.GetProfileString(kSettingsSection, kRootKey, kDefaultRoot);
+    // One reading of the file for all four, so they come from the same save.
+    CProfileReading stored = profile.Read();
+    server.m_strRoot = stored.GetProfileString(kSettingsSection, kRootKey, kDefaultRoot);
     // The member holds the port's low 16 bits: a stored 70000 becomes 4464.
     server.m_nChannel =
-        static_cast<int16_t>(profile.GetProfileInt(kSettingsSection, kChannelKey, kDefaultChannel));
+        static_cast<int16_t>(stored.GetProfileInt(kSettingsSection, kChannelKey, kDefaultChannel));
     server.m_strDefaultURL =
-        profile.GetProfileString(kSettingsSection, kDefaultURLKey, kDefaultDefaultURL);
-    bAutoStart = profile.GetProfileInt(kSettingsSection, kAutoStartKey, kDefaultAutoStart);
+        stored.GetProfileString(kSettingsSection, kDefaultURLKey, kDefaultDefaultURL);
+    bAutoStart = stored.GetProfileInt(kSettingsSection, kAutoStartKey, kDefaultAutoStart);
 }
 
 void StoreServerSettings(CProfile& profile, const CServerCore& server, int bAutoStart) {
-    // Each result is ignored on purpose: a save that cannot write changes nothing in the
-    // running server, and the profile layer leaves the old file whole.
-    profile.WriteProfileString(kSettingsSection, kRootKey, server.m_strRoot);
-    profile.WriteProfileInt(kSettingsSection, kChannelKey, static_cast<int>(server.m_nChannel));
-    profile.WriteProfileString(kSettingsSection, kDefaultURLKey, server.m_strDefaultURL);
-    profile.WriteProfileInt(kSettingsSection, kAutoStartKey, bAutoStart);
+    // One replacement of the file for all four keys, so a crash cannot leave a mix of old and
+    // new values. The result is ignored on purpose: a save that cannot write changes nothing
+    // in the running server, and the profile layer leaves the old file whole.
+    profile.WriteProfileStrings(
+        kSettingsSection,
+        {{.strKey = kRootKey, .strValue = server.m_strRoot},
+         {.strKey = kChannelKey,
+          .strValue = CProfile::FormatProfileInt(static_cast<int>(server.m_nChannel))},
+         {.strKey = kDefaultURLKey, .strValue = server.m_strDefaultURL},
+         {.strKey = kAutoStartKey, .strValue = CProfile::FormatProfileInt(bAutoStart)}});
 }

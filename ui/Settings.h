@@ -17,9 +17,11 @@ inline constexpr const char* kDefaultDefaultURL = "index.htm";
 inline constexpr int kDefaultAutoStart = 0;
 
 // The window constructor's loading: the empty values first, then Root, Channel (cut to its
-// low 16 bits), DefaultURL and AutoStart (kept whole). Cannot fail.
+// low 16 bits), DefaultURL and AutoStart (kept whole), from one reading of the file.
+// Cannot fail.
 void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAutoStart);
 
 // SaveSettings: writes Root, Channel (sign-extended), DefaultURL and AutoStart, in that order,
-// as the members stand. A failed write is not reported; the members keep their values.
+// as the members stand, in one replacement of the file. A failed write is not reported; the
+// members keep their values.
 void StoreServerSettings(CProfile& profile, const CServerCore& server, int bAutoStart);

@@ -1,5 +1,9 @@
 # The stored settings: the profile layer and the window's loading and saving. Plain C++, no Qt.
-add_library(tarvel_profile OBJECT ${CMAKE_CURRENT_LIST_DIR}/Profile.cpp)
+add_library(tarvel_profile OBJECT
+  ${CMAKE_CURRENT_LIST_DIR}/Profile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ProfileFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ProfileText.cpp
+)
 # Names are compared with the server's ASCII case folding (a header of its own).
 target_include_directories(tarvel_profile PUBLIC ${CMAKE_CURRENT_LIST_DIR}
                            PRIVATE ${PROJECT_SOURCE_DIR}/server)

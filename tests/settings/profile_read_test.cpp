@@ -8,11 +8,13 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "Profile.h"
 #include "ProfileFiles.h"
+#include "ProfileText.h"
 
 namespace {
 
@@ -37,6 +39,15 @@ TEST_P(ProfileStringRead, ReadsRootAsTheRulesSay) {
 }
 
 const std::string kLongLine(CProfileText::kMaxLineBytes - 5, 'x');  // "Root=" + this: 64 KiB
+
+std::string Repeated(std::string_view strLine, std::size_t nTimes) {
+    std::string str;
+    str.reserve(strLine.size() * nTimes);
+    for (std::size_t n = 0; n < nTimes; ++n) {
+        str += strLine;
+    }
+    return str;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, ProfileStringRead,
@@ -75,7 +86,13 @@ INSTANTIATE_TEST_SUITE_P(
                    kLongLine.substr(0, CProfile::kMaxValueBytes)},
         SStringRow{"LongerLinePassedOver", "[Defaults]\nRoot=" + kLongLine + "y\n", kDefault},
         SStringRow{"LongHeaderPassedOver",
-                   "[Defaults]\n[" + std::string(70000, 'x') + "]\nRoot=/srv\n", "/srv"}),
+                   "[Defaults]\n[" + std::string(70000, 'x') + "]\nRoot=/srv\n", "/srv"},
+        SStringRow{"ManyEmptyLines", std::string(1 << 20, '\n') + "[Defaults]\nRoot=/srv\n",
+                   "/srv"},
+        SStringRow{"ManyBracketLines", Repeated("[\n", 1 << 19) + "[Defaults]\nRoot=/srv\n",
+                   "/srv"},
+        SStringRow{"ManyKeyLines", "[Defaults]\n" + Repeated("k=v\n", 1 << 18) + "Root=/srv\n",
+                   "/srv"}),
     [](const testing::TestParamInfo<SStringRow>& info) { return info.param.pszName; });
 
 struct SIntRow {

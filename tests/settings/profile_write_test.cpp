@@ -4,16 +4,20 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "Profile.h"
+#include "ProfileFile.h"
 #include "ProfileFiles.h"
+#include "ProfileText.h"
 
 namespace {
 
@@ -77,20 +81,34 @@ TEST(ProfileWrite, HandWrittenFileKeepsEveryOtherLineByteForByte) {
         "\r\n"
         "[Last]\r\n"
         "key = value";
-    CTempFolder folder;
-    WriteBytes(folder.Path("p.INI"), strBefore);
-    CProfile profile(folder.Path("p.INI"));
-    EXPECT_TRUE(profile.WriteProfileString("Defaults", "Root", "/srv/www"));
-    EXPECT_TRUE(profile.WriteProfileInt("Defaults", "Channel", -25536));
-    EXPECT_TRUE(profile.WriteProfileString("Defaults", "DefaultURL", "home.html"));
-    EXPECT_TRUE(profile.WriteProfileInt("Defaults", "AutoStart", 1));
-    EXPECT_EQ(ReadBytes(profile.Path()), strAfter);
+    // Four writes of one key each, and one write of all four: the same file.
+    const std::vector<std::function<bool(CProfile&)>> saves = {
+        [](CProfile& profile) {
+            return profile.WriteProfileString("Defaults", "Root", "/srv/www") &&
+                   profile.WriteProfileInt("Defaults", "Channel", -25536) &&
+                   profile.WriteProfileString("Defaults", "DefaultURL", "home.html") &&
+                   profile.WriteProfileInt("Defaults", "AutoStart", 1);
+        },
+        [](CProfile& profile) {
+            return profile.WriteProfileStrings("Defaults",
+                                               {{.strKey = "Root", .strValue = "/srv/www"},
+                                                {.strKey = "Channel", .strValue = "-25536"},
+                                                {.strKey = "DefaultURL", .strValue = "home.html"},
+                                                {.strKey = "AutoStart", .strValue = "1"}});
+        }};
+    for (const auto& fnSave : saves) {
+        CTempFolder folder;
+        WriteBytes(folder.Path("p.INI"), strBefore);
+        CProfile profile(folder.Path("p.INI"));
+        EXPECT_TRUE(fnSave(profile));
+        EXPECT_EQ(ReadBytes(profile.Path()), strAfter);
 
-    EXPECT_EQ(profile.GetProfileString("Defaults", "Root", "."), "/srv/www");
-    EXPECT_EQ(profile.GetProfileInt("Defaults", "Channel", 80), -25536);
-    EXPECT_EQ(profile.GetProfileString("Defaults", "DefaultURL", ""), "home.html");
-    EXPECT_EQ(profile.GetProfileInt("Defaults", "AutoStart", 0), 1);
-    EXPECT_EQ(profile.GetProfileString("Last", "Key", ""), "value");
+        EXPECT_EQ(profile.GetProfileString("Defaults", "Root", "."), "/srv/www");
+        EXPECT_EQ(profile.GetProfileInt("Defaults", "Channel", 80), -25536);
+        EXPECT_EQ(profile.GetProfileString("Defaults", "DefaultURL", ""), "home.html");
+        EXPECT_EQ(profile.GetProfileInt("Defaults", "AutoStart", 0), 1);
+        EXPECT_EQ(profile.GetProfileString("Last", "Key", ""), "value");
+    }
 }
 
 struct SEditRow {
@@ -102,13 +120,12 @@ struct SEditRow {
 
 class ProfileEdit : public testing::TestWithParam<SEditRow> {};
 
+// The text model in memory; the file layer around it is tested on real files below.
 TEST_P(ProfileEdit, SetsRootAndNothingElse) {
-    CTempFolder folder;
-    WriteBytes(folder.Path("p.INI"), GetParam().strBefore);
-    CProfile profile(folder.Path("p.INI"));
-    EXPECT_TRUE(profile.WriteProfileString("Defaults", "Root", "/srv"));
-    EXPECT_EQ(ReadBytes(profile.Path()), GetParam().strAfter);
-    EXPECT_EQ(profile.GetProfileString("Defaults", "Root", "."), "/srv");
+    CProfileText text(GetParam().strBefore);
+    EXPECT_TRUE(text.Set("Defaults", "Root", "/srv"));
+    EXPECT_EQ(text.Bytes(), GetParam().strAfter);
+    EXPECT_EQ(text.Find("Defaults", "Root"), "/srv");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -175,6 +192,11 @@ TEST(ProfileWrite, ValueThatCannotBeALineIsRefused) {
     EXPECT_FALSE(profile.WriteProfileString("Defaults", "Ro=ot", "/x"));
     EXPECT_FALSE(profile.WriteProfileString("Defaults", ";Root", "/x"));
     EXPECT_EQ(ReadBytes(profile.Path()), "[Defaults]\nRoot=/old\n");
+    // In a save of several keys only that key is passed over, as its own write would be.
+    EXPECT_FALSE(profile.WriteProfileStrings(
+        "Defaults",
+        {{.strKey = "Root", .strValue = "/a\nb"}, {.strKey = "Channel", .strValue = "81"}}));
+    EXPECT_EQ(ReadBytes(profile.Path()), "[Defaults]\nRoot=/old\nChannel=81\n");
 }
 
 TEST(ProfileWrite, KeepsTheModeOfTheOldFileAndGivesNewOnesTheUmask) {
@@ -269,21 +291,25 @@ TEST(ProfileWrite, SaveIntoAFolderWithoutWriteAccessLeavesTheOldFile) {
     EXPECT_EQ(FolderEntries(folder.Root()), std::vector<std::string>{"p.INI"});
 }
 
-// Here a rename would work, as the folder is writable: a read-only profile still stays.
+// Here a rename would work, as the folder is writable: a read-only profile still stays, both
+// as the tests run (root in CI, whom access(2) lets write any file) and as nobody.
 TEST(ProfileWrite, ReadOnlyProfileStaysAsItWas) {
-    CTempFolder folder;
-    ASSERT_EQ(::chmod(folder.Root().c_str(), 0777), 0);
-    const std::string strOld = "[Defaults]\nRoot=/old\n";
-    WriteBytes(folder.Path("p.INI"), strOld);
-    ASSERT_EQ(::chmod(folder.Path("p.INI").c_str(), 0444), 0);
-    int nResult = RunUnprivileged([&] {
-        CProfile profile(folder.Path("p.INI"));
-        bool bSame = profile.WriteProfileString("Defaults", "Root", "/old");  // nothing to do
-        return bSame && profile.WriteProfileString("Defaults", "Root", "/new");
-    });
-    EXPECT_EQ(nResult, 0);
-    EXPECT_EQ(ReadBytes(folder.Path("p.INI")), strOld);
-    EXPECT_EQ(FolderEntries(folder.Root()), std::vector<std::string>{"p.INI"});
+    using FRun = int (*)(const std::function<bool()>&);
+    for (FRun fnRun : {&RunInChild, &RunUnprivileged}) {
+        CTempFolder folder;
+        ASSERT_EQ(::chmod(folder.Root().c_str(), 0777), 0);
+        const std::string strOld = "[Defaults]\nRoot=/old\n";
+        WriteBytes(folder.Path("p.INI"), strOld);
+        ASSERT_EQ(::chmod(folder.Path("p.INI").c_str(), 0444), 0);
+        int nResult = fnRun([&] {
+            CProfile profile(folder.Path("p.INI"));
+            bool bSame = profile.WriteProfileString("Defaults", "Root", "/old");  // nothing to do
+            return bSame && profile.WriteProfileString("Defaults", "Root", "/new");
+        });
+        EXPECT_EQ(nResult, 0);
+        EXPECT_EQ(ReadBytes(folder.Path("p.INI")), strOld);
+        EXPECT_EQ(FolderEntries(folder.Root()), std::vector<std::string>{"p.INI"});
+    }
 }
 
 // The file size limit makes the write of the new content fail halfway, as a full disk does.
@@ -306,6 +332,73 @@ TEST(ProfileWrite, WriteFailingHalfwayLeavesTheOldFileAndNoLeftovers) {
     EXPECT_EQ(FolderEntries(folder.Root()), std::vector<std::string>{"p.INI"});
 }
 
+// A save that would grow the file past the size limit would leave a file read as missing.
+TEST(ProfileWrite, SaveThatWouldPassTheSizeLimitLeavesTheFile) {
+    std::string strOld = "[Defaults]\nRoot=/old\n";
+    strOld += std::string(CProfileFile::kMaxBytes - strOld.size(), '\n');
+    CTempFolder folder;
+    WriteBytes(folder.Path("p.INI"), strOld);
+    CProfile profile(folder.Path("p.INI"));
+    EXPECT_FALSE(profile.WriteProfileString("Defaults", "Root", "/older"));
+    EXPECT_EQ(profile.GetProfileString("Defaults", "Root", "."), "/old");
+    EXPECT_TRUE(profile.WriteProfileString("Defaults", "Root", "/new"));  // the same size
+    EXPECT_EQ(profile.GetProfileString("Defaults", "Root", "."), "/new");
+}
+
+// A kill during a save leaves its temporary file behind; the next save removes those whose
+// writer no longer runs, and nothing else.
+TEST(ProfileWrite, SaveRemovesTemporariesOfWritersThatNoLongerRun) {
+    pid_t nChild = ::fork();
+    ASSERT_GE(nChild, 0);
+    if (nChild == 0) {
+        ::_exit(0);
+    }
+    ASSERT_EQ(::waitpid(nChild, nullptr, 0), nChild);
+    const std::string strGone = ".p.INI.tmp-" + std::to_string(nChild);
+    const std::string strLive = ".p.INI.tmp-" + std::to_string(::getppid());
+    struct SEntry {
+        std::string strName;
+        bool bKept;
+    };
+    const std::vector<SEntry> entries = {
+        {.strName = strGone + "-0", .bKept = false},
+        {.strName = strGone + "-4294967295", .bKept = false},
+        {.strName = strLive + "-0", .bKept = true},    // its writer runs
+        {.strName = ".p.INI.tmp-0-0", .bKept = true},  // kill(2) would reach a process group
+        {.strName = ".p.INI.tmp--1-0", .bKept = true},
+        {.strName = ".p.INI.tmp-0" + strGone.substr(11) + "-0", .bKept = true},
+        {.strName = ".p.INI.tmp-99999999999-0", .bKept = true},
+        {.strName = strGone, .bKept = true},
+        {.strName = strGone + "-", .bKept = true},
+        {.strName = strGone + "-01", .bKept = true},
+        {.strName = strGone + "-0.bak", .bKept = true},
+        {.strName = strGone + "-0-0", .bKept = true},
+        {.strName = ".q.INI.tmp-" + strGone.substr(11) + "-0", .bKept = true},  // another file's
+        {.strName = ".P.INI.tmp-" + strGone.substr(11) + "-0", .bKept = true},
+        {.strName = strGone.substr(1) + "-0", .bKept = true},
+    };
+    CTempFolder folder;
+    WriteBytes(folder.Path("p.INI"), "[Defaults]\nRoot=/old\n");
+    std::vector<std::string> expected = {"p.INI"};
+    for (const SEntry& entry : entries) {
+        WriteBytes(folder.Path(entry.strName), "[Defaults]\nRoot=/half");
+        if (entry.bKept) {
+            expected.push_back(entry.strName);
+        }
+    }
+    // Only regular files are ever ours.
+    ASSERT_EQ(::mkdir(folder.Path(strGone + "-1").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink("p.INI", folder.Path(strGone + "-2").c_str()), 0);
+    expected.push_back(strGone + "-1");
+    expected.push_back(strGone + "-2");
+    std::sort(expected.begin(), expected.end());
+
+    CProfile profile(folder.Path("p.INI"));
+    EXPECT_TRUE(profile.WriteProfileString("Defaults", "Root", "/srv"));
+    EXPECT_EQ(FolderEntries(folder.Root()), expected);
+    EXPECT_EQ(ReadBytes(profile.Path()), "[Defaults]\nRoot=/srv\n");
+}
+
 TEST(ProfileWrite, WhatIsNoPlainFileIsNeverReplaced) {
     CTempFolder folder;
     ASSERT_EQ(::mkfifo(folder.Path("fifo.INI").c_str(), 0644), 0);
@@ -314,7 +407,7 @@ TEST(ProfileWrite, WhatIsNoPlainFileIsNeverReplaced) {
     ASSERT_EQ(::symlink("loop.INI", folder.Path("loop.INI").c_str()), 0);
     // A sparse file past the size limit: some other program's data, not a profile.
     WriteBytes(folder.Path("huge.INI"), "[Defaults]\nRoot=/old\n");
-    ASSERT_EQ(::truncate(folder.Path("huge.INI").c_str(), CProfile::kMaxFileBytes + 1), 0);
+    ASSERT_EQ(::truncate(folder.Path("huge.INI").c_str(), CProfileFile::kMaxBytes + 1), 0);
 
     for (const char* pszName : {"fifo.INI", "link.INI", "folder.INI", "loop.INI", "huge.INI"}) {
         SCOPED_TRACE(pszName);
@@ -326,7 +419,7 @@ TEST(ProfileWrite, WhatIsNoPlainFileIsNeverReplaced) {
     ASSERT_EQ(::lstat(folder.Path("fifo.INI").c_str(), &status), 0);
     EXPECT_TRUE(S_ISFIFO(status.st_mode));
     ASSERT_EQ(::lstat(folder.Path("huge.INI").c_str(), &status), 0);
-    EXPECT_EQ(static_cast<std::size_t>(status.st_size), CProfile::kMaxFileBytes + 1);
+    EXPECT_EQ(static_cast<std::size_t>(status.st_size), CProfileFile::kMaxBytes + 1);
     EXPECT_EQ(
         FolderEntries(folder.Root()),
         (std::vector<std::string>{"fifo.INI", "folder.INI", "huge.INI", "link.INI", "loop.INI"}));

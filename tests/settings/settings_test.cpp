@@ -2,6 +2,8 @@
 #include "Settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <string>
@@ -81,26 +83,65 @@ INSTANTIATE_TEST_SUITE_P(
         SLoadRow{"AutoStartKeptWhole", "[Defaults]\nAutoStart=7\n", {80, ".", "index.htm", 7}},
         SLoadRow{"AutoStartEmpty", "[Defaults]\nAutoStart=\n", {80, ".", "index.htm", 0}},
         SLoadRow{
-            "OtherSectionIgnored", "[Server]\nChannel=8080\nRoot=/x\n", {80, ".", "index.htm", 0}}),
+            "OtherSectionIgnored", "[Server]\nChannel=8080\nRoot=/x\n", {80, ".", "index.htm", 0}},
+        SLoadRow{"BytesThatAreNotUtf8Kept",
+                 "[Defaults]\nRoot=/srv/caf\xe9\xff\nDefaultURL=\xc3(.htm\n",
+                 {80, "/srv/caf\xe9\xff", "\xc3(.htm", 0}}),
     [](const testing::TestParamInfo<SLoadRow>& info) { return info.param.pszName; });
 
+// The strings are bytes that are not UTF-8: they are stored exactly as the members hold them.
 TEST(Settings, HighPortIsWrittenSignExtendedAndComesBack) {
     CTempFolder folder;
     CProfile profile(folder.Path("p.INI"));
     CServerCore server;
     server.m_nChannel = static_cast<int16_t>(40000);
-    server.m_strRoot = "/srv/www";
-    server.m_strDefaultURL = "index.html";
+    server.m_strRoot = "/srv/caf\xe9\xff";
+    server.m_strDefaultURL = "\xc3(.html";
     StoreServerSettings(profile, server, 1);
     EXPECT_EQ(ReadBytes(profile.Path()),
-              "[Defaults]\nRoot=/srv/www\nChannel=-25536\nDefaultURL=index.html\nAutoStart=1\n");
+              "[Defaults]\nRoot=/srv/caf\xe9\xff\nChannel=-25536\nDefaultURL=\xc3(.html\n"
+              "AutoStart=1\n");
 
     SLoaded loaded = Load(profile);
     EXPECT_EQ(loaded.nChannel, -25536);
     EXPECT_EQ(static_cast<uint16_t>(loaded.nChannel), 40000);
-    EXPECT_EQ(loaded.strRoot, "/srv/www");
-    EXPECT_EQ(loaded.strDefaultURL, "index.html");
+    EXPECT_EQ(loaded.strRoot, server.m_strRoot);
+    EXPECT_EQ(loaded.strDefaultURL, server.m_strDefaultURL);
     EXPECT_EQ(loaded.bAutoStart, 1);
+}
+
+// A save is one replacement of the file, so a crash amid it cannot leave some keys old and
+// some new: the folder sees exactly one file renamed into place per save.
+TEST(Settings, SaveReplacesTheFileOnce) {
+    CTempFolder folder;
+    WriteBytes(folder.Path("p.INI"), "; mine\r\n[Defaults]\r\nRoot=/old\r\nChannel=80\r\n");
+    int hNotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(hNotify, 0);
+    ASSERT_GE(::inotify_add_watch(hNotify, folder.Root().c_str(), IN_MOVED_TO), 0);
+    CProfile profile(folder.Path("p.INI"));
+    CServerCore server;
+    server.m_strRoot = "/new";
+    server.m_nChannel = 8080;
+    server.m_strDefaultURL = "new.htm";
+    StoreServerSettings(profile, server, 1);
+
+    int nRenamed = 0;
+    alignas(struct inotify_event) char buffer[64 * 1024];
+    ssize_t nRead = 0;
+    while ((nRead = ::read(hNotify, buffer, sizeof buffer)) > 0) {
+        for (ssize_t nAt = 0; nAt < nRead;) {
+            const auto* pEvent = reinterpret_cast<const struct inotify_event*>(buffer + nAt);
+            if ((pEvent->mask & IN_MOVED_TO) != 0 && std::string(pEvent->name) == "p.INI") {
+                ++nRenamed;
+            }
+            nAt += static_cast<ssize_t>(sizeof(struct inotify_event) + pEvent->len);
+        }
+    }
+    ::close(hNotify);
+    EXPECT_EQ(nRenamed, 1);
+    EXPECT_EQ(ReadBytes(profile.Path()),
+              "; mine\r\n[Defaults]\r\nRoot=/new\r\nChannel=8080\r\nDefaultURL=new.htm\n"
+              "AutoStart=1\n");
 }
 
 TEST(Settings, LongRootIsSavedWholeAndLoadsCut) {
