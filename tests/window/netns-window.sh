@@ -2,7 +2,8 @@
 # window program under Xvfb in a network namespace of its own, linked by a veth
 # pair to a second namespace that plays the other machine on the network. Both
 # ends are made inside the namespaces, so the host's interfaces and routes are
-# never touched. Needs root, iproute2, xvfb and imagemagick.
+# never touched. Needs root, iproute2, xvfb and imagemagick, and
+# tests/clients/servers.sh sourced first.
 #
 # After nw_up: NW_SERVER and NW_CLIENT, the two namespaces. After nw_start:
 # NW_DISPLAY and NW_LOG. nw_down ends what was started and removes both.
@@ -36,17 +37,10 @@ nw_up() {
 }
 
 nw_down() {
-    local pid
-    for pid in "${NW_PIDS[@]}"; do
-        kill -TERM "$pid" 2>/dev/null || true
-    done
-    for pid in "${NW_PIDS[@]}"; do
-        for _ in $(seq 50); do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -KILL "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
+    local i
+    # The window first, while its display is still there to close on.
+    for ((i = ${#NW_PIDS[@]} - 1; i >= 0; i--)); do
+        tv_stop "${NW_PIDS[i]}"
     done
     NW_PIDS=()
     [ -z "$NW_CLIENT" ] || ip netns del "$NW_CLIENT" 2>/dev/null || true
@@ -78,7 +72,10 @@ nw_start() {
         display=$((display + 1))
     done
     NW_DISPLAY=:$display
-    nw_in_server Xvfb "$NW_DISPLAY" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    # Started as commands, not through a function: $! is then the process itself
+    # (ip netns exec executes it in place), not a subshell that a kill would miss.
+    ip netns exec "$NW_SERVER" Xvfb "$NW_DISPLAY" -screen 0 800x600x24 -nolisten tcp \
+        >"$work/xvfb.log" 2>&1 &
     NW_PIDS+=($!)
     for _ in $(seq 100); do
         [ -e "/tmp/.X11-unix/X$display" ] && break
@@ -89,7 +86,7 @@ nw_start() {
     # ip netns exec gives each command a mount namespace of its own: the mounts
     # below are seen by this program only and end with it.
     NW_LOG=$work/window.log
-    nw_in_server env DISPLAY="$NW_DISPLAY" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" \
+    ip netns exec "$NW_SERVER" env DISPLAY="$NW_DISPLAY" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" \
         XDG_RUNTIME_DIR="$work/runtime" HOME="$work" NW_ROOT="$root" NW_SHOWN="$shown" \
         bash -c 'if [ -n "$NW_SHOWN" ]; then
                      mount -t tmpfs tarvel-srv /srv && mkdir -p "$NW_SHOWN" &&
