@@ -3,7 +3,6 @@
 #include <algorithm>
 
 namespace {
-constexpr long kLowestChannel = -32768;
 constexpr long kHighestPort = 65535;
 // Digits beyond this value cannot change the verdict: such a number names no port.
 constexpr long kSaturation = 1000000;
@@ -47,10 +46,7 @@ SChannelRead ReadChannelText(std::string_view strText) {
     if (nAt != strText.size() || (nValue == 0 && chFirst != '0')) {
         return notInteger;
     }
-    if (bNegative) {
-        nValue = -nValue;
-    }
-    if (nValue == 0 || nValue < kLowestChannel || nValue > kHighestPort) {
+    if (bNegative || nValue == 0 || nValue > kHighestPort) {
         return {EChannelRead::kNoPort, 0};
     }
     return {EChannelRead::kPort, static_cast<int16_t>(static_cast<uint16_t>(nValue))};

@@ -21,9 +21,9 @@ struct SChannelRead {
 constexpr size_t kChannelTextLimit = 31;
 
 // Blanks and tabs around one signed decimal number, nothing else. 0 counts only
-// when written with the digit 0 first. Numbers from -32768 to -1 are the ports
-// 32768 to 65535 as the profile keeps them; 0 and anything outside -32768 to
-// 65535 name no port.
+// when written with the digit 0 first. 1 to 65535 name a port; 0, negative
+// numbers and anything above 65535 name none (a port above 32767 is typed as
+// itself and only stored negative).
 SChannelRead ReadChannelText(std::string_view strText);
 
 // The port as unsigned decimal text: a stored -25536 shows as 40000.

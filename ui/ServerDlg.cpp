@@ -1,11 +1,18 @@
 #include "ServerDlg.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
+#include <QMimeData>
 #include <QScreen>
 #include <QShortcut>
 #include <QSocketNotifier>
@@ -15,8 +22,13 @@
 #include "AppIcon.h"
 #include "AppMessage.h"
 #include "ChannelText.h"
+#include "ClientSocket.h"
+#include "FieldBytes.h"
+#include "NetworkAddresses.h"
 #include "Profile.h"
+#include "QrCodeWidget.h"
 #include "Resource.h"
+#include "Response.h"
 #include "Settings.h"
 #include "SocketDispatcher.h"
 #include "ui_ServerDlg.h"
@@ -47,6 +59,34 @@ void SetFieldText(QLineEdit* pEdit, const std::string& strText) {
         pEdit->setText(strNew);
     }
 }
+
+// Names are bytes: the field shows what is not UTF-8 as \xHH, and gives back the
+// same bytes for a text the person left as it was.
+void SetBytesField(QLineEdit* pEdit, const std::string& strBytes) {
+    SetFieldText(pEdit, FieldTextOfBytes(strBytes));
+}
+
+std::string BytesOfField(const QLineEdit* pEdit) {
+    return BytesOfFieldText(pEdit->text().toStdString());
+}
+
+// The one local folder a drag carries, as the file system spells it; empty for
+// anything else.
+std::string DraggedFolder(const QMimeData* pData) {
+    if (!pData || !pData->hasUrls() || pData->urls().size() != 1) {
+        return {};
+    }
+    const QUrl url = pData->urls().front();
+    if (!url.isLocalFile()) {
+        return {};
+    }
+    // The encoded path keeps every byte of the name, UTF-8 or not.
+    const std::string strPath =
+        QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+    struct stat status {};
+    return ::stat(strPath.c_str(), &status) == 0 && S_ISDIR(status.st_mode) ? strPath
+                                                                            : std::string();
+}
 }  // namespace
 
 CServerDlg::CServerDlg(CProfile& profile, QWidget* pParent)
@@ -60,6 +100,7 @@ CServerDlg::CServerDlg(CProfile& profile, QWidget* pParent)
     m_pUi->setupUi(this);
     m_editChannel = m_pUi->channelEdit_1003;
     m_editRoot = m_pUi->rootEdit_1005;
+    m_btnBrowse = m_pUi->browseButton;
     m_btnStop = m_pUi->stopButton_1001;
     m_btnStart = m_pUi->startButton_1000;
     m_editDefaultURL = m_pUi->defaultPageEdit_1006;
@@ -70,18 +111,21 @@ CServerDlg::CServerDlg(CProfile& profile, QWidget* pParent)
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
 
-    // Links work by mouse only: the label must never take the keyboard focus,
-    // and setting the interaction flags would give it some.
-    QLabel* pAddress = m_pUi->addressLabel;
-    pAddress->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
-    pAddress->setFocusPolicy(Qt::NoFocus);
-    // Room for both lines from the start, so the window keeps its size on Start.
-    pAddress->setText(QStringLiteral("Running<br>Serving"));
-    pAddress->setMinimumHeight(pAddress->sizeHint().height());
-    pAddress->setText(tr("Stopped"));
+    m_pUi->addressLabel->setText(tr("Stopped"));
+    m_pUi->addressList->hide();
+    m_pUi->servingLabel->hide();
+    m_pUi->qrCode->hide();
+
+    // A folder dropped anywhere on the window is the new root, also over a
+    // field, which would otherwise take its name as typed text.
+    setAcceptDrops(true);
+    for (QLineEdit* pEdit : {m_editChannel, m_editRoot, m_editDefaultURL}) {
+        pEdit->setAcceptDrops(false);
+    }
 
     connect(m_btnStart, &QPushButton::clicked, this, &CServerDlg::OnStart);
     connect(m_btnStop, &QPushButton::clicked, this, &CServerDlg::OnStop);
+    connect(m_btnBrowse, &QPushButton::clicked, this, &CServerDlg::OnBrowse);
     connect(m_pUi->aboutButton_1011, &QPushButton::clicked, this, &CServerDlg::OnAbout);
     connect(m_pUi->helpButton_9, &QPushButton::clicked, this, &CServerDlg::OnHelp);
     connect(m_pUi->exitButton_1, &QPushButton::clicked, this, &CServerDlg::accept);
@@ -95,6 +139,18 @@ CServerDlg::CServerDlg(CProfile& profile, QWidget* pParent)
     m_pWindowMenu->setObjectName(QStringLiteral("windowMenu"));
     connect(new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this), &QShortcut::activated, this,
             [this] { OpenWindowMenu(mapToGlobal(QPoint(0, 0))); });
+
+    // On an address (a link or the QR code) the right click copies it instead.
+    m_pAddressMenu = new QMenu(this);
+    m_pAddressMenu->setObjectName(QStringLiteral("addressMenu"));
+    connect(m_pAddressMenu->addAction(tr("Copy address")), &QAction::triggered, this,
+            [this] { QGuiApplication::clipboard()->setText(m_strAddressToCopy); });
+    CQrCodeWidget* pQrCode = m_pUi->qrCode;
+    pQrCode->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(pQrCode, &QWidget::customContextMenuRequested, this, [this, pQrCode](QPoint pos) {
+        OpenAddressMenu(pQrCode->Text(), pQrCode->mapToGlobal(pos));
+    });
+    m_listAddresses = ReachableAddresses;
 
     // Every socket event arrives through the dispatcher's one descriptor. During
     // a blocked transfer the dispatcher waits on its own and only repaints, so
@@ -135,8 +191,8 @@ bool CServerDlg::ReadFields() {
             break;
     }
     m_nChannel = channel.nChannel;
-    m_strRoot = m_editRoot->text().toStdString();
-    m_strDefaultURL = m_editDefaultURL->text().toStdString();
+    m_strRoot = BytesOfField(m_editRoot);
+    m_strDefaultURL = BytesOfField(m_editDefaultURL);
     m_bAutoStart = FlagOf(m_checkAutoStart->checkState());
     return true;
 }
@@ -149,8 +205,8 @@ void CServerDlg::FailChannel(const QString& strMessage) {
 
 void CServerDlg::FillFields() {
     SetFieldText(m_editChannel, ChannelText(m_nChannel));
-    SetFieldText(m_editRoot, m_strRoot);
-    SetFieldText(m_editDefaultURL, m_strDefaultURL);
+    SetBytesField(m_editRoot, m_strRoot);
+    SetBytesField(m_editDefaultURL, m_strDefaultURL);
     if (m_bAutoStart < 0 || m_bAutoStart > 2) {
         m_bAutoStart = 0;
     }
@@ -166,30 +222,97 @@ void CServerDlg::UpdateControls() {
     m_btnStart->setEnabled(!bRunning);
     m_editChannel->setEnabled(!bRunning);
     m_editRoot->setEnabled(!bRunning);
+    m_btnBrowse->setEnabled(!bRunning);
     ShowAddress();
 }
 
 void CServerDlg::ShowAddress() {
-    QLabel* pLabel = m_pUi->addressLabel;
+    QLabel* pStatus = m_pUi->addressLabel;
+    QLabel* pServing = m_pUi->servingLabel;
+    CQrCodeWidget* pQrCode = m_pUi->qrCode;
     if (!m_bRunning) {
-        pLabel->setText(tr("Stopped"));
-        pLabel->setToolTip({});
+        pStatus->setText(tr("Stopped"));
+        ShowAddressLinks({});
+        pServing->hide();
+        pServing->setToolTip({});
+        pQrCode->hide();
+        pQrCode->SetText({});
         return;
     }
-    const QString strAddress =
-        QStringLiteral("http://localhost:%1/").arg(static_cast<uint16_t>(m_nChannel));
-    const QString strFolder =
-        QDir::cleanPath(QDir(QString::fromStdString(RootFolder())).absolutePath());
+    const unsigned nPort = static_cast<uint16_t>(m_nChannel);
+    QStringList urls;
+    for (const std::string& strAddress : m_addresses) {
+        urls << QStringLiteral("http://%1:%2/").arg(QString::fromStdString(strAddress)).arg(nPort);
+    }
+    urls << QStringLiteral("http://localhost:%1/").arg(nPort);
+    pStatus->setText(
+        m_addresses.empty()
+            ? tr("Running, but no network was found: only this computer reaches it, at")
+            : tr("Running at"));
+    ShowAddressLinks(urls);
+    pQrCode->SetText(m_addresses.empty() ? QString() : urls.front());
+    pQrCode->setVisible(!m_addresses.empty());
+
+    const QString strFolder = QDir::cleanPath(
+        QDir(QString::fromStdString(FieldTextOfBytes(RootFolder()))).absolutePath());
     const QString strServing = tr("Serving ");
     // A long folder is shortened in the middle to the window's width; the tip shows it whole.
-    const QFontMetrics metrics = pLabel->fontMetrics();
-    const int nRoom = pLabel->contentsRect().width() - metrics.horizontalAdvance(strServing);
-    const QString strShown =
-        nRoom > 0 ? metrics.elidedText(strFolder, Qt::ElideMiddle, nRoom) : strFolder;
-    pLabel->setText(
-        tr("Running at %1").arg(QStringLiteral("<a href=\"%1\">%1</a>").arg(strAddress)) +
-        QStringLiteral("<br>") + (strServing + strShown).toHtmlEscaped());
-    pLabel->setToolTip(strFolder);
+    const QFontMetrics metrics = pServing->fontMetrics();
+    const int nRoom = pServing->contentsRect().width() - metrics.horizontalAdvance(strServing);
+    QString strText =
+        strServing +
+        (nRoom > 0 ? metrics.elidedText(strFolder, Qt::ElideMiddle, nRoom) : strFolder);
+    // There is no folder listing: a shared folder of photos shows visitors only the error page.
+    if (!ServesDefaultPage()) {
+        strText += QLatin1Char('\n') +
+                   (m_strDefaultURL.empty()
+                        ? tr("Visitors of the bare address get the error page: no default page "
+                             "is set.")
+                        : tr("Visitors of the bare address get the error page: the folder holds "
+                             "no %1.")
+                              .arg(QString::fromStdString(FieldTextOfBytes(m_strDefaultURL))));
+    }
+    pServing->setText(strText);
+    pServing->setToolTip(strFolder);
+    pServing->show();
+}
+
+void CServerDlg::ShowAddressLinks(const QStringList& urls) {
+    if (urls == m_shownUrls) {
+        return;
+    }
+    m_shownUrls = urls;
+    QWidget* pList = m_pUi->addressList;
+    qDeleteAll(pList->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly));
+    for (const QString& strUrl : urls) {
+        auto* pLink =
+            new QLabel(QStringLiteral("<a href=\"%1\">%1</a>").arg(strUrl.toHtmlEscaped()), pList);
+        pLink->setObjectName(QStringLiteral("addressLink"));
+        pLink->setTextFormat(Qt::RichText);
+        pLink->setOpenExternalLinks(true);
+        // Links work by mouse only: a label must never take the keyboard focus,
+        // and setting the interaction flags would give it some.
+        pLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+        pLink->setFocusPolicy(Qt::NoFocus);
+        pLink->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(pLink, &QWidget::customContextMenuRequested, this,
+                [this, pLink, strUrl](QPoint pos) {
+                    OpenAddressMenu(strUrl, pLink->mapToGlobal(pos));
+                });
+        pList->layout()->addWidget(pLink);
+    }
+    pList->setVisible(!urls.isEmpty());
+}
+
+bool CServerDlg::ServesDefaultPage() const {
+    const SParsedRequest request =
+        ParseRequest("GET / HTTP/1.0\r\n\r\n", CClientSocket::kRequestBufferSize, m_strDefaultURL);
+    return PlanResponse(request, RootFolder(), {}).answer == EAnswer::File;
+}
+
+void CServerDlg::OpenAddressMenu(const QString& strUrl, const QPoint& globalPos) {
+    m_strAddressToCopy = strUrl;
+    m_pAddressMenu->popup(globalPos);
 }
 
 void CServerDlg::OnStart() {
@@ -200,6 +323,8 @@ void CServerDlg::OnStart() {
     }
     SaveSettings();
     StartServer();
+    // Taken once a start: after a change of network, Stop and Start show the new ones.
+    m_addresses = m_bRunning ? m_listAddresses() : std::vector<std::string>();
     UpdateControls();
 }
 
@@ -236,6 +361,32 @@ void CServerDlg::OnHelp() {
     ShowAppMessage(this, QMessageBox::Warning, tr("Failed to launch help."));
 }
 
+void CServerDlg::OnBrowse() {
+    const std::string strRoot = BytesOfField(m_editRoot);
+    const QString strStart =
+        QDir(QFile::decodeName(QByteArray::fromStdString(strRoot.empty() ? "." : strRoot)))
+            .absolutePath();
+    const QString strChosen =
+        QFileDialog::getExistingDirectory(this, tr("Choose the folder to serve"), strStart);
+    if (!strChosen.isEmpty()) {
+        SetBytesField(m_editRoot, QFile::encodeName(strChosen).toStdString());
+    }
+}
+
+void CServerDlg::dragEnterEvent(QDragEnterEvent* pEvent) {
+    if (!m_bRunning && !DraggedFolder(pEvent->mimeData()).empty()) {
+        pEvent->acceptProposedAction();
+    }
+}
+
+void CServerDlg::dropEvent(QDropEvent* pEvent) {
+    const std::string strFolder = m_bRunning ? std::string() : DraggedFolder(pEvent->mimeData());
+    if (!strFolder.empty()) {
+        SetBytesField(m_editRoot, strFolder);
+        pEvent->acceptProposedAction();
+    }
+}
+
 void CServerDlg::OnSysCommand(unsigned nID) {
     switch (nID & 0xFFF0) {
         case kIdmAboutBox:
@@ -255,6 +406,7 @@ void CServerDlg::OnSysCommand(unsigned nID) {
 void CServerDlg::OnChangeDefaultURL() {
     // The new page applies from the next request; a bad Channel has been shown.
     ReadFields();
+    ShowAddress();  // whether visitors of the bare address get a page
 }
 
 void CServerDlg::OnAutoStart() {

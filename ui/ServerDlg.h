@@ -5,12 +5,16 @@
 #include <QDialog>
 #include <QIcon>
 #include <QStringList>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "ServerCore.h"
 
 class CProfile;
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -32,6 +36,10 @@ public:
     // The folders searched for the help document, in order.
     static QStringList DefaultHelpFolders();
     void SetHelpFolders(QStringList helpFolders) { m_helpFolders = std::move(helpFolders); }
+    // Where Start takes the machine's network addresses from, best first.
+    void SetAddressSource(std::function<std::vector<std::string>()> listAddresses) {
+        m_listAddresses = std::move(listAddresses);
+    }
 
     void SaveSettings();
     // Fields to members; false after a bad Channel, which was shown and selected.
@@ -44,6 +52,7 @@ public:
     void OnStop();
     void OnAbout();
     void OnHelp();
+    void OnBrowse();
     void OnSysCommand(unsigned nID);
 
     int m_bAutoStart = 0;
@@ -54,6 +63,8 @@ protected:
     void showEvent(QShowEvent* pEvent) override;
     void resizeEvent(QResizeEvent* pEvent) override;
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
+    void dragEnterEvent(QDragEnterEvent* pEvent) override;
+    void dropEvent(QDropEvent* pEvent) override;
     void ShowStopMessage(const std::string& strText) override;
     void BeepStop() override;
 
@@ -65,10 +76,14 @@ private:
     void OnAutoStart();
     void FailChannel(const QString& strMessage);
     void ShowAddress();
+    void ShowAddressLinks(const QStringList& urls);
+    bool ServesDefaultPage() const;
+    void OpenAddressMenu(const QString& strUrl, const QPoint& globalPos);
 
     std::unique_ptr<Ui::CServerDlg> m_pUi;
     QLineEdit* m_editChannel;
     QLineEdit* m_editRoot;
+    QPushButton* m_btnBrowse;
     QPushButton* m_btnStop;
     QPushButton* m_btnStart;
     QLineEdit* m_editDefaultURL;
@@ -77,6 +92,11 @@ private:
 
     CProfile& m_profile;
     QMenu* m_pWindowMenu;
+    QMenu* m_pAddressMenu;
+    QString m_strAddressToCopy;
+    std::function<std::vector<std::string>()> m_listAddresses;
+    std::vector<std::string> m_addresses;  // taken at Start
+    QStringList m_shownUrls;
     QSocketNotifier* m_pDispatchNotifier;
     QStringList m_helpFolders;
     bool m_bInitialised = false;

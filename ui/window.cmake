@@ -1,5 +1,7 @@
 # The control window, the About box and start-up: the `tarvel` desktop program.
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(QRENCODE REQUIRED IMPORTED_TARGET libqrencode)
 
 set(TARVEL_RES_DIR ${PROJECT_SOURCE_DIR}/res)
 # Outside share/doc, which Debian systems may leave out.
@@ -14,6 +16,9 @@ add_library(tarvel_window OBJECT
   AppIcon.cpp
   AppMessage.cpp
   ChannelText.cpp
+  FieldBytes.cpp
+  NetworkAddresses.cpp
+  QrCodeWidget.cpp
   ServerApp.cpp
   ServerDlg.cpp
   SignalCloser.cpp
@@ -30,7 +35,8 @@ set_target_properties(tarvel_window PROPERTIES
 target_include_directories(tarvel_window PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${TARVEL_RES_DIR})
 target_compile_definitions(tarvel_window PRIVATE
   TARVEL_HELP_FROM_BINARY="${TARVEL_HELP_FROM_BINARY}")
-target_link_libraries(tarvel_window PUBLIC tarvel_settings tarvel_server tarvel_version Qt6::Widgets)
+target_link_libraries(tarvel_window PUBLIC tarvel_settings tarvel_server tarvel_version Qt6::Widgets
+                      PkgConfig::QRENCODE)
 
 add_executable(tarvel main.cpp)
 target_link_libraries(tarvel PRIVATE tarvel_window)

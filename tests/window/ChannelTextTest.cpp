@@ -19,8 +19,6 @@ TEST(ChannelText, ReadsSignedDecimalPortsAndRefusesTheRest) {
         {"007", EChannelRead::kPort, 7},
         {"65535", EChannelRead::kPort, -1},
         {"40000", EChannelRead::kPort, -25536},
-        {"-25536", EChannelRead::kPort, -25536},  // as the profile keeps port 40000
-        {"-32768", EChannelRead::kPort, -32768},
         {"32767", EChannelRead::kPort, 32767},
         {"", EChannelRead::kNotInteger, 0},
         {"   ", EChannelRead::kNotInteger, 0},
@@ -38,6 +36,11 @@ TEST(ChannelText, ReadsSignedDecimalPortsAndRefusesTheRest) {
         {"65536", EChannelRead::kNoPort, 0},
         {"65616", EChannelRead::kNoPort, 0},  // its low 16 bits would be port 80
         {"-32769", EChannelRead::kNoPort, 0},
+        // Negative entries name no port, though the profile keeps port 40000 as -25536.
+        {"-1", EChannelRead::kNoPort, 0},
+        {"-100", EChannelRead::kNoPort, 0},
+        {" -25536 ", EChannelRead::kNoPort, 0},
+        {"-32768", EChannelRead::kNoPort, 0},
         {"99999999999999999999999999", EChannelRead::kNoPort, 0},
         {"-99999999999999999999999999", EChannelRead::kNoPort, 0},
     };

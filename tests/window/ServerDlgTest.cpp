@@ -5,16 +5,22 @@
 #include <sys/socket.h>
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTest>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 
 #include "Profile.h"
+#include "QrCodeWidget.h"
 #include "ServerDlg.h"
 #include "SignalCloser.h"
 #include "WindowTestSupport.h"
@@ -84,6 +90,26 @@ protected:
     QPushButton* Help() { return Find<QPushButton>("helpButton_9"); }
     QCheckBox* AutoStart() { return Find<QCheckBox>("autoStartCheck_1014"); }
     QLabel* Address() { return Find<QLabel>("addressLabel"); }
+    QPushButton* Browse() { return Find<QPushButton>("browseButton"); }
+    CQrCodeWidget* QrCode() { return Find<CQrCodeWidget>("qrCode"); }
+    QList<QLabel*> Links() { return m_pDlg->findChildren<QLabel*>("addressLink"); }
+    // The URLs of the address links, in the order shown.
+    QStringList LinkUrls() {
+        QStringList urls;
+        for (QLabel* pLink : Links()) {
+            urls << pLink->text().section(QLatin1Char('"'), 1, 1);
+        }
+        return urls;
+    }
+    // Everything the lines under the buttons say.
+    QString ReachText() {
+        QStringList lines{Address()->text()};
+        for (QLabel* pLink : Links()) {
+            lines << pLink->text();
+        }
+        lines << Find<QLabel>("servingLabel")->text() << Find<QLabel>("servingLabel")->toolTip();
+        return lines.join(QLatin1Char('\n'));
+    }
 
     static void Click(QAbstractButton* pButton) { QTest::mouseClick(pButton, Qt::LeftButton); }
     static void ClickBox(QCheckBox* pBox) {
@@ -94,7 +120,16 @@ protected:
         pEdit->setFocus();
         pEdit->selectAll();
         QTest::keyClick(pEdit, Qt::Key_Delete);
-        QTest::keyClicks(pEdit, strText);
+        // QTest finds no key for a backslash or a letter beyond ASCII: such a
+        // character goes as a key event that carries its text.
+        for (const QChar ch : strText) {
+            if (ch == QLatin1Char('\\') || ch.unicode() > 0x7E) {
+                QTest::sendKeyEvent(QTest::Click, pEdit, Qt::Key_unknown, QString(ch),
+                                    Qt::NoModifier);
+            } else {
+                QTest::keyClicks(pEdit, QString(ch));
+            }
+        }
     }
     QString RootText() const { return QString::fromStdString(m_root.Path().string()); }
 
@@ -114,6 +149,7 @@ protected:
         EXPECT_EQ(Stop()->isEnabled(), bRunning);
         EXPECT_EQ(Channel()->isEnabled(), !bRunning);
         EXPECT_EQ(Root()->isEnabled(), !bRunning);
+        EXPECT_EQ(Browse()->isEnabled(), !bRunning);
         for (QWidget* pAlways :
              std::initializer_list<QWidget*>{DefaultPage(), AutoStart(), Help(), About(), Exit()}) {
             EXPECT_TRUE(pAlways->isEnabled()) << pAlways->objectName().toStdString();
@@ -163,7 +199,7 @@ TEST_F(ServerDlgTest, FreshWindowShowsDefaultsInTheTemplatesTabOrder) {
         pWidget = pWidget->nextInFocusChain();
     } while (pWidget != Channel());
     EXPECT_EQ(tabOrder,
-              (QStringList{"channelEdit_1003", "rootEdit_1005", "startButton_1000",
+              (QStringList{"channelEdit_1003", "rootEdit_1005", "browseButton", "startButton_1000",
                            "stopButton_1001", "exitButton_1", "aboutButton_1011",
                            "defaultPageEdit_1006", "helpButton_9", "autoStartCheck_1014"}));
     EXPECT_FALSE(std::filesystem::exists(m_strProfile));  // opening saves nothing
@@ -173,16 +209,16 @@ TEST_F(ServerDlgTest, ControlsFollowStartStopAndAFailedStart) {
     Open();
     const unsigned nPort = StartOnFreePort();
     ExpectArrangement(true);
-    const QString strAddress = Address()->text();
+    const QString strAddress = ReachText();
     EXPECT_TRUE(strAddress.contains(QStringLiteral("http://localhost:%1/").arg(nPort)))
         << strAddress.toStdString();
-    EXPECT_TRUE(strAddress.contains(RootText().toHtmlEscaped()) ||
-                Address()->toolTip() == RootText())
-        << strAddress.toStdString();
+    EXPECT_TRUE(strAddress.contains(RootText())) << strAddress.toStdString();
 
     Click(Stop());
     ExpectArrangement(false);
     EXPECT_EQ(Address()->text(), QStringLiteral("Stopped"));
+    EXPECT_TRUE(Links().isEmpty());
+    EXPECT_FALSE(QrCode()->isVisible());
     EXPECT_TRUE(PortIsFree(nPort));
 
     {
@@ -199,6 +235,27 @@ TEST_F(ServerDlgTest, ControlsFollowStartStopAndAFailedStart) {
     ExpectArrangement(true);
 }
 
+// What zbarimg reads from a picture of the widget as it is drawn; "" when it finds no code.
+std::string ReadQrCode(QWidget* pWidget, const std::string& strPng) {
+    EXPECT_TRUE(pWidget->grab().save(QString::fromStdString(strPng), "PNG"));
+    const std::string strCommand = "zbarimg --nodbus --raw -q '" + strPng + "'";
+    FILE* pPipe = ::popen(strCommand.c_str(), "r");
+    if (!pPipe) {
+        ADD_FAILURE() << "cannot run " << strCommand;
+        return {};
+    }
+    std::string strRead;
+    char szChunk[256];
+    while (size_t nRead = std::fread(szChunk, 1, sizeof szChunk, pPipe)) {
+        strRead.append(szChunk, nRead);
+    }
+    EXPECT_EQ(::pclose(pPipe), 0) << strCommand << " (is zbar-tools installed?)";
+    while (!strRead.empty() && strRead.back() == '\n') {
+        strRead.pop_back();
+    }
+    return strRead;
+}
+
 struct SBadChannel {
     const char* pszText;
     QString strMessage;
@@ -206,9 +263,9 @@ struct SBadChannel {
 
 TEST_F(ServerDlgTest, BadChannelAtStartNeitherStartsNorSaves) {
     const SBadChannel rows[] = {
-        {"80x", kIntegerText},  {"", kIntegerText},   {"+0", kIntegerText},
-        {" 8 0", kIntegerText}, {"0", kPortText},     {"00", kPortText},
-        {"65536", kPortText},   {"65616", kPortText}, {"-32769", kPortText},
+        {"80x", kIntegerText}, {"", kIntegerText},  {"+0", kIntegerText}, {" 8 0", kIntegerText},
+        {"0", kPortText},      {"00", kPortText},   {"65536", kPortText}, {"65616", kPortText},
+        {"-32769", kPortText}, {"-100", kPortText}, {"-1", kPortText},    {"-25536", kPortText},
     };
     for (const SBadChannel& row : rows) {
         SCOPED_TRACE(row.pszText);
@@ -524,6 +581,220 @@ TEST_F(ServerDlgTest, TermWhileAMessageBoxIsUpClosesTheBoxAndTheWindow) {
     // application's own loop has run once.
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     QCoreApplication::exec();
+}
+
+TEST_F(ServerDlgTest, BrowseFillsTheRootFromTheFolderDialogAndNeitherSavesNorStarts) {
+    CTempDir other;
+    const std::string strChosen = other / "photos";
+    std::filesystem::create_directories(strChosen);
+    Open();
+    Root()->setText(RootText());
+    QString strOpenedAt;
+    m_watcher.m_inspect = [&](QWidget* pModal) {
+        if (auto* pDialog = qobject_cast<QFileDialog*>(pModal)) {
+            strOpenedAt = pDialog->directory().absolutePath();
+            pDialog->setDirectory(QString::fromStdString(strChosen));
+            static_cast<QDialog*>(pDialog)->accept();  // as its Choose button
+        }
+    };
+    Click(Browse());
+    ASSERT_EQ(m_watcher.m_seen.size(), 1u);
+    EXPECT_EQ(m_watcher.m_seen[0].strClass, QStringLiteral("QFileDialog"));
+    EXPECT_EQ(strOpenedAt, RootText());  // the dialog opens at the current root
+    EXPECT_EQ(Root()->text(), QString::fromStdString(strChosen));
+    ExpectArrangement(false);
+    EXPECT_FALSE(std::filesystem::exists(m_strProfile));
+
+    // Cancelled, it changes nothing.
+    m_watcher.m_inspect = {};
+    Click(Browse());
+    EXPECT_EQ(m_watcher.m_seen.size(), 2u);
+    EXPECT_EQ(Root()->text(), QString::fromStdString(strChosen));
+    ExpectArrangement(false);
+    EXPECT_FALSE(std::filesystem::exists(m_strProfile));
+}
+
+TEST_F(ServerDlgTest, AFolderDroppedWhileStoppedBecomesTheRootByteForByte) {
+    const std::string strFolder = m_root / "caf\xe9";  // a Latin-1 name
+    WriteFile(strFolder + "/index.htm", "from a Latin-1 folder");
+    Open();
+    // Sends a drag of url onto the window and drops it, as a file manager would.
+    auto drop = [&](const QUrl& url) {
+        QMimeData data;
+        data.setUrls({url});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(m_pDlg.get(), &enter);
+        if (!enter.isAccepted()) {
+            return false;
+        }
+        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_pDlg.get(), &dropped);
+        return dropped.isAccepted();
+    };
+    EXPECT_FALSE(drop(QUrl::fromLocalFile(RootText() + QStringLiteral("/index.htm"))));  // a file
+    EXPECT_FALSE(drop(QUrl(QStringLiteral("http://example.org/"))));
+    EXPECT_EQ(Root()->text(), QStringLiteral("."));
+
+    // A file manager percent-encodes the name's bytes, UTF-8 or not.
+    ASSERT_TRUE(drop(QUrl::fromEncoded(
+        "file://" + QByteArray::fromStdString(strFolder).toPercentEncoding("/"))));
+    EXPECT_EQ(Root()->text(), RootText() + QStringLiteral("/caf\\xE9"));
+    ExpectArrangement(false);
+    EXPECT_FALSE(std::filesystem::exists(m_strProfile));
+
+    const unsigned nPort = FreePort();
+    Channel()->setText(QString::number(nPort));
+    Click(Start());
+    ExpectArrangement(true);
+    EXPECT_TRUE(ProfileHas("Root=" + strFolder));
+    const auto answer = FetchWhileServing(nPort, "/");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->strBody, "from a Latin-1 folder");
+    EXPECT_FALSE(drop(QUrl::fromLocalFile(RootText())));  // not while running
+    EXPECT_EQ(Root()->text(), RootText() + QStringLiteral("/caf\\xE9"));
+}
+
+TEST_F(ServerDlgTest, NamesThatAreNotUtf8SurviveOpenAndExitAndAreServed) {
+    const std::string strFolder = m_root / "caf\xe9";
+    WriteFile(strFolder + "/p\xe2ge.htm", "the Latin-1 page");
+    const unsigned nPort = FreePort();
+    WriteProfile("Root=" + strFolder + "\nChannel=" + std::to_string(static_cast<int16_t>(nPort)) +
+                 "\nDefaultURL=p\xe2ge.htm\nAutoStart=0\n");
+    const std::string strStored = ProfileText();
+    Open();
+    EXPECT_EQ(Root()->text(), RootText() + QStringLiteral("/caf\\xE9"));
+    EXPECT_EQ(DefaultPage()->text(), QStringLiteral("p\\xE2ge.htm"));
+    Click(Exit());
+    EXPECT_EQ(m_pDlg->result(), QDialog::Accepted);
+    EXPECT_EQ(ProfileText(), strStored);
+
+    Open();
+    Click(Start());
+    ExpectArrangement(true);
+    EXPECT_TRUE(m_watcher.m_seen.empty());
+    const auto answer = FetchWhileServing(nPort, "/");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->strBody, "the Latin-1 page");
+    EXPECT_TRUE(ReachText().contains(QStringLiteral("caf\\xE9"))) << ReachText().toStdString();
+    EXPECT_FALSE(ReachText().contains(QStringLiteral("error page")));
+
+    // An edit is the person's new value: its UTF-8 bytes, each \xHH as that byte.
+    Type(DefaultPage(), QStringLiteral("p\\xE2ge2.htm"));
+    EXPECT_EQ(m_pDlg->m_strDefaultURL, "p\xe2ge2.htm");
+    Type(DefaultPage(), QString::fromUtf8("p\xc3\xa2ge.htm"));
+    EXPECT_EQ(m_pDlg->m_strDefaultURL, "p\xc3\xa2ge.htm");
+    Click(Exit());
+    EXPECT_TRUE(ProfileHas("Root=" + strFolder));
+    EXPECT_TRUE(ProfileHas("DefaultURL=p\xc3\xa2ge.htm"));
+}
+
+TEST_F(ServerDlgTest, RunningLineListsTheAddressesAsLinksThatOpenAndCopy) {
+    CUrlCatcher catcher({QStringLiteral("http")});
+    Open();
+    m_pDlg->SetAddressSource([] { return std::vector<std::string>{"192.0.2.7", "10.0.0.3"}; });
+    const unsigned nPort = StartOnFreePort();
+    const QString strPort = QString::number(nPort);
+    const QStringList urls{"http://192.0.2.7:" + strPort + "/", "http://10.0.0.3:" + strPort + "/",
+                           "http://localhost:" + strPort + "/"};
+    EXPECT_EQ(Address()->text(), QStringLiteral("Running at"));
+    ASSERT_EQ(LinkUrls(), urls);
+    for (QLabel* pLink : Links()) {
+        EXPECT_EQ(pLink->focusPolicy(), Qt::NoFocus);
+    }
+
+    QLabel* pFirst = Links()[0];
+    QTest::mouseClick(pFirst, Qt::LeftButton, {}, QPoint(4, pFirst->height() / 2));
+    EXPECT_EQ(catcher.m_opened, std::vector<QUrl>{QUrl(urls[0])});
+
+    // A right click on an address offers to copy it; elsewhere the window menu stays.
+    QMenu* pAddressMenu = Find<QMenu>("addressMenu");
+    QMenu* pWindowMenu = Find<QMenu>("windowMenu");
+    ASSERT_EQ(pAddressMenu->actions().size(), 1);
+    EXPECT_EQ(pAddressMenu->actions()[0]->text(), QStringLiteral("Copy address"));
+    auto copyFrom = [&](QWidget* pWidget) {
+        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(4, 4),
+                                     pWidget->mapToGlobal(QPoint(4, 4)));
+        QApplication::sendEvent(pWidget, &rightClick);
+        EXPECT_TRUE(pAddressMenu->isVisible());
+        EXPECT_FALSE(pWindowMenu->isVisible());
+        pAddressMenu->actions()[0]->trigger();
+        pAddressMenu->close();
+        return QGuiApplication::clipboard()->text();
+    };
+    for (int n = 0; n < urls.size(); ++n) {
+        EXPECT_EQ(copyFrom(Links()[n]), urls[n]);
+    }
+    QGuiApplication::clipboard()->clear();
+    EXPECT_EQ(copyFrom(QrCode()), urls[0]);
+    QContextMenuEvent onLabel(QContextMenuEvent::Mouse, QPoint(2, 2),
+                              Address()->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(Address(), &onLabel);
+    EXPECT_TRUE(pWindowMenu->isVisible());
+    EXPECT_FALSE(pAddressMenu->isVisible());
+    pWindowMenu->close();
+
+    // The addresses are taken at Start: a new network shows after Stop and Start.
+    m_pDlg->SetAddressSource([] { return std::vector<std::string>{}; });
+    EXPECT_EQ(LinkUrls(), urls);
+    Click(Stop());
+    EXPECT_TRUE(Links().isEmpty());
+    Click(Start());
+    EXPECT_EQ(LinkUrls(), QStringList{urls[2]});
+    EXPECT_EQ(
+        Address()->text(),
+        QStringLiteral("Running, but no network was found: only this computer reaches it, at"));
+    EXPECT_FALSE(QrCode()->isVisible());
+}
+
+TEST_F(ServerDlgTest, QrCodeReadsBackFromItsPixelsAsTheFirstAddress) {
+    const struct {
+        std::vector<std::string> addresses;
+        const char* pszHost;
+    } rows[] = {{{"192.0.2.7", "10.0.0.3"}, "192.0.2.7"}, {{"203.0.113.254"}, "203.0.113.254"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pszHost);
+        Open();
+        m_pDlg->SetAddressSource([&] { return row.addresses; });
+        const unsigned nPort = StartOnFreePort();
+        ASSERT_TRUE(QrCode()->isVisible());
+        const std::string strUrl =
+            std::string("http://") + row.pszHost + ":" + std::to_string(nPort) + "/";
+        EXPECT_EQ(ReadQrCode(QrCode(), m_config / "qr.png"), strUrl);
+
+        // Whole-pixel modules of one size inside a quiet zone of four, black on white.
+        const QImage image = QrCode()->grab().toImage();
+        const int nQuiet = CQrCodeWidget::kQuietModules * CQrCodeWidget::kModulePixels;
+        EXPECT_EQ(image.width() % CQrCodeWidget::kModulePixels, 0);
+        for (int nY = 0; nY < image.height(); ++nY) {
+            for (int nX = 0; nX < image.width(); ++nX) {
+                const QRgb pixel = image.pixel(nX, nY) & 0xFFFFFF;
+                const bool bQuiet = nX < nQuiet || nY < nQuiet || nX >= image.width() - nQuiet ||
+                                    nY >= image.height() - nQuiet;
+                ASSERT_TRUE(pixel == 0xFFFFFF || (pixel == 0 && !bQuiet))
+                    << "pixel " << nX << "," << nY << " is " << std::hex << pixel;
+            }
+        }
+        Click(Stop());
+        EXPECT_FALSE(QrCode()->isVisible());
+    }
+}
+
+TEST_F(ServerDlgTest, RunningLineSaysWhenTheBareAddressGetsTheErrorPage) {
+    std::filesystem::remove(m_root / "index.htm");
+    WriteFile(m_root / "photo.jpg", "a photo");
+    Open();
+    const unsigned nPort = StartOnFreePort();
+    const QString strNoPage = QStringLiteral(
+        "Visitors of the bare address get the error page: the folder holds no index.htm.");
+    EXPECT_TRUE(ReachText().contains(strNoPage)) << ReachText().toStdString();
+
+    WriteFile(m_root / "home.htm", "the home page");
+    Type(DefaultPage(), QStringLiteral("home.htm"));
+    EXPECT_FALSE(ReachText().contains(QStringLiteral("error page"))) << ReachText().toStdString();
+    const auto answer = FetchWhileServing(nPort, "/");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->strBody, "the home page");
 }
 
 }  // namespace
