@@ -181,9 +181,11 @@ int CAsyncSocket::Receive(void* pBuffer, int nCount, int nFlags) {
     for (;;) {
         ssize_t nReceived = ::recv(m_hSocket, pBuffer, static_cast<size_t>(nCount), nFlags);
         if (nReceived >= 0) {
+            m_bReadToEnd = nReceived < nCount;
             return static_cast<int>(nReceived);
         }
         if (errno != EINTR) {
+            m_bReadToEnd = errno == EAGAIN;
             return Fail(errno == EAGAIN ? EWOULDBLOCK : errno);
         }
     }
@@ -215,7 +217,7 @@ BOOL CAsyncSocket::ShutDown(int nHow) {
 }
 
 long CAsyncSocket::DiscardPending() {
-    if (m_hSocket < 0) {
+    if (m_hSocket < 0 || (m_bReadToEnd && m_bInputComplete && !ReadReported())) {
         return 0;
     }
     char buffer[4096];
@@ -237,7 +239,7 @@ void CAsyncSocket::Close() {
     if (m_hSocket < 0) {
         return;
     }
-    CSocketDispatcher::Get().Unwatch(*this);
+    CSocketDispatcher::Get().Forget(*this);
     ::close(m_hSocket);
     m_hSocket = -1;
 }

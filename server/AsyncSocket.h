@@ -49,8 +49,12 @@ public:
     virtual int Receive(void* pBuffer, int nCount, int nFlags = 0);
     virtual int Send(const void* pBuffer, int nCount, int nFlags = 0);
     BOOL ShutDown(int nHow);
-    // Reads and discards what has already arrived, without waiting; returns the count.
+    // Reads and discards what has already arrived, without waiting; returns the
+    // count. Skipped when nothing can be there: the last receive emptied the
+    // socket, no data was reported since, and the peer has sent all it will.
     long DiscardPending();
+    // The peer has sent its whole request and nothing more is to come.
+    void SetInputComplete() { m_bInputComplete = true; }
     virtual void Close();
 
     int Handle() const { return m_hSocket; }
@@ -74,6 +78,8 @@ protected:
     int m_hSocket = -1;
     long m_lEvent = 0;
     uint32_t m_nPeerAddress = 0;
+    bool m_bReadToEnd = false;  // the last receive left nothing unread
+    bool m_bInputComplete = false;
 
 private:
     void OnDispatcherEvent(EventKind kind) override;

@@ -1,5 +1,7 @@
 #include "ClientSocket.h"
 
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -55,9 +57,9 @@ void CClientSocket::ReceiveRequest(std::string& strRequest, int nHeadWaitMs) {
     strRequest.assign(buffer, nHave);
 }
 
-void CClientSocket::SendData(const char* pData, size_t nCount) {
+void CClientSocket::SendData(const char* pData, size_t nCount, bool bMoreFollows) {
     if (m_pFile) {
-        m_pFile->Write(pData, nCount);
+        m_pFile->Write(pData, nCount, bMoreFollows ? MSG_MORE : 0);
     }
 }
 

@@ -23,7 +23,7 @@ public:
     // complete, the buffer full, the peer closed or nHeadWaitMs passed. A read
     // error throws CFileException and leaves strRequest unchanged.
     void ReceiveRequest(std::string& strRequest, int nHeadWaitMs);
-    void SendData(const char* pData, size_t nCount);
+    void SendData(const char* pData, size_t nCount, bool bMoreFollows = false);
     // Up to nCount bytes of an open file from nOffset; the count sent.
     unsigned long long SendFileData(int hFile, unsigned long long nOffset,
                                     unsigned long long nCount);

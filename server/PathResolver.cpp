@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "AsciiCase.h"
@@ -33,7 +34,27 @@ std::string JoinPath(const std::string& strFolder, std::string_view name) {
     return strJoined;
 }
 
-std::optional<std::string> ResolveUnderRoot(const std::string& strRoot, std::string_view path) {
+namespace {
+std::string JoinComponents(const std::string& strRoot, std::string_view path) {
+    std::string strJoined = strRoot;
+    for (size_t nStart = 0; nStart < path.size();) {
+        size_t nEnd = std::min(path.find('/', nStart), path.size());
+        if (nEnd > nStart) {
+            strJoined = JoinPath(strJoined, path.substr(nStart, nEnd - nStart));
+        }
+        nStart = nEnd + 1;
+    }
+    return strJoined;
+}
+}  // namespace
+
+std::optional<std::string> ResolveUnderRoot(const std::string& strRoot, std::string_view path,
+                                            struct stat& status) {
+    // The name as requested is the common case: one look-up for all of it.
+    std::string strAsRequested = JoinComponents(strRoot, path);
+    if (::stat(strAsRequested.c_str(), &status) == 0) {
+        return strAsRequested;
+    }
     std::string strCurrent = strRoot;
     size_t nStart = 0;
     while (nStart < path.size()) {
@@ -46,7 +67,6 @@ std::optional<std::string> ResolveUnderRoot(const std::string& strRoot, std::str
         if (component.empty()) {
             continue;
         }
-        struct stat status {};
         std::string strExact = JoinPath(strCurrent, component);
         if (::lstat(strExact.c_str(), &status) == 0) {
             strCurrent = std::move(strExact);
@@ -66,6 +86,9 @@ std::optional<std::string> ResolveUnderRoot(const std::string& strRoot, std::str
             return std::nullopt;
         }
         strCurrent = JoinPath(strCurrent, *folded);
+    }
+    if (::stat(strCurrent.c_str(), &status) != 0) {
+        return std::nullopt;
     }
     return strCurrent;
 }

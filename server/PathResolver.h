@@ -10,8 +10,10 @@
 #include <string_view>
 
 // strPath is '/'-separated; empty components are skipped. Returns the file name
-// to open, or nothing when a component does not exist.
-std::optional<std::string> ResolveUnderRoot(const std::string& strRoot, std::string_view path);
+// to open and its status (links followed), or nothing when a component does
+// not exist or the name leads nowhere.
+std::optional<std::string> ResolveUnderRoot(const std::string& strRoot, std::string_view path,
+                                            struct stat& status);
 
 // The root, one separator, then the name.
 std::string JoinPath(const std::string& strFolder, std::string_view name);

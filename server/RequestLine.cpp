@@ -80,6 +80,9 @@ SRequestHeaders ParseHeaders(std::string_view lines) {
             AddField(headers.strIfNoneMatch, value);
         } else if (EqualFolded(name, "If-Modified-Since")) {
             AddField(headers.strIfModifiedSince, value);
+        } else if ((EqualFolded(name, "Content-Length") && value != "0") ||
+                   EqualFolded(name, "Transfer-Encoding")) {
+            headers.bAnnouncesBody = true;
         }
     }
     return headers;
@@ -190,6 +193,7 @@ SParsedRequest ParseRequest(std::string_view request, size_t nBufferSize,
     size_t nMethodEnd = std::min(beforeVersion.find_first_of(" \t\v\f\r"), beforeVersion.size());
     std::string_view method = beforeVersion.substr(0, nMethodEnd);
     result.bHead = method == "HEAD";
+    result.bExpectsBody = !(method == "GET" || result.bHead) || result.headers.bAnnouncesBody;
     std::string_view target = Trim(beforeVersion.substr(nMethodEnd));
 
     size_t nCut = std::min(target.find_first_of("?#"), target.size());

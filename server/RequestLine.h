@@ -14,12 +14,14 @@ struct SRequestHeaders {
     std::optional<std::string> strIfRange{};
     std::optional<std::string> strIfNoneMatch{};
     std::optional<std::string> strIfModifiedSince{};
+    bool bAnnouncesBody = false;  // Content-Length (not 0) or Transfer-Encoding
 };
 
 struct SParsedRequest {
     bool bVersioned = false;        // the line ends in "HTTP/d.d": the answer gets a status line
     bool bHttp11 = false;           // version 1.1 or later: answered with an HTTP/1.1 status line
     bool bHead = false;             // HEAD: status line and headers only
+    bool bExpectsBody = true;       // not a GET or HEAD, or a body is announced
     bool bRefused = true;           // answer with the error page
     bool bDefaultAppended = false;  // the target named a folder (trailing separator)
     std::string strPath;            // decoded, '/'-separated, relative to the root, case kept

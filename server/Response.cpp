@@ -119,9 +119,9 @@ SResponsePlan PlanResponse(const SParsedRequest& request, const std::string& str
     if (request.bRefused) {
         return plan;
     }
-    std::optional<std::string> resolved = ResolveUnderRoot(strRoot, request.strPath);
     struct stat status {};
-    if (!resolved || ::stat(resolved->c_str(), &status) != 0) {
+    std::optional<std::string> resolved = ResolveUnderRoot(strRoot, request.strPath, status);
+    if (!resolved) {
         return plan;
     }
     if (S_ISDIR(status.st_mode)) {

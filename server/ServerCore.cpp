@@ -26,8 +26,8 @@ const char* const CServerCore::kRootFailureText =
     "The root folder does not exist or cannot be read:";
 
 namespace {
-// Files go out through one buffer of this size, whatever their length.
-constexpr size_t kBlockSize = 64 * 1024;
+// How much of a plain-text file decides its charset label.
+constexpr size_t kCharsetLookBytes = 64 * 1024;
 constexpr int kIdleSweepMs = 1000;
 
 SFileIdentity OwnProgramFile() {
@@ -193,9 +193,10 @@ std::string CServerCore::ReadRequest(CClientSocket* pClient) {
     return strRequest;
 }
 
-void CServerCore::SendToClient(CClientSocket* pClient, const char* pData, size_t nCount) {
+void CServerCore::SendToClient(CClientSocket* pClient, const char* pData, size_t nCount,
+                               bool bMoreFollows) {
     try {
-        pClient->SendData(pData, nCount);
+        pClient->SendData(pData, nCount, bMoreFollows);
     } catch (const CFileException&) {
         pClient->Abort();
     }
@@ -239,6 +240,9 @@ void CServerCore::HandleRequest(CClientSocket* pClient) {
     NormaliseRoot();
     const SParsedRequest request =
         ParseRequest(strRequest, CClientSocket::kRequestBufferSize, m_strDefaultURL);
+    if (!request.bExpectsBody && IsRequestHeadComplete(strRequest)) {
+        pClient->SetInputComplete();  // so the close need not look for more
+    }
     const SResponsePlan plan = PlanResponse(request, m_strRoot, m_ownProgramFile);
 
     switch (plan.answer) {
@@ -283,10 +287,13 @@ std::string CServerCore::ContentTypeOf(CFile& file, const std::string& strPath, 
     }
     // The same label for every answer of the file (GET, HEAD, any range), so
     // it is judged by the file's start, whatever part is sent.
-    const size_t nLook = static_cast<size_t>(std::min<uint64_t>(nSize, kBlockSize));
+    const size_t nLook = static_cast<size_t>(std::min<uint64_t>(nSize, kCharsetLookBytes));
+    if (!m_pLook) {
+        m_pLook = std::make_unique<char[]>(kCharsetLookBytes);
+    }
     try {
-        const size_t nRead = file.Read(m_pBlock.get(), nLook, 0);
-        if (IsUtf8Text(std::string_view(m_pBlock.get(), nRead), nSize > nLook)) {
+        const size_t nRead = file.Read(m_pLook.get(), nLook, 0);
+        if (IsUtf8Text(std::string_view(m_pLook.get(), nRead), nSize > nLook)) {
             strType += "; charset=utf-8";
         }
     } catch (const CFileException&) {
@@ -315,10 +322,6 @@ void CServerCore::SendFile(CClientSocket* pClient, const SParsedRequest& request
         SendErrorPage(pClient, request);
         return;
     }
-    if (!m_pBlock) {
-        m_pBlock = std::make_unique<char[]>(kBlockSize);
-    }
-
     const SFileAnswer answer = PlanFileAnswer(request.headers, facts);
     SResponseHead head{.nStatus = answer.nStatus,
                        .bHttp11 = request.bHttp11,
@@ -339,36 +342,15 @@ void CServerCore::SendFile(CClientSocket* pClient, const SParsedRequest& request
         pClient->SetWaitLimit(m_nRangeStallMs);
     }
     const std::string strHead = BuildResponseHead(head, ::time(nullptr));
-
-    // The head and the first block leave in one send.
-    char* pBlock = m_pBlock.get();
-    size_t nFill = std::min(strHead.size(), kBlockSize);
-    std::memcpy(pBlock, strHead.data(), nFill);
-    uint64_t nOffset = answer.nFirst;
-    uint64_t nLeft = request.bHead ? 0 : answer.nCount;
-    if (nLeft > 0) {
-        // Ending the first block on a page boundary keeps every later
-        // sendfile page-aligned, which the receiving side copies faster.
-        const size_t nRoom = (kBlockSize - nFill) & ~size_t{4095};
-        const size_t nWant = static_cast<size_t>(std::min<uint64_t>(nLeft, nRoom));
-        try {
-            const size_t nRead = file.Read(pBlock + nFill, nWant, nOffset);
-            nLeft = nRead == 0 ? 0 : nLeft - nRead;
-            nOffset += nRead;
-            nFill += nRead;
-        } catch (const CFileException&) {
-            SendErrorPage(pClient, request);  // nothing was promised yet
-            return;
-        }
-    }
+    const uint64_t nCount = request.bHead ? 0 : answer.nCount;
     try {
-        // Exactly Content-Length bytes, or fewer and the close: a file that
-        // shrinks or fails while it is sent must not be padded or patched.
-        // The first block goes with the head; the rest straight from the
-        // page cache with sendfile, without passing through the buffer.
-        SendToClient(pClient, pBlock, nFill);
-        if (nLeft > 0) {
-            SendFileToClient(pClient, file, nOffset, nLeft);
+        // The head waits in the socket for the body, and both leave together;
+        // the body goes from the page cache with sendfile, never through a
+        // buffer here. Exactly Content-Length bytes, or fewer and the close: a
+        // file that shrinks or fails while it is sent is not padded or patched.
+        SendToClient(pClient, strHead.data(), strHead.size(), nCount > 0);
+        if (nCount > 0) {
+            SendFileToClient(pClient, file, answer.nFirst, nCount);
         }
         file.Close();
     } catch (const CFileException&) {

@@ -39,7 +39,9 @@ public:
     void HandleRequest(CClientSocket* pClient);
     void RemoveClient(CClientSocket* pClient);
     std::string ReadRequest(CClientSocket* pClient);
-    void SendToClient(CClientSocket* pClient, const char* pData, size_t nCount);
+    // bMoreFollows: the bytes may wait in the socket for the next send.
+    void SendToClient(CClientSocket* pClient, const char* pData, size_t nCount,
+                      bool bMoreFollows = false);
     // nCount bytes of an open file from nOffset, straight from the page cache.
     void SendFileToClient(CClientSocket* pClient, CFile& file, uint64_t nOffset, uint64_t nCount);
 
@@ -91,6 +93,6 @@ private:
     std::string ContentTypeOf(CFile& file, const std::string& strPath, uint64_t nSize);
 
     std::unique_ptr<CDispatchTimer> m_pIdleSweep;
-    std::unique_ptr<char[]> m_pBlock;  // the one buffer files are sent through
+    std::unique_ptr<char[]> m_pLook;  // the start of a plain-text file, for its charset
     SFileIdentity m_ownProgramFile;    // the running program's own file, never served
 };

@@ -1,6 +1,5 @@
 #include "SocketDispatcher.h"
 
-#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -97,67 +96,80 @@ CSocketDispatcher::~CSocketDispatcher() {
     ::close(m_hEpoll);
 }
 
-void CSocketDispatcher::Watch(CEventSink& sink, int hDescriptor, unsigned nArmed) {
-    Unwatch(sink);
-    sink.m_hWatched = hDescriptor;
-    sink.m_nArmed = nArmed;
-    UpdateInterest(sink);
-}
-
-void CSocketDispatcher::Arm(CEventSink& sink, unsigned nKinds) {
-    if (sink.m_hWatched < 0 || (sink.m_nArmed & nKinds) == nKinds) {
-        return;
-    }
-    sink.m_nArmed |= nKinds;
-    UpdateInterest(sink);
-}
-
-void CSocketDispatcher::Disarm(CEventSink& sink, unsigned nKinds) {
-    if (sink.m_hWatched < 0 || (sink.m_nArmed & nKinds) == 0) {
-        return;
-    }
-    sink.m_nArmed &= ~nKinds;
-    UpdateInterest(sink);
-}
-
-void CSocketDispatcher::Unwatch(CEventSink& sink) {
-    if (sink.m_bInEpoll) {
-        ::epoll_ctl(m_hEpoll, EPOLL_CTL_DEL, sink.m_hWatched, nullptr);
-        sink.m_bInEpoll = false;
-    }
-    sink.m_hWatched = -1;
-    sink.m_nArmed = 0;
-    if (sink.m_nPending != 0) {
-        std::erase_if(m_queue, [&sink](const SQueuedEvent& e) { return e.pSink == &sink; });
-        sink.m_nPending = 0;
-    }
-}
-
-void CSocketDispatcher::UpdateInterest(CEventSink& sink) {
+uint32_t CSocketDispatcher::EventsFor(unsigned nKinds) {
     uint32_t nEvents = 0;
-    if (sink.m_nArmed & (kEventRead | kEventAccept | kEventTimer)) {
+    if (nKinds & (kEventRead | kEventAccept | kEventTimer)) {
         nEvents |= EPOLLIN;
     }
-    if (sink.m_nArmed & kEventWrite) {
+    if (nKinds & kEventClose) {
+        // A peer's close shows apart from its data, so plain data needs no FIONREAD.
+        nEvents |= EPOLLRDHUP;
+    }
+    if (nKinds & kEventWrite) {
         nEvents |= EPOLLOUT;
     }
-    // No EPOLLRDHUP: with read armed, a peer's close already shows as readable
-    // with nothing to read; with read queued it would report the same unread
-    // bytes again and again. Hang-up and error are reported whatever the interest, so a sink that
-    // wants nothing leaves the set entirely rather than being woken for nothing.
+    return nEvents;
+}
+
+void CSocketDispatcher::SetInterest(CEventSink& sink, uint32_t nEvents) {
+    if (nEvents == sink.m_nRegistered) {
+        return;
+    }
     if (nEvents == 0) {
-        if (sink.m_bInEpoll) {
-            ::epoll_ctl(m_hEpoll, EPOLL_CTL_DEL, sink.m_hWatched, nullptr);
-            sink.m_bInEpoll = false;
-        }
+        // Hang-up and error are reported whatever the interest: a sink that
+        // wants nothing leaves the set.
+        ::epoll_ctl(m_hEpoll, EPOLL_CTL_DEL, sink.m_hWatched, nullptr);
+        sink.m_nRegistered = 0;
         return;
     }
     epoll_event event{};
     event.events = nEvents;
     event.data.ptr = &sink;
-    int nOperation = sink.m_bInEpoll ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+    const int nOperation = sink.m_nRegistered != 0 ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
     if (::epoll_ctl(m_hEpoll, nOperation, sink.m_hWatched, &event) == 0) {
-        sink.m_bInEpoll = true;
+        sink.m_nRegistered = nEvents;
+    }
+}
+
+void CSocketDispatcher::Watch(CEventSink& sink, int hDescriptor, unsigned nArmed) {
+    Unwatch(sink);
+    sink.m_hWatched = hDescriptor;
+    Arm(sink, nArmed);
+}
+
+void CSocketDispatcher::Arm(CEventSink& sink, unsigned nKinds) {
+    if (sink.m_hWatched < 0) {
+        return;
+    }
+    sink.m_nArmed |= nKinds;
+    sink.m_bListening |= (nKinds & kEventAccept) != 0;
+    sink.m_nMissed &= ~nKinds;
+    sink.m_nMuted = 0;
+    const uint32_t nWanted = EventsFor(sink.m_nArmed);
+    if ((nWanted & ~sink.m_nRegistered) != 0) {
+        SetInterest(sink, nWanted);
+    }
+}
+
+void CSocketDispatcher::Disarm(CEventSink& sink, unsigned nKinds) {
+    sink.m_nArmed &= ~nKinds;  // the set keeps its events until a report comes in vain
+}
+
+void CSocketDispatcher::Forget(CEventSink& sink) {
+    sink.m_nRegistered = 0;
+    Unwatch(sink);
+}
+
+void CSocketDispatcher::Unwatch(CEventSink& sink) {
+    SetInterest(sink, 0);
+    sink.m_hWatched = -1;
+    sink.m_nArmed = 0;
+    sink.m_nMissed = 0;
+    sink.m_nMuted = 0;
+    sink.m_bListening = false;
+    if (sink.m_nPending != 0) {
+        std::erase_if(m_queue, [&sink](const SQueuedEvent& e) { return e.pSink == &sink; });
+        sink.m_nPending = 0;
     }
 }
 
@@ -169,41 +181,56 @@ void CSocketDispatcher::Queue(CEventSink& sink, EventKind kind) {
     m_queue.push_back({&sink, kind});
 }
 
-// Turns one epoll report into at most one queued event and disarms what it
-// reported, so the descriptor stays quiet until the sink asks again.
+// Turns one epoll report into the kinds it means, queues those that are armed
+// and disarms them. A report that meant nothing armed mutes the events it
+// carried, or level-triggered epoll would report them at every poll.
 void CSocketDispatcher::Classify(CEventSink& sink, uint32_t nReported) {
-    unsigned nArmed = sink.m_nArmed;
+    const unsigned nArmed = sink.m_nArmed;
     if (nArmed & kEventTimer) {
         uint64_t nExpirations = 0;
         if (::read(sink.m_hWatched, &nExpirations, sizeof nExpirations) > 0) {
-            Queue(sink, kEventTimer);
+            Queue(sink, kEventTimer);  // timers stay armed until stopped
         }
         return;
     }
-    if ((nArmed & kEventAccept) && (nReported & EPOLLIN)) {
-        Disarm(sink, kEventAccept);
-        Queue(sink, kEventAccept);
-        return;
+    unsigned nReady = 0;
+    if (nReported & (EPOLLOUT | EPOLLERR | EPOLLHUP)) {
+        nReady |= kEventWrite;
     }
-    if ((nArmed & kEventWrite) && (nReported & (EPOLLOUT | EPOLLERR | EPOLLHUP))) {
-        Disarm(sink, kEventWrite);
-        Queue(sink, kEventWrite);
-    }
-    if (nReported & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
+    if (sink.m_bListening) {
+        if (nReported & (EPOLLIN | EPOLLERR | EPOLLHUP)) {
+            nReady |= kEventAccept;
+        }
+    } else if (nReported & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
         int nAvailable = 0;
         if (::ioctl(sink.m_hWatched, FIONREAD, &nAvailable) != 0) {
             nAvailable = 0;
         }
-        if (nAvailable > 0 && (nArmed & kEventRead)) {
-            Disarm(sink, kEventRead);
-            Queue(sink, kEventRead);
-        } else if (nAvailable == 0) {
-            // Readable with nothing to read: the peer has closed (or reset). A
-            // read would return at once, so only the close is worth reporting.
-            Disarm(sink, kEventRead | kEventClose);
-            if (nArmed & kEventClose) {
-                Queue(sink, kEventClose);
-            }
+        // Readable with nothing to read: the peer has closed (or reset). A
+        // read would return at once; the close answers an armed read too.
+        nReady |= nAvailable > 0 ? kEventRead : (kEventClose | kEventRead);
+    } else if (nReported & EPOLLIN) {
+        nReady |= kEventRead;
+    }
+
+    unsigned nReport = nReady & nArmed;
+    if (nReport & kEventClose) {
+        nReport &= ~kEventRead;
+        sink.m_nArmed &= ~kEventRead;
+    }
+    sink.m_nMissed |= nReady & ~nArmed;
+    if (nReport == 0) {
+        sink.m_nMuted |= nReported & (EPOLLIN | EPOLLOUT | EPOLLRDHUP);
+        if (nReported & (EPOLLERR | EPOLLHUP)) {
+            sink.m_nMuted = ~uint32_t{0};  // reported whatever the interest: leave the set
+        }
+        SetInterest(sink, EventsFor(sink.m_nArmed) & ~sink.m_nMuted);
+        return;
+    }
+    for (EventKind kind : {kEventAccept, kEventWrite, kEventRead, kEventClose}) {
+        if (nReport & kind) {
+            sink.m_nArmed &= ~kind;
+            Queue(sink, kind);
         }
     }
 }
@@ -214,7 +241,8 @@ void CSocketDispatcher::Poll(int nTimeoutMs) {
     for (int i = 0; i < nReady; ++i) {
         auto* pSink = static_cast<CEventSink*>(events[i].data.ptr);
         if (pSink == nullptr) {
-            continue;  // the wake-up descriptor: cleared by DispatchReady
+            ClearWakeup();  // the wake-up descriptor: the queue is looked at anyway
+            continue;
         }
         Classify(*pSink, events[i].events);
     }
@@ -241,8 +269,13 @@ void CSocketDispatcher::ClearWakeup() {
 void CSocketDispatcher::DispatchReady() {
     ClearWakeup();
     Poll(0);
+    Deliver();
+}
+
+void CSocketDispatcher::Deliver() {
     // Deliver only what was there when we started; events set aside meanwhile
-    // go out on the next call, which the wake-up descriptor asks for.
+    // go out on the next call, which the wake-up descriptor asks for. A stop
+    // request is looked at between any two events.
     for (size_t nToDeliver = m_queue.size();
          nToDeliver > 0 && !m_queue.empty() && !g_bTerminationRequested; --nToDeliver) {
         SQueuedEvent event = m_queue.front();
@@ -256,9 +289,9 @@ void CSocketDispatcher::DispatchReady() {
 }
 
 void CSocketDispatcher::RunOnce(int nTimeoutMs) {
-    pollfd descriptor{m_hEpoll, POLLIN, 0};
-    ::poll(&descriptor, 1, nTimeoutMs);
-    DispatchReady();
+    // A loop of its own waits in epoll itself: no poll of the epoll descriptor first.
+    Poll(m_queue.empty() ? nTimeoutMs : 0);
+    Deliver();
 }
 
 bool CSocketDispatcher::WaitFor(CEventSink& sink, unsigned nAwaited, int nTimeoutMs) {

@@ -27,12 +27,19 @@ public:
     virtual ~CEventSink() = default;
     virtual void OnDispatcherEvent(EventKind kind) = 0;
 
+protected:
+    // Data arrived since read was last armed: reported, or set aside unreported.
+    bool ReadReported() const { return ((m_nMissed | m_nPending) & kEventRead) != 0; }
+
 private:
     friend class CSocketDispatcher;
-    int m_hWatched = -1;      // descriptor in the epoll set, or -1
-    unsigned m_nArmed = 0;    // kinds the sink wants reported
-    unsigned m_nPending = 0;  // kinds queued and not yet delivered
-    bool m_bInEpoll = false;
+    int m_hWatched = -1;         // the descriptor, or -1
+    unsigned m_nArmed = 0;       // kinds the sink wants reported
+    unsigned m_nPending = 0;     // kinds queued and not yet delivered
+    unsigned m_nMissed = 0;      // kinds epoll reported while they were not armed
+    uint32_t m_nRegistered = 0;  // epoll events asked for now; 0: not in the set
+    uint32_t m_nMuted = 0;       // epoll events reported in vain, not asked for until the next arming
+    bool m_bListening = false;   // readable means a connection to accept, not data
 };
 
 class CSocketDispatcher {
@@ -52,13 +59,27 @@ public:
     // Waits up to nTimeoutMs for the descriptor, then dispatches; for plain loops.
     void RunOnce(int nTimeoutMs);
 
-    // Registration. A kind is reported once, then stays disarmed until armed again,
-    // so an event that waits in the queue never makes the descriptor spin.
+    // Registration and arming: the rule that every other rule of the socket layer
+    // relies on, kept in these functions and Classify.
+    //  - A kind is reported once, then stays disarmed until armed again (Receive
+    //    arms read, Accept arms accept, a blocking call arms what it awaits).
+    //  - Arming and disarming are bookkeeping in the sink; the epoll set is
+    //    changed only when it must be, so a request costs no epoll_ctl but the
+    //    one that adds its connection:
+    //    * an arming that asks for an epoll event the set does not hold yet
+    //      adds it (the set is level-triggered: what is ready is reported);
+    //    * a disarming leaves the set as it is;
+    //    * a report of kinds none of which is armed would come again and again
+    //      (level-triggered), so the events it carried are muted: removed from
+    //      the set until the next arming of the sink.
+    //  - Close removes a descriptor with Forget: closing it leaves the set.
     void Watch(CEventSink& sink, int hDescriptor, unsigned nArmed);
     void Arm(CEventSink& sink, unsigned nKinds);
     void Disarm(CEventSink& sink, unsigned nKinds);
     // Stops all reports and forgets queued events of the sink.
     void Unwatch(CEventSink& sink);
+    // The same for a descriptor about to be closed, which leaves the set by itself.
+    void Forget(CEventSink& sink);
 
     // The nested wait of a blocking call: returns true as soon as one of the
     // kinds in nAwaited (or a close) is reported for the sink, false after
@@ -92,9 +113,11 @@ private:
 
     CSocketDispatcher(int hEpoll, int hWakeup);
     void Poll(int nTimeoutMs);
+    void Deliver();
     void Classify(CEventSink& sink, uint32_t nReported);
     void Queue(CEventSink& sink, EventKind kind);
-    void UpdateInterest(CEventSink& sink);
+    void SetInterest(CEventSink& sink, uint32_t nEvents);
+    static uint32_t EventsFor(unsigned nKinds);
     void SignalWakeup();
     void ClearWakeup();
 

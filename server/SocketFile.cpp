@@ -27,11 +27,11 @@ unsigned long long CSocketFile::WriteFile(int hFile, unsigned long long nOffset,
     return static_cast<unsigned long long>(nSent);
 }
 
-void CSocketFile::Write(const void* pBuffer, size_t nCount) {
+void CSocketFile::Write(const void* pBuffer, size_t nCount, int nFlags) {
     if (nCount == 0) {
         return;
     }
-    if (m_pSocket->Send(pBuffer, static_cast<int>(std::min<size_t>(nCount, INT_MAX))) < 0) {
+    if (m_pSocket->Send(pBuffer, static_cast<int>(std::min<size_t>(nCount, INT_MAX)), nFlags) < 0) {
         throw CFileException(CFileException::generic, CAsyncSocket::GetLastError(), "send");
     }
 }

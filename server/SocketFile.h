@@ -12,7 +12,8 @@ public:
     CSocketFile(CSocket* pSocket, int bArchiveCompatible = 1);
 
     size_t Read(void* pBuffer, size_t nCount);
-    void Write(const void* pBuffer, size_t nCount);
+    // nFlags: for the send (MSG_MORE).
+    void Write(const void* pBuffer, size_t nCount, int nFlags = 0);
     // nCount bytes of an open file from nOffset; returns the count sent, fewer
     // when the file ended early.
     unsigned long long WriteFile(int hFile, unsigned long long nOffset, unsigned long long nCount);

@@ -122,6 +122,17 @@ TEST_F(ServerControlTest, ClientsAreListedInOrderOfAcceptanceAndLeaveWhenServed)
     EXPECT_EQ(m_server.m_clientList.back(), listed[2]);
 }
 
+TEST_F(ServerControlTest, ConnectionsArrivingTogetherAreAllAccepted) {
+    Start();
+    // They all wait in the backlog before the first accept event is handled:
+    // one report of the listener must not leave the others pending.
+    std::vector<std::unique_ptr<CClient>> clients;
+    for (int i = 0; i < 64; ++i) {
+        clients.push_back(std::make_unique<CClient>(Port()));
+    }
+    PumpUntilListed(clients.size());
+}
+
 TEST_F(ServerControlTest, IdleConnectionDoesNotHoldUpOthers) {
     Start();
     CClient idle(Port());

@@ -160,6 +160,32 @@ TEST_F(SocketLayerTest, WaitsEndAtTheirLimitWithTimedOut) {
     EXPECT_EQ(CAsyncSocket::GetLastError(), ETIMEDOUT);
 }
 
+TEST_F(SocketLayerTest, RoomToWriteAfterASendThatWaitedDoesNotWakeTheLoop) {
+    SPair drained;
+    CRecordingSocket socket(1, drained.hOurs);
+    std::thread reader([&] {
+        char buffer[65536];
+        for (size_t nTotal = 0; nTotal < (4u << 20);) {
+            ssize_t n = ::read(drained.hPeer, buffer, sizeof buffer);
+            if (n > 0) {
+                nTotal += static_cast<size_t>(n);
+            } else if (n == 0 || errno != EAGAIN) {
+                break;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+    });
+    std::string strBlock(4 << 20, 'x');  // more than the buffers hold: the send waits
+    EXPECT_EQ(socket.Send(strBlock.data(), static_cast<int>(strBlock.size())),
+              static_cast<int>(strBlock.size()));
+    reader.join();
+    // The socket stays writable; nobody waits for that, so it is reported once at most.
+    CSocketDispatcher::Get().RunOnce(50);
+    EXPECT_FALSE(DescriptorReadable());
+    EXPECT_TRUE(g_events.empty());
+}
+
 TEST_F(SocketLayerTest, ATrickleBelowTheMinimumRateIsNoProgress) {
     SPair slow;
     CRecordingSocket socket(1, slow.hOurs);
