@@ -154,8 +154,11 @@ tv_start_serve() {
 # tv_start_window BUILD ROOT [PORT]: the desktop program with a profile of its
 # own that starts serving ROOT on PORT as soon as the window opens.
 tv_start_window() {
-    local build=$1 root=$2 port=${3:-} home
+    local build=$1 root=$2 port=${3:-} home binary
     [ -n "$port" ] || port=$(tv_free_port)
+    # Found before the cd below, so a build folder given relative to here works.
+    binary=$(tv_window_binary "$build") && binary=$(realpath "$binary") ||
+        tv_fail "the desktop program is not built in $build"
     tv_temp home
     mkdir -p "$home/config" "$home/runtime"
     chmod 700 "$home/runtime"
@@ -163,7 +166,7 @@ tv_start_window() {
         "$root" "$port" >"$home/config/tarvel.INI"
     (cd "$home" && exec env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$home/config" \
         XDG_RUNTIME_DIR="$home/runtime" HOME="$home" \
-        "$(tv_window_binary "$build")" >"$home/window.log" 2>&1) &
+        "$binary" >"$home/window.log" 2>&1) &
     TV_PID=$!
     TV_PIDS+=("$TV_PID")
     tv_wait_port "$port" 20 || tv_fail "tarvel did not serve on port $port: $(cat "$home/window.log")"
