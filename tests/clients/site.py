@@ -13,6 +13,8 @@ import os
 ERROR_PAGE = (b"\n<HTML><HEAD><TITLE>HTTP Error</TITLE></HEAD><BODY><H1>Error 404: Not Found"
               b"</H1></BODY></HTML>")
 SECRET = b"SECRET-"
+# Plain text is labelled with its charset when its bytes are UTF-8 (ASCII is).
+PLAIN_UTF8 = "text/plain; charset=utf-8"
 
 
 def page(title, size):
@@ -61,14 +63,14 @@ def main():
     add("/index.htm", "index.htm", page("Index", 1024), "text/html")
     add("/page-1k.htm", "page-1k.htm", page("One KiB", 1024), "text/html")
     add("/sub/", "sub/index.htm", page("Sub", 700), "text/html")
-    add("/sub/notes.txt", "sub/notes.txt", b"plain notes\n" * 40, "text/plain")
+    add("/sub/notes.txt", "sub/notes.txt", b"plain notes\n" * 40, PLAIN_UTF8)
     add("/docs/guide.htm", "Docs/Guide.HTM", page("Guide", 3000), "text/html")
     add("/caf%C3%A9.htm", "caf\u00e9.htm", page("Cafe", 1500), "text/html")
     add("/with%20space.css", "with space.css", b"body { margin: 0 }\n", "text/css")
     add("/data.json", "data.json", b'{"tarvel": true}\n', "application/json")
     add("/empty.htm", "empty.htm", b"", "text/html")
     add("/.well-known/security.txt", ".well-known/security.txt", b"Contact: nobody\n",
-        "text/plain")
+        PLAIN_UTF8)
     add("/file-64k.bin", "file-64k.bin", os.urandom(64 * 1024), "application/octet-stream")
     add("/file-300k.bin", "file-300k.bin", os.urandom(300 * 1024 + 5),
         "application/octet-stream")
