@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Stage: a real browser. Headless Chromium from Debian, driven through the
 # DevTools protocol by tests/browser/browser-test.mjs (playwright-core, installed
-# by this stage into tests/browser/node_modules), loads pages from each program
-# under test on a port other than 80 and checks what it rendered. A screenshot
-# of the first page is left in the build folder (browser-VARIANT.png).
+# by this stage into tests/browser/node_modules), loads and reloads pages from
+# each program under test on a port other than 80 and checks what it rendered
+# and what went over the wire. A screenshot of the first page is left in the
+# build folder (browser-VARIANT.png).
 #   bash tests/stages/browser.sh BUILD_DIR
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -31,7 +32,7 @@ for variant in $variants; do
     tv_start "$variant" "$build" "$base/root"
     tv_say "$variant on port $TV_PORT: chromium"
     if ! timeout --kill-after=10 150 node "$browser_dir/browser-test.mjs" "$TV_URL" \
-        "$build/browser-$variant.png"; then
+        "$build/browser-$variant.png" "$base/root"; then
         failed+=("$variant")
     fi
     tv_stop_server "$TV_PID"
