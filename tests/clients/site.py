@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Builds the test site the stages serve: BASE/root is the document root,
 BASE/outside-secret.htm lies beside it, and BASE/manifest.json says what each
-URL must answer (status, content type, size and SHA-256 of the body).
+URL must answer (status, content type, size and SHA-256 of the body, and the
+file under the root that holds it).
 
     site.py BASE [--big-mib N]
 """
@@ -57,7 +58,7 @@ def main():
     def add(url, name, data, ctype):
         write(os.path.join(root, name), data)
         manifest["ok"][url] = {"size": len(data), "sha256": hashlib.sha256(data).hexdigest(),
-                               "type": ctype}
+                               "type": ctype, "file": os.path.join(root, name)}
         files[url] = name
 
     add("/index.htm", "index.htm", page("Index", 1024), "text/html")
@@ -86,7 +87,8 @@ def main():
         size = args.big_mib << 20
         digest = write_random(os.path.join(root, "big.bin"), size)
         manifest["ok"]["/big.bin"] = {"size": size, "sha256": digest,
-                                      "type": "application/octet-stream"}
+                                      "type": "application/octet-stream",
+                                      "file": os.path.join(root, "big.bin")}
 
     manifest["redirect"]["/sub"] = "/sub/"
     manifest["redirect"]["/sub?x=1"] = "/sub/?x=1"
