@@ -9,15 +9,11 @@
 // Asserts what was rendered, not just what was sent.
 import fs from "node:fs";
 import path from "node:path";
-import { expect, failures, launch, sleep, watchdog } from "./common.mjs";
+import { expect, failures, runBrowserTest, sleep } from "./common.mjs";
 
 const [baseUrl, screenshot, root] = process.argv.slice(2);
 // The whole test is bounded, whatever hangs.
-const timer = watchdog(120);
-const browser = await launch();
-const context = browser.context;
-
-try {
+await runBrowserTest({ seconds: 120 }, async (context) => {
   const page = context.pages()[0] ?? (await context.newPage());
   page.setDefaultTimeout(20_000);
   const responses = [];
@@ -146,11 +142,4 @@ try {
 
   expect(failed.length === 0, `requests failed: ${failed.join("; ")}`);
   console.log(`  chromium: ${responses.length} responses, ${failures.length} failures`);
-} catch (error) {
-  failures.push(String(error));
-  console.log(`  FAIL ${error.stack || error}`);
-} finally {
-  await browser.close();
-  clearTimeout(timer);
-}
-process.exit(failures.length ? 1 : 0);
+});

@@ -15,7 +15,7 @@ export function expect(condition, what) {
 }
 
 // Ends the process with a failure when the test has not finished in time.
-export function watchdog(seconds) {
+function watchdog(seconds) {
   return setTimeout(() => {
     console.log(`  FAIL the browser test did not finish within ${seconds} s`);
     process.exit(1);
@@ -23,7 +23,7 @@ export function watchdog(seconds) {
 }
 
 // A persistent context on a new empty profile; close() also removes the profile.
-export async function launch(extraArgs = []) {
+async function launch(extraArgs = []) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), "tarvel-chromium-"));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
@@ -45,3 +45,21 @@ export async function launch(extraArgs = []) {
 }
 
 export const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// Runs body(context) in a fresh browser (with Chromium's extra args), bounded
+// by a watchdog of that many seconds; an exception counts as a failure. Exits
+// the process: 1 on any failure.
+export async function runBrowserTest({ seconds, args = [] }, body) {
+  const timer = watchdog(seconds);
+  const browser = await launch(args);
+  try {
+    await body(browser.context);
+  } catch (error) {
+    failures.push(String(error));
+    console.log(`  FAIL ${error.stack || error}`);
+  } finally {
+    await browser.close();
+    clearTimeout(timer);
+  }
+  process.exit(failures.length ? 1 : 0);
+}

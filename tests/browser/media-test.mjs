@@ -11,16 +11,14 @@
 // a margin; the figures are printed).
 import { execFile } from "node:child_process";
 import { promisify } from "node:util";
-import { expect, failures, launch, sleep, watchdog } from "./common.mjs";
+import { expect, runBrowserTest, sleep } from "./common.mjs";
 
 const [baseUrl] = process.argv.slice(2);
 const kLimitSeconds = 3;  // the goal is 1 s; the margin is for a loaded machine
-const timer = watchdog(150);
-const browser = await launch(["--autoplay-policy=no-user-gesture-required"]);
-const context = browser.context;
 const figures = [];
 
-try {
+const autoplay = ["--autoplay-policy=no-user-gesture-required"];
+await runBrowserTest({ seconds: 150, args: autoplay }, async (context) => {
   const page = context.pages()[0] ?? (await context.newPage());
   page.setDefaultTimeout(20_000);
   const media = [];  // the video's requests: "status range type"
@@ -111,11 +109,4 @@ try {
          `the video's answers: ${media.join("; ")}`);
   for (const line of figures) console.log(`  media: ${line}`);
   console.log(`  media: the video's requests: ${media.join("; ")}`);
-} catch (error) {
-  failures.push(String(error));
-  console.log(`  FAIL ${error.stack || error}`);
-} finally {
-  await browser.close();
-  clearTimeout(timer);
-}
-process.exit(failures.length ? 1 : 0);
+});
