@@ -39,7 +39,8 @@ sub_sha=$(manifest_value '["ok"]["/sub/"]["sha256"]')
 sha_of() { sha256sum "$1" | cut -d' ' -f1; }
 
 http_date_re='(Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-3][0-9] (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-6][0-9] GMT'
-http_date_of() { TZ=UTC LC_ALL=C date -r "$1" '+%a, %d %b %Y %H:%M:%S GMT'; }
+http_date_at() { TZ=UTC LC_ALL=C date -d "@$1" '+%a, %d %b %Y %H:%M:%S GMT'; }
+http_date_of() { http_date_at "$(stat -c %Y "$1")"; }
 # slice_sha FILE FIRST COUNT: the SHA-256 of COUNT bytes of FILE from byte FIRST.
 slice_sha() { tail -c +$(($2 + 1)) "$1" | head -c "$3" | sha256sum | cut -d' ' -f1; }
 # The answer's header line of that name, as sent (without its CR).
@@ -147,8 +148,8 @@ run_ranges() {
         "$TV_URL/index.htm")
     [ "$got" = "304 0" ]
     check $? "curl -z (the file's time) /index.htm: got '$got', want 304 0"
-    got=$(curl -sS --max-time 10 -z "$(TZ=UTC LC_ALL=C date -d @$(($(stat -c %Y "$root/index.htm") - 1)) \
-        '+%a, %d %b %Y %H:%M:%S GMT')" -o "$fetched" -w '%{http_code} %{size_download}' "$TV_URL/index.htm")
+    got=$(curl -sS --max-time 10 -z "$(http_date_at $(($(stat -c %Y "$root/index.htm") - 1)))" \
+        -o "$fetched" -w '%{http_code} %{size_download}' "$TV_URL/index.htm")
     [ "$got" = "200 1024" ]
     check $? "curl -z (a second before the file's time) /index.htm: got '$got', want 200 1024"
     rm -f "$base/etag"
