@@ -8,10 +8,15 @@
 #           profile (AutoStart=1), once it has been built
 # After tv_start_VARIANT: TV_PID (the server's process), TV_PORT, TV_URL, and
 # TV_LOG (the file holding what it printed).
+# After tv_netns, tv_start_serve starts tarvel-serve inside a network namespace
+# of the stage's own, reached from here at TV_NETNS_ADDRESS.
 
 TV_STAGE=${TV_STAGE:-$(basename "${0:-stage}" .sh)}
 TV_PIDS=()
 TV_TEMPS=()
+TV_NETNS=
+TV_NETNS_ADDRESS=
+TV_NETNS_LINK=
 PY=${PY:-$(command -v /usr/bin/python3 || command -v python3)}
 
 tv_say() { echo "[$TV_STAGE] $*"; }
@@ -27,6 +32,7 @@ tv_cleanup() {
         tv_stop "$pid"
     done
     TV_PIDS=()
+    tv_netns_remove
     [ ${#TV_TEMPS[@]} -eq 0 ] || rm -rf "${TV_TEMPS[@]}"
     TV_TEMPS=()
 }
@@ -64,6 +70,37 @@ tv_need_apt() {
             "${missing[@]}" >/dev/null || rc=$?
     [ $own_policy -eq 1 ] && rm -f "$policy"
     [ $rc -eq 0 ] || tv_fail "apt-get install ${missing[*]} failed"
+}
+
+# tv_netns: a network namespace of this stage's own, joined to this one by a
+# veth pair on a /24 of 10.201.0.0/16 that no interface here has yet: the
+# namespace's side is .1 (TV_NETNS_ADDRESS), this side .2. Needs root.
+tv_netns() {
+    [ "$(id -u)" -eq 0 ] || tv_fail "a network namespace needs root"
+    local net="" i
+    for i in $(seq 0 49); do
+        net=10.201.$((($$ + i) % 250))
+        ip -o -4 addr show | grep -qF " $net." || break
+        net=""
+    done
+    [ -n "$net" ] || tv_fail "no free /24 in 10.201.0.0/16 for a network namespace"
+    TV_NETNS=tarvel-$TV_STAGE-$$
+    TV_NETNS_LINK=tvh$$
+    ip netns add "$TV_NETNS" &&
+        ip link add "$TV_NETNS_LINK" type veth peer name tvn$$ &&
+        ip link set tvn$$ netns "$TV_NETNS" &&
+        ip addr add "$net.2/24" dev "$TV_NETNS_LINK" && ip link set "$TV_NETNS_LINK" up &&
+        ip -n "$TV_NETNS" addr add "$net.1/24" dev tvn$$ &&
+        ip -n "$TV_NETNS" link set tvn$$ up && ip -n "$TV_NETNS" link set lo up ||
+        tv_fail "could not make the network namespace $TV_NETNS"
+    TV_NETNS_ADDRESS=$net.1
+}
+
+# Removes the namespace (its end of the veth pair goes with it) and our end.
+tv_netns_remove() {
+    [ -z "$TV_NETNS_LINK" ] || ip link del "$TV_NETNS_LINK" 2>/dev/null || true
+    [ -z "$TV_NETNS" ] || ip netns del "$TV_NETNS" 2>/dev/null || true
+    TV_NETNS= TV_NETNS_ADDRESS= TV_NETNS_LINK=
 }
 
 # A port nothing listens on right now.
@@ -131,13 +168,18 @@ tv_variants() {
     fi
 }
 
-# tv_start_serve BUILD ROOT [PORT]
+# tv_start_serve BUILD ROOT [PORT]: inside the stage's network namespace
+# once tv_netns has made one.
 tv_start_serve() {
-    local build=$1 root=$2 port=${3:-0} log
+    local build=$1 root=$2 port=${3:-0} log inside=() host=127.0.0.1
+    if [ -n "$TV_NETNS" ]; then
+        inside=(ip netns exec "$TV_NETNS")
+        host=$TV_NETNS_ADDRESS
+    fi
     tv_temp log
     log=$log/serve.log
     : >"$log"
-    "$(tv_serve_binary "$build")" "$root" "$port" >"$log" 2>&1 &
+    "${inside[@]}" "$(tv_serve_binary "$build")" "$root" "$port" >"$log" 2>&1 &
     TV_PID=$!
     TV_PIDS+=("$TV_PID")
     for _ in $(seq 100); do
@@ -147,15 +189,18 @@ tv_start_serve() {
     done
     grep -q '^Serving ' "$log" || tv_fail "tarvel-serve did not start: $(cat "$log")"
     TV_PORT=$(sed -n 's|^Serving .* on http://127\.0\.0\.1:\([0-9]*\)/$|\1|p' "$log")
-    TV_URL="http://127.0.0.1:$TV_PORT"
+    TV_URL="http://$host:$TV_PORT"
     TV_LOG=$log
 }
 
 # tv_start_window BUILD ROOT [PORT]: the desktop program with a profile of its
 # own that starts serving ROOT on PORT as soon as the window opens.
 tv_start_window() {
-    local build=$1 root=$2 port=${3:-} home
+    local build=$1 root=$2 port=${3:-} home binary
     [ -n "$port" ] || port=$(tv_free_port)
+    # Found before the cd below, so a build folder given relative to here works.
+    binary=$(tv_window_binary "$build") && binary=$(realpath "$binary") ||
+        tv_fail "the desktop program is not built in $build"
     tv_temp home
     mkdir -p "$home/config" "$home/runtime"
     chmod 700 "$home/runtime"
@@ -163,7 +208,7 @@ tv_start_window() {
         "$root" "$port" >"$home/config/tarvel.INI"
     (cd "$home" && exec env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$home/config" \
         XDG_RUNTIME_DIR="$home/runtime" HOME="$home" \
-        "$(tv_window_binary "$build")" >"$home/window.log" 2>&1) &
+        "$binary" >"$home/window.log" 2>&1) &
     TV_PID=$!
     TV_PIDS+=("$TV_PID")
     tv_wait_port "$port" 20 || tv_fail "tarvel did not serve on port $port: $(cat "$home/window.log")"

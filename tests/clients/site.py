@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Builds the test site the stages serve: BASE/root is the document root,
 BASE/outside-secret.htm lies beside it, and BASE/manifest.json says what each
-URL must answer (status, content type, size and SHA-256 of the body).
+URL must answer (status, content type, size and SHA-256 of the body, and the
+file under the root that holds it).
 
     site.py BASE [--big-mib N]
 """
@@ -13,6 +14,8 @@ import os
 ERROR_PAGE = (b"\n<HTML><HEAD><TITLE>HTTP Error</TITLE></HEAD><BODY><H1>Error 404: Not Found"
               b"</H1></BODY></HTML>")
 SECRET = b"SECRET-"
+# Plain text is labelled with its charset when its bytes are UTF-8 (ASCII is).
+PLAIN_UTF8 = "text/plain; charset=utf-8"
 
 
 def page(title, size):
@@ -55,20 +58,20 @@ def main():
     def add(url, name, data, ctype):
         write(os.path.join(root, name), data)
         manifest["ok"][url] = {"size": len(data), "sha256": hashlib.sha256(data).hexdigest(),
-                               "type": ctype}
+                               "type": ctype, "file": os.path.join(root, name)}
         files[url] = name
 
     add("/index.htm", "index.htm", page("Index", 1024), "text/html")
     add("/page-1k.htm", "page-1k.htm", page("One KiB", 1024), "text/html")
     add("/sub/", "sub/index.htm", page("Sub", 700), "text/html")
-    add("/sub/notes.txt", "sub/notes.txt", b"plain notes\n" * 40, "text/plain")
+    add("/sub/notes.txt", "sub/notes.txt", b"plain notes\n" * 40, PLAIN_UTF8)
     add("/docs/guide.htm", "Docs/Guide.HTM", page("Guide", 3000), "text/html")
     add("/caf%C3%A9.htm", "caf\u00e9.htm", page("Cafe", 1500), "text/html")
     add("/with%20space.css", "with space.css", b"body { margin: 0 }\n", "text/css")
     add("/data.json", "data.json", b'{"tarvel": true}\n', "application/json")
     add("/empty.htm", "empty.htm", b"", "text/html")
     add("/.well-known/security.txt", ".well-known/security.txt", b"Contact: nobody\n",
-        "text/plain")
+        PLAIN_UTF8)
     add("/file-64k.bin", "file-64k.bin", os.urandom(64 * 1024), "application/octet-stream")
     add("/file-300k.bin", "file-300k.bin", os.urandom(300 * 1024 + 5),
         "application/octet-stream")
@@ -84,7 +87,8 @@ def main():
         size = args.big_mib << 20
         digest = write_random(os.path.join(root, "big.bin"), size)
         manifest["ok"]["/big.bin"] = {"size": size, "sha256": digest,
-                                      "type": "application/octet-stream"}
+                                      "type": "application/octet-stream",
+                                      "file": os.path.join(root, "big.bin")}
 
     manifest["redirect"]["/sub"] = "/sub/"
     manifest["redirect"]["/sub?x=1"] = "/sub/?x=1"

@@ -9,7 +9,10 @@
 //     read event on one end of a socket pair, exactly as an accepted
 //     connection reaches it; the other end collects the whole answer.
 // Either way the answer must be well-formed and hold only what the root may
-// serve: the error page, nothing, or one of the servable files whole.
+// serve: the error page, nothing, one of the servable files whole, or (for a
+// Range header) exactly the bytes a..b of one that its Content-Range names.
+// Every file has one fixed time, so seeds can name its Last-Modified date; a
+// seed's "@ETAG@" stands for the ETag of the file it asks for.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -24,13 +27,16 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "AsciiCase.h"
 #include "AsyncSocket.h"
 #include "ClientSocket.h"
+#include "FileAnswer.h"
 #include "RequestLine.h"
 #include "Response.h"
 #include "ServerCore.h"
@@ -39,6 +45,9 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kSecretMarker = "SECRET-";
+// Sun, 06 Nov 1994 08:49:37 GMT: the modification time of every fixture file.
+constexpr time_t kFixtureTime = 784111777;
+constexpr std::string_view kEntityTagToken = "@ETAG@";
 const std::string kProgramStandIn = "stands in for the running program\n";
 
 // What a file under the test tree holds, and whether the server may send it.
@@ -76,10 +85,16 @@ CServerCore* g_pServer = nullptr;
 
 void WriteFile(const fs::path& path, const std::string& strContent) {
     fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << strContent;
-    if (!out) {
-        Fault("cannot write the fixture", path.string());
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << strContent;
+        if (!out) {
+            Fault("cannot write the fixture", path.string());
+        }
+    }
+    const struct timespec times[2] = {{kFixtureTime, 0}, {kFixtureTime, 0}};
+    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+        Fault("cannot set the fixture's time", path.string());
     }
 }
 
@@ -202,6 +217,33 @@ bool IsServableSize(uint64_t nSize) {
     return false;
 }
 
+// Some servable file of nSize bytes holds body at nFirst (an empty body: HEAD).
+bool IsServableSlice(uint64_t nSize, uint64_t nFirst, std::string_view body) {
+    for (const auto& [strContent, bServable] : g_pFixture->bodies) {
+        if (bServable && strContent.size() == nSize &&
+            (body.empty() || std::string_view(strContent).substr(nFirst, body.size()) == body)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether the request holds a header line of that name (lower case, with its
+// colon), anywhere: a necessary condition only, for answers that need one.
+bool MentionsHeader(std::string_view request, std::string_view lowerName) {
+    std::string strLower(request);
+    LowerAscii(strLower);
+    return strLower.find(lowerName) != std::string::npos;
+}
+
+std::optional<uint64_t> ParseCount(std::string_view text) {
+    if (text.empty() || text.size() > 19 ||
+        text.find_first_not_of("0123456789") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return std::strtoull(std::string(text).c_str(), nullptr, 10);
+}
+
 void CheckNoSecret(std::string_view body, std::string_view request) {
     if (body.find(kSecretMarker) != std::string_view::npos) {
         Fault("the answer holds a file that must never be served", request);
@@ -225,16 +267,17 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-// Whether the request line ends in a version word (or overflows the request
-// buffer), written out here on its own so the answer is checked against the
-// rule rather than against the parser.
-bool ExpectsStatusLine(std::string_view request) {
+// The status line's version an answer must have: none for a request line
+// without a version word, "HTTP/1.1 " for 1.1 or later, else "HTTP/1.0 " (a
+// line that overflows the request buffer too). Written out here on its own so
+// the answer is checked against the rule rather than against the parser.
+std::string_view StatusLineVersion(std::string_view request) {
     std::string_view received = request.substr(0, CClientSocket::kRequestBufferSize);
     std::string_view text = received.substr(0, received.find('\0'));
     size_t nLineEnd = text.find('\n');
     if (nLineEnd == std::string_view::npos &&
         received.size() >= CClientSocket::kRequestBufferSize) {
-        return true;
+        return "HTTP/1.0 ";
     }
     std::string_view line = text.substr(0, nLineEnd);
     while (!line.empty() && IsBlank(line.front())) {
@@ -245,19 +288,46 @@ bool ExpectsStatusLine(std::string_view request) {
     }
     // A version word needs a word before it (a line of the version alone is none).
     if (line.size() < 9) {
-        return false;
+        return {};
     }
     std::string_view word = line.substr(line.size() - 8);
     auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-    return IsBlank(line[line.size() - 9]) && word.substr(0, 5) == "HTTP/" && isDigit(word[5]) &&
-           word[6] == '.' && isDigit(word[7]);
+    if (!IsBlank(line[line.size() - 9]) || word.substr(0, 5) != "HTTP/" || !isDigit(word[5]) ||
+        word[6] != '.' || !isDigit(word[7])) {
+        return {};
+    }
+    return word[5] > '1' || (word[5] == '1' && word[7] >= '1') ? "HTTP/1.1 " : "HTTP/1.0 ";
+}
+
+// The range oracle for a 206: "bytes a-b/size" with a <= b < size, a
+// Content-Length of b-a+1, and a body that is those bytes of a servable file.
+void CheckPartial(std::string_view header, std::string_view body, uint64_t nLength,
+                  std::string_view request) {
+    std::string_view range = HeaderValue(header, "Content-Range");
+    size_t nDash = range.find('-');
+    size_t nSlash = range.find('/');
+    if (!range.starts_with("bytes ") || nDash == std::string_view::npos ||
+        nSlash == std::string_view::npos || nSlash < nDash) {
+        Fault("a 206 without a Content-Range of bytes a-b/size", request);
+    }
+    const auto nFirst = ParseCount(range.substr(6, nDash - 6));
+    const auto nLast = ParseCount(range.substr(nDash + 1, nSlash - nDash - 1));
+    const auto nSize = ParseCount(range.substr(nSlash + 1));
+    if (!nFirst || !nLast || !nSize || *nFirst > *nLast || *nLast >= *nSize) {
+        Fault("a 206 whose Content-Range is no range within the file", request);
+    }
+    if (nLength != *nLast - *nFirst + 1) {
+        Fault("a 206 whose Content-Length disagrees with its Content-Range", request);
+    }
+    if (!IsServableSlice(*nSize, *nFirst, body)) {
+        Fault("a 206 body that is not the bytes its Content-Range names", request);
+    }
 }
 
 void CheckAnswer(std::string_view answer, std::string_view request) {
-    if (!answer.empty() && (answer.substr(0, 9) == "HTTP/1.0 ") != ExpectsStatusLine(request)) {
-        Fault(ExpectsStatusLine(request) ? "a versioned request answered without a status line"
-                                         : "a request without a version got a status line",
-              request);
+    const std::string_view version = StatusLineVersion(request);
+    if (!answer.empty() && !version.empty() && !answer.starts_with(version)) {
+        Fault("a versioned request answered without a status line of its version", request);
     }
     if (answer.empty()) {
         // Only a connection closed without a request goes unanswered.
@@ -266,9 +336,9 @@ void CheckAnswer(std::string_view answer, std::string_view request) {
         }
         return;
     }
-    if (answer.substr(0, 9) != "HTTP/1.0 ") {
+    if (version.empty()) {
         if (answer != kErrorPage) {
-            Fault("an answer without a status line that is not the error page", request);
+            Fault("a request without a version got other than the bare error page", request);
         }
         return;
     }
@@ -286,8 +356,31 @@ void CheckAnswer(std::string_view answer, std::string_view request) {
             Fault("a header line not ended by CRLF", request);
         }
     }
-    if (HeaderValue(header, "Connection") != "close") {
-        Fault("no Connection: close", request);
+    if (HeaderValue(header, "Connection") != "close" ||
+        HeaderValue(header, "Cache-Control") != "no-cache" ||
+        !ParseHttpDate(HeaderValue(header, "Date"))) {
+        Fault("no Connection: close, Cache-Control: no-cache or Date", request);
+    }
+    std::string_view status = header.substr(version.size(), header.find("\r\n") - version.size());
+    // A file's answers carry its validators; no other answer does.
+    const bool bFileAnswer = status == "200 OK" || status == "206 Partial Content" ||
+                             status == "304 Not Modified" ||
+                             status == "416 Range Not Satisfiable";
+    std::string_view entityTag = HeaderValue(header, "ETag");
+    if (bFileAnswer != (entityTag.size() >= 2 && entityTag.front() == '"' &&
+                        entityTag.back() == '"') ||
+        bFileAnswer != ParseHttpDate(HeaderValue(header, "Last-Modified")).has_value()) {
+        Fault(bFileAnswer ? "a file's answer without a strong ETag and a Last-Modified date"
+                          : "validators on an answer that is not a file's",
+              request);
+    }
+    if (status == "304 Not Modified") {
+        if (!body.empty() || !HeaderValue(header, "Content-Length").empty() ||
+            !(MentionsHeader(request, "if-none-match:") ||
+              MentionsHeader(request, "if-modified-since:"))) {
+            Fault("a 304 with a body or a length, or without a condition asked", request);
+        }
+        return;
     }
     const std::string strLength(HeaderValue(header, "Content-Length"));
     if (strLength.empty() || strLength.find_first_not_of("0123456789") != std::string::npos) {
@@ -299,17 +392,32 @@ void CheckAnswer(std::string_view answer, std::string_view request) {
         Fault("the body length differs from Content-Length", request);
     }
 
-    std::string_view status = header.substr(0, header.find("\r\n"));
-    if (status == "HTTP/1.0 200 OK") {
+    if (status == "200 OK") {
         if (!body.empty() ? !IsServableBody(body) : !IsServableSize(nLength)) {
             Fault("a 200 answer whose body is no servable file", request);
         }
-    } else if (status == "HTTP/1.0 404 Not Found") {
+        if (HeaderValue(header, "Accept-Ranges") != "bytes") {
+            Fault("a file's 200 without Accept-Ranges: bytes", request);
+        }
+    } else if (status == "206 Partial Content") {
+        if (!MentionsHeader(request, "range:")) {
+            Fault("a 206 to a request without a Range header", request);
+        }
+        CheckPartial(header, body, nLength, request);
+    } else if (status == "416 Range Not Satisfiable") {
+        std::string_view range = HeaderValue(header, "Content-Range");
+        const auto nSize = range.starts_with("bytes */") ? ParseCount(range.substr(8))
+                                                         : std::nullopt;
+        if (!MentionsHeader(request, "range:") || !nSize || !IsServableSize(*nSize) ||
+            nLength != 0 || !body.empty()) {
+            Fault("a 416 without Content-Range: bytes */size, or with a body", request);
+        }
+    } else if (status == "404 Not Found") {
         if (nLength != kErrorPage.size() || (!body.empty() && body != kErrorPage) ||
             HeaderValue(header, "Content-Type") != "text/html") {
             Fault("a 404 answer that is not the error page", request);
         }
-    } else if (status == "HTTP/1.0 301 Moved Permanently") {
+    } else if (status == "301 Moved Permanently") {
         std::string_view location = HeaderValue(header, "Location");
         if (nLength != 0 || !body.empty() || location.empty() || location.back() == '\0') {
             Fault("a malformed redirect", request);
@@ -329,6 +437,16 @@ void CheckPlan(std::string_view request, std::string_view defaultURL) {
     const SParsedRequest parsed =
         ParseRequest(request, CClientSocket::kRequestBufferSize, defaultURL);
     const SResponsePlan plan = PlanResponse(parsed, g_pFixture->strRoot, g_pFixture->programFile);
+    if (parsed.headers.strRange) {
+        // Sizes the fixture has not: a satisfiable range lies within the file.
+        for (uint64_t nSize : {uint64_t{0}, uint64_t{1}, uint64_t{1} << 63, UINT64_MAX}) {
+            const SByteRange range = EvaluateRange(*parsed.headers.strRange, nSize);
+            if (range.kind == SByteRange::EKind::Satisfiable &&
+                (range.nFirst > range.nLast || range.nLast >= nSize)) {
+                Fault("a satisfiable range outside the file", request);
+            }
+        }
+    }
     if (plan.answer == EAnswer::Redirect) {
         for (unsigned char c : plan.strLocation) {
             if (c <= 0x20 || c == 0x7f) {
@@ -359,6 +477,31 @@ void CheckPlan(std::string_view request, std::string_view defaultURL) {
     if (!IsServableBody(strContent)) {
         Fault("a planned file that is not servable", plan.strFile);
     }
+}
+
+// The request with "@ETAG@" replaced by the ETag of the file it asks for (or
+// a tag no file has), so seeds can hold a current validator.
+std::string WithEntityTag(std::string_view request) {
+    std::string strRequest(request);
+    if (strRequest.find(kEntityTagToken) == std::string::npos) {
+        return strRequest;
+    }
+    const SResponsePlan plan = PlanResponse(
+        ParseRequest(request, CClientSocket::kRequestBufferSize, g_pServer->m_strDefaultURL),
+        g_pFixture->strRoot, g_pFixture->programFile);
+    std::string strTag = "\"no-such-file\"";
+    struct stat status {};
+    if (plan.answer == EAnswer::File && ::stat(plan.strFile.c_str(), &status) == 0) {
+        strTag = EntityTagFor({.nSize = static_cast<uint64_t>(status.st_size),
+                               .nModifiedSeconds = status.st_mtim.tv_sec,
+                               .nModifiedNanoseconds = status.st_mtim.tv_nsec,
+                               .device = status.st_dev,
+                               .inode = status.st_ino});
+    }
+    for (size_t nAt; (nAt = strRequest.find(kEntityTagToken)) != std::string::npos;) {
+        strRequest.replace(nAt, kEntityTagToken.size(), strTag);
+    }
+    return strRequest;
 }
 
 // The real road: the request on one end of a socket pair, the server's client
@@ -419,7 +562,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
-    const std::string_view request(reinterpret_cast<const char*>(pData), nSize);
+    const std::string strRequest =
+        WithEntityTag(std::string_view(reinterpret_cast<const char*>(pData), nSize));
+    const std::string_view request(strRequest);
 
     static const char* const kDefaultPages[] = {
         "index.htm",   "INDEX.HTM",        "TARVEL.EXE",    "../secret.htm",

@@ -2,8 +2,9 @@
 """A bounded soak under faults against a running server and the site of
 tests/clients/site.py. Many short-lived clients at once mix normal requests
 with resets before and during the answer, half-closes, idle connects, readers
-that never read, oversized and binary requests, hidden-file and traversal
-targets. Afterwards the server must answer at once, hold no more descriptors
+that never read, media players that stop reading once buffered, oversized and
+binary requests, hidden-file and traversal targets; ranges must be exactly the
+bytes asked for, and revalidations 304s. Afterwards the server must answer at once, hold no more descriptors
 than before, not have grown in resident memory beyond a few MiB, and every
 normal request must have had its full, correct answer.
 
@@ -84,14 +85,14 @@ def verify(run, answer, method, url):
     manifest = run.manifest
     if url in manifest["ok"]:
         want = manifest["ok"][url]
-        status, size, digest = b"HTTP/1.0 200 OK", want["size"], want["sha256"]
+        status, size, digest = b"HTTP/1.1 200 OK", want["size"], want["sha256"]
     elif url in manifest["redirect"]:
-        if lines[0] != b"HTTP/1.0 301 Moved Permanently" or body or \
+        if lines[0] != b"HTTP/1.1 301 Moved Permanently" or body or \
                 headers.get(b"Location") != manifest["redirect"][url].encode():
             return f"{method} {url}: not the redirect: {head[:80]!r}"
         return None
     else:
-        status, size = b"HTTP/1.0 404 Not Found", manifest["error_page_size"]
+        status, size = b"HTTP/1.1 404 Not Found", manifest["error_page_size"]
         digest = manifest["error_page_sha256"]
     if lines[0] != status or headers.get(b"Content-Length") != str(size).encode():
         return f"{method} {url}: {lines[0]!r} Content-Length {headers.get(b'Content-Length')!r}"
@@ -139,6 +140,53 @@ def redirect(run, rng):
     exchange(run, "redirect", "GET", url, lambda s: s.sendall(request_bytes("GET", url)))
 
 
+def headers_of(head):
+    return dict(line.split(b": ", 1) for line in head.split(b"\r\n")[1:] if b": " in line)
+
+
+def ranged(run, rng):
+    """One range of a file: a 206 with exactly its bytes."""
+    url = rng.choice([u for u in run.files if run.manifest["ok"][u]["size"] > 0])
+    want = run.manifest["ok"][url]
+    first = rng.randrange(want["size"])
+    last = rng.randrange(first, want["size"])
+    with open(want["file"], "rb") as f:
+        f.seek(first)
+        expected = f.read(last - first + 1)
+
+    def check(answer):
+        head, _, body = answer.partition(b"\r\n\r\n")
+        content_range = headers_of(head).get(b"Content-Range")
+        if not head.startswith(b"HTTP/1.1 206 Partial Content\r\n") or \
+                content_range != f"bytes {first}-{last}/{want['size']}".encode() or body != expected:
+            return (f"GET {url} bytes={first}-{last}: {head[:40]!r} {content_range!r}, "
+                    f"{len(body)} bytes")
+        return None
+    try:
+        with connect(run) as s:
+            s.sendall(request_bytes("GET", url, f"Range: bytes={first}-{last}\r\n".encode()))
+            run.record("range", check(read_all(s)))
+    except OSError as error:
+        run.record("range", f"GET {url} bytes={first}-{last}: {error!r}")
+
+
+def revalidate(run, rng):
+    """A HEAD for the file's ETag, then a GET with it: a 304 without a body."""
+    url = rng.choice(run.files)
+    try:
+        with connect(run) as s:
+            s.sendall(request_bytes("HEAD", url))
+            tag = headers_of(read_all(s).partition(b"\r\n\r\n")[0]).get(b"ETag", b"")
+        with connect(run) as s:
+            s.sendall(request_bytes("GET", url, b"If-None-Match: " + tag + b"\r\n"))
+            answer = read_all(s)
+        ok = tag and answer.startswith(b"HTTP/1.1 304 Not Modified\r\n") and \
+            answer.endswith(b"\r\n\r\n") and answer.count(b"\r\n\r\n") == 1
+        run.record("revalidate", None if ok else f"GET {url} If-None-Match {tag!r}: {answer[:60]!r}")
+    except OSError as error:
+        run.record("revalidate", f"GET {url} If-None-Match: {error!r}")
+
+
 def half_close(run, rng):
     url = rng.choice(run.files)
 
@@ -167,7 +215,8 @@ def browser_sized(run, rng):
 
 
 def oversized(run, rng):
-    """A request line that never ends within the request buffer."""
+    """A request line that never ends within the request buffer (so no
+    version is read: the status line says 1.0)."""
     data = b"GET /" + b"a" * rng.randrange(8200, 12000)
 
     def check(answer):
@@ -256,6 +305,7 @@ def binary(run, rng):
 BEHAVIOURS = [
     (normal_get, 30), (normal_head, 4), (refused, 8), (redirect, 3), (half_close, 5),
     (split_line, 2), (browser_sized, 4), (oversized, 3), (connect_half_close, 3),
+    (ranged, 6), (revalidate, 3),
     (reset_before, 8), (reset_during, 4), (reset_unused, 4), (idle_connect, 3), (binary, 5),
 ]
 
@@ -281,6 +331,30 @@ def never_reader(run, start):
     except OSError:
         pass
     run.record("never-reads")
+
+
+def media_player(run, seed):
+    """A media player, one at a time as a person watches: asks for the rest of
+    a large file, reads some, then stops reading while its buffer is full (the
+    server drops such a range answer after half a second), and asks again a
+    few seconds later. Each pause holds the one thread that long, so they are
+    spaced out."""
+    rng = random.Random(seed)
+    while run.running():
+        def action():
+            s = connect(run, rcvbuf=65536)
+            s.sendall(request_bytes("GET", "/file-16m.bin",
+                                    f"Range: bytes={rng.randrange(16 << 20)}-\r\n".encode()))
+            got, stop = 0, rng.randrange(1, 4 << 20)
+            while got < stop:
+                piece = s.recv(65536)
+                if not piece:
+                    break
+                got += len(piece)
+            time.sleep(rng.uniform(0.2, 1.5))
+            s.close()
+        fault(run, "media-pause", action)
+        time.sleep(rng.uniform(2, 6))
 
 
 def idle_holder(run):
@@ -360,6 +434,7 @@ def main():
                for i in range(args.workers)]
     threads.append(threading.Thread(target=never_reader, args=(run, 5)))
     threads.append(threading.Thread(target=never_reader, args=(run, args.seconds * 0.7)))
+    threads.append(threading.Thread(target=media_player, args=(run, args.seed - 1)))
     if args.seconds >= 45:
         threads.append(threading.Thread(target=idle_holder, args=(run,)))
     for thread in threads:

@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Stage: a real browser. Headless Chromium from Debian, driven through the
 # DevTools protocol by tests/browser/browser-test.mjs (playwright-core, installed
-# by this stage into tests/browser/node_modules), loads pages from each program
-# under test on a port other than 80 and checks what it rendered. A screenshot
-# of the first page is left in the build folder (browser-VARIANT.png).
+# by this stage into tests/browser/node_modules), loads and reloads pages from
+# each program under test on a port other than 80 and checks what it rendered
+# and what went over the wire. A screenshot of the first page is left in the
+# build folder (browser-VARIANT.png).
+# Then tarvel-serve runs inside a network namespace made here, and Chromium,
+# outside it, plays a video of about 200 s and 100 MiB made here by ffmpeg,
+# while other requests must be answered at once (tests/browser/media-test.mjs).
 #   bash tests/stages/browser.sh BUILD_DIR
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:?usage: browser.sh BUILD_DIR}
 source "$top/tests/clients/servers.sh"
 
-tv_need_apt chromium nodejs fonts-dejavu-core
+tv_need_apt chromium nodejs fonts-dejavu-core ffmpeg iproute2
 # Some machines carry a Node.js build that bundles npm; Debian's npm would clash with it.
 command -v npm >/dev/null 2>&1 || tv_need_apt npm
 browser_dir=$top/tests/browser
@@ -25,16 +29,33 @@ cp -r "$browser_dir/site" "$base/root"
 mkdir -p "$base/root/fonts"
 cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf "$base/root/fonts/test.ttf"
 
+# H.264 at about 4.2 Mbit/s for 200 s: about 100 MiB, keyframes every 2 s.
+mkdir -p "$base/root/media"
+started=$(date +%s%N)
+ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=640x360:rate=25" -t 200 -c:v libx264 \
+    -preset ultrafast -b:v 4200k -g 50 -pix_fmt yuv420p -movflags +faststart \
+    "$base/root/media/video.mp4" || tv_fail "ffmpeg could not make the test video"
+took=$((($(date +%s%N) - started) / 100000000))
+tv_say "made a video of $(stat -c %s "$base/root/media/video.mp4") bytes in $((took / 10)).$((took % 10)) s"
+
 failed=()
 variants=$(tv_variants "$build") || exit 1
 for variant in $variants; do
     tv_start "$variant" "$build" "$base/root"
     tv_say "$variant on port $TV_PORT: chromium"
     if ! timeout --kill-after=10 150 node "$browser_dir/browser-test.mjs" "$TV_URL" \
-        "$build/browser-$variant.png"; then
+        "$build/browser-$variant.png" "$base/root"; then
         failed+=("$variant")
     fi
     tv_stop_server "$TV_PID"
 done
+
+tv_netns
+tv_start_serve "$build" "$base/root"
+tv_say "serve in the network namespace $TV_NETNS at $TV_URL: chromium plays a video"
+timeout --kill-after=10 180 node "$browser_dir/media-test.mjs" "$TV_URL" || failed+=("serve (media)")
+kill -0 "$TV_PID" 2>/dev/null || failed+=("serve (media: exited)")
+tv_stop_server "$TV_PID"
+tv_netns_remove
 [ ${#failed[@]} -eq 0 ] || tv_fail "the browser saw faults with: ${failed[*]}"
 tv_say "passed"

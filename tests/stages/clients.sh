@@ -3,6 +3,8 @@
 # ab fetch every page of a test site and a 100 MiB file from each program under
 # test; the bytes received must equal the file's (SHA-256), the status lines and
 # headers must be what each client expects, refusals must be the error page.
+# curl -r fetches ranges, curl -C - and wget -c resume the 100 MiB file, and
+# curl -z and --etag-compare revalidate with a 304.
 #   bash tests/stages/clients.sh BUILD_DIR
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -36,6 +38,14 @@ error_sha=$(manifest_value '["error_page_sha256"]')
 sub_sha=$(manifest_value '["ok"]["/sub/"]["sha256"]')
 sha_of() { sha256sum "$1" | cut -d' ' -f1; }
 
+http_date_re='(Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-3][0-9] (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-6][0-9] GMT'
+http_date_at() { TZ=UTC LC_ALL=C date -d "@$1" '+%a, %d %b %Y %H:%M:%S GMT'; }
+http_date_of() { http_date_at "$(stat -c %Y "$1")"; }
+# slice_sha FILE FIRST COUNT: the SHA-256 of COUNT bytes of FILE from byte FIRST.
+slice_sha() { tail -c +$(($2 + 1)) "$1" | head -c "$3" | sha256sum | cut -d' ' -f1; }
+# The answer's header line of that name, as sent (without its CR).
+header_line() { tr -d '\r' <"$1" | grep -i "^$2: " || true; }
+
 run_curl() {
     local url sha size type got
     while read -r url sha size type; do
@@ -54,8 +64,12 @@ run_curl() {
     [ "$got" = 404 ] && ! grep -q SECRET- "$fetched"
     check $? "curl --path-as-is /../outside-secret.htm: got $got"
 
-    got=$(curl -sS --max-time 10 -I "$TV_URL/file-64k.bin" | tr -d '\r' | sort | tr '\n' '|')
-    [ "$got" = "|Connection: close|Content-Length: 65536|Content-Type: application/octet-stream|HTTP/1.0 200 OK|" ]
+    # curl asks with HTTP/1.1. Date and ETag vary: their lines count when they
+    # have the right form; Last-Modified is the file's own time.
+    got=$(curl -sS --max-time 10 -I "$TV_URL/file-64k.bin" | tr -d '\r' |
+        sed -E "s/^Date: $http_date_re\$/Date: (a date)/; s/^ETag: \"[!#-~]+\"\$/ETag: (a strong tag)/" |
+        sort | tr '\n' '|')
+    [ "$got" = "|Accept-Ranges: bytes|Cache-Control: no-cache|Connection: close|Content-Length: 65536|Content-Type: application/octet-stream|Date: (a date)|ETag: (a strong tag)|HTTP/1.1 200 OK|Last-Modified: $(http_date_of "$root/file-64k.bin")|" ]
     check $? "curl -I /file-64k.bin: headers '$got'"
 
     got=$(curl -sS --max-time 10 -L -o "$fetched" -w '%{http_code} %{num_redirects} %{url_effective}' \
@@ -77,6 +91,74 @@ run_wget() {
     wget -q --timeout=10 --tries=1 -O "$fetched" "$TV_URL/missing.htm" || rc=$?
     [ $rc -eq 8 ]  # wget's status for an error answer of the server
     check $? "wget /missing.htm: exit status $rc, want 8 (server error response)"
+}
+
+# curl_range SPEC FIRST LAST: curl -r SPEC must get a 206 with exactly the
+# bytes FIRST..LAST of /file-4m.bin.
+curl_range() {
+    local spec=$1 first=$2 last=$3 file=$root/file-4m.bin got range
+    got=$(curl -sS --max-time 10 -r "$spec" -D "$base/head" -o "$fetched" \
+        -w '%{http_code} %{size_download}' "$TV_URL/file-4m.bin")
+    range=$(header_line "$base/head" Content-Range)
+    [ "$got" = "206 $((last - first + 1))" ] &&
+        [ "$range" = "Content-Range: bytes $first-$last/$(stat -c %s "$file")" ] &&
+        [ "$(sha_of "$fetched")" = "$(slice_sha "$file" "$first" $((last - first + 1)))" ]
+    check $? "curl -r $spec: got '$got' '$range', want 206 with bytes $first-$last of the file"
+}
+
+# Ranges, resumed downloads of the 100 MiB file, and revalidation.
+run_ranges() {
+    local size=4194304 big_size big_sha part half got sha
+    curl_range 1000000-1999999 1000000 1999999
+    curl_range -5000 $((size - 5000)) $((size - 1))
+    curl_range 4000000- 4000000 $((size - 1))
+
+    read -r _ big_sha big_size _ < <(served_urls | grep '^/big.bin ')
+    part=$base/resume/big.bin
+    mkdir -p "$base/resume"
+    # curl: the first half fetched as a range (ending off any block
+    # boundary), then curl -C - asks for the rest.
+    half=$((big_size / 2 + 12345))
+    rm -f "$part"
+    got=$(curl -sS --max-time 60 -r 0-$((half - 1)) -o "$part" -w '%{http_code} %{size_download}' \
+        "$TV_URL/big.bin")
+    [ "$got" = "206 $half" ]
+    check $? "curl -r 0-$((half - 1)) /big.bin: got '$got', want 206 $half"
+    got=$(curl -sS --max-time 60 -C - -o "$part" -w '%{http_code} %{size_download}' "$TV_URL/big.bin")
+    sha=$(sha_of "$part")
+    [ "$got" = "206 $((big_size - half))" ] && [ "$sha" = "$big_sha" ]
+    check $? "curl -C - /big.bin from $half: got '$got', want 206 $((big_size - half)) and the file's bytes"
+    tv_say "$variant: curl -C - resumed /big.bin at byte $half: sha256 $sha (the file's: $big_sha)"
+
+    # wget: the whole download cut short, then wget -c asks for the rest.
+    half=$((big_size / 3 + 777))
+    truncate -s "$half" "$part"
+    (cd "$base/resume" && wget -c -S -q --timeout=60 --tries=1 "$TV_URL/big.bin") 2>"$base/wget.log"
+    got=$?
+    sha=$(sha_of "$part")
+    [ $got -eq 0 ] && [ "$sha" = "$big_sha" ] &&
+        grep -q "^ *HTTP/1.1 206 Partial Content" "$base/wget.log" &&
+        grep -q "^ *Content-Range: bytes $half-$((big_size - 1))/$big_size" "$base/wget.log"
+    check $? "wget -c /big.bin from $half: not a 206 for the rest, or not the file's bytes: $(head -c 600 "$base/wget.log")"
+    tv_say "$variant: wget -c resumed /big.bin at byte $half: sha256 $sha (the file's: $big_sha)"
+
+    # Revalidation: the file's own time and its tag get a 304 without a body;
+    # a time before the file's gets the whole file.
+    got=$(curl -sS --max-time 10 -z "$root/index.htm" -o "$fetched" -w '%{http_code} %{size_download}' \
+        "$TV_URL/index.htm")
+    [ "$got" = "304 0" ]
+    check $? "curl -z (the file's time) /index.htm: got '$got', want 304 0"
+    got=$(curl -sS --max-time 10 -z "$(http_date_at $(($(stat -c %Y "$root/index.htm") - 1)))" \
+        -o "$fetched" -w '%{http_code} %{size_download}' "$TV_URL/index.htm")
+    [ "$got" = "200 1024" ]
+    check $? "curl -z (a second before the file's time) /index.htm: got '$got', want 200 1024"
+    rm -f "$base/etag"
+    curl -sS --max-time 10 --etag-save "$base/etag" -o "$fetched" "$TV_URL/index.htm"
+    got=$(curl -sS --max-time 10 --etag-compare "$base/etag" -D "$base/head" -o "$fetched" \
+        -w '%{http_code} %{size_download}' "$TV_URL/index.htm")
+    [ "$got" = "304 0" ] && [ -s "$base/etag" ] &&
+        [ "$(header_line "$base/head" ETag)" = "ETag: $(cat "$base/etag")" ]
+    check $? "curl --etag-compare /index.htm: got '$got', want 304 0 with the same ETag"
 }
 
 # ab_check N C PATH 'PATTERN'...: every pattern must be in ab's report, and
@@ -112,6 +194,8 @@ for variant in $variants; do
     run_curl
     tv_say "$variant: wget"
     run_wget
+    tv_say "$variant: ranges, resumed downloads, revalidation (curl, wget)"
+    run_ranges
     tv_say "$variant: python http.client"
     "$PY" "$top/tests/clients/fetch.py" "$TV_PORT" "$manifest"
     check $? "python http.client found faults (above)"

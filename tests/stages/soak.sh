@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Stage: a bounded soak under faults (tests/soak/soak.py) against each program
 # under test: about a minute of many clients at once, normal requests mixed with
-# resets, half-closes, idle connects, readers that never read, oversized, binary,
-# hidden-file and traversal requests. Then the server must answer at once, hold
+# resets, half-closes, idle connects, readers that never read, range readers
+# that pause, ranges, revalidations, oversized, binary, hidden-file and
+# traversal requests. Then the server must answer at once, hold
 # no more descriptors than before, not have grown in memory beyond a few MiB,
 # and every normal request must have had its full, correct answer.
 # When the sanitizer build sits beside the build folder (BUILD_DIR-asan), its
