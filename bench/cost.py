@@ -180,6 +180,22 @@ def measure(server, args, results, first_round):
     return figures
 
 
+def build_source(build):
+    """The build folder's source folder and the commit that folder is at."""
+    try:
+        with open(os.path.join(build, "CMakeCache.txt")) as f:
+            source = next(line.split("=", 1)[1].strip() for line in f
+                          if line.startswith("CMAKE_HOME_DIRECTORY:"))
+        git = ["git", "-C", source]
+        commit = subprocess.run(git + ["log", "-1", "--format=%h (%<(50,trunc)%s)"], capture_output=True,
+                                text=True, check=True).stdout.strip()
+        dirty = subprocess.run(git + ["status", "--porcelain", "--untracked-files=no"],
+                               capture_output=True, text=True, check=True).stdout.strip()
+        return f"{source}, at commit {commit}" + (" with uncommitted changes" if dirty else "")
+    except (OSError, StopIteration, subprocess.CalledProcessError):
+        return "not known"
+
+
 def median(results, name, key):
     values = results.get(name, {}).get(key)
     return statistics.median(values) if values else None
@@ -326,7 +342,8 @@ def main():
 
 Measured {time.strftime('%Y-%m-%d %H:%M', time.localtime(started))} on {os.cpu_count()} cores
 ({model}), Linux {os.uname().release}, in {(time.time() - started) / 60:.1f} minutes, by
-`{args.command or ' '.join(['bench/cost.py'] + sys.argv[1:])}`.
+`{args.command or ' '.join(['bench/cost.py'] + sys.argv[1:])}`, on the build in
+{os.path.abspath(args.build)} (its source folder: {build_source(args.build)}).
 
 {method}
 
@@ -349,7 +366,8 @@ Calls under 0.005 per request are left out (they are in the totals above).
 ## The system calls of one request
 
 `strace -f -s 40` attached while `ab -n 1` fetched the 1 KiB page, then 0.3 s for the server to
-settle; the first line may be a wait that was already under way.
+settle. The first line may be a wait that was already under way, and what follows the last close
+may be idle work: the counts above say how often each call comes under load.
 {sequences}"""
     print(report)
     if args.md:
