@@ -311,6 +311,7 @@ def main():
     parser.add_argument("--quiet-wait", type=float, default=30)
     parser.add_argument("--command", default="", help="the command to name in the report")
     args = parser.parse_args()
+    args.build = os.path.abspath(args.build)  # the servers start in a scratch folder
     started = time.time()
     noisy = 0
 

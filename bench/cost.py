@@ -281,6 +281,7 @@ def main():
     parser.add_argument("--quiet-wait", type=float, default=20)
     parser.add_argument("--command", default="", help="the command to name in the report")
     args = parser.parse_args()
+    args.build = os.path.abspath(args.build)  # the servers start in a scratch folder
     if len(os.sched_getaffinity(0)) < 2:
         sys.exit("cost.py: needs two cores, one for the servers and one for the clients")
     started = time.time()
@@ -343,7 +344,7 @@ def main():
 Measured {time.strftime('%Y-%m-%d %H:%M', time.localtime(started))} on {os.cpu_count()} cores
 ({model}), Linux {os.uname().release}, in {(time.time() - started) / 60:.1f} minutes, by
 `{args.command or ' '.join(['bench/cost.py'] + sys.argv[1:])}`, on the build in
-{os.path.abspath(args.build)} (its source folder: {build_source(args.build)}).
+{args.build} (its source folder: {build_source(args.build)}).
 
 {method}
 
