@@ -106,6 +106,7 @@ class Server:
 
     def __init__(self, name, root, scratch, start):
         self.name, self.root, self.scratch, self._start = name, root, scratch, start
+        self.prefix = []  # a command put in front of the server's own, e.g. taskset
         self.process = None
         self.port = None
 
@@ -114,8 +115,8 @@ class Server:
         log = open(os.path.join(self.scratch, f"{self.name.split()[0]}.log"), "ab")
         argv, env = self._start(self.port)
         started = time.monotonic()
-        self.process = subprocess.Popen(argv, env=env, cwd=self.scratch, stdout=log, stderr=log,
-                                        stdin=subprocess.DEVNULL)
+        self.process = subprocess.Popen(self.prefix + argv, env=env, cwd=self.scratch,
+                                        stdout=log, stderr=log, stdin=subprocess.DEVNULL)
         while not answered(self.port, "/page-1k.htm"):
             if self.process.poll() is not None or time.monotonic() - started > 30:
                 raise RuntimeError(f"{self.name} did not start (see {log.name})")
@@ -213,11 +214,12 @@ mimetype.assign = ( ".htm" => "text/html", ".bin" => "application/octet-stream" 
     return servers
 
 
-def ab(port, path, requests, concurrency):
-    """Requests per second and transfer MB/s, and whether every answer was whole."""
-    out = subprocess.run(["ab", "-q", "-n", str(requests), "-c", str(concurrency), "-s", "30",
-                          f"http://127.0.0.1:{port}{path}"], capture_output=True, text=True,
-                         timeout=600).stdout
+def ab(port, path, requests, concurrency, prefix=()):
+    """Requests per second and transfer MB/s, and whether every answer was whole.
+    prefix goes in front of ab's command (e.g. taskset)."""
+    out = subprocess.run([*prefix, "ab", "-q", "-n", str(requests), "-c", str(concurrency),
+                          "-s", "30", f"http://127.0.0.1:{port}{path}"],
+                         capture_output=True, text=True, timeout=600).stdout
     rate = float(re.search(r"Requests per second:\s+([\d.]+)", out).group(1))
     kbps = float(re.search(r"Transfer rate:\s+([\d.]+)", out).group(1))
     failed = int(re.search(r"Failed requests:\s+(\d+)", out).group(1))
@@ -275,21 +277,9 @@ def measure(server, args, results):
         results.setdefault(key, []).append(value)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--rounds", type=int, default=3)
-    parser.add_argument("--requests", type=int, default=20000)
-    parser.add_argument("--md", default=None)
-    parser.add_argument("--data", default=None)
-    parser.add_argument("--also", action="append", default=[],
-                        help="another tarvel-serve build to measure, as LABEL=BINARY")
-    parser.add_argument("--quiet-wait", type=float, default=30)
-    parser.add_argument("--command", default="", help="the command to name in the report")
-    args = parser.parse_args()
-    started = time.time()
-    noisy = 0
-
+def make_scratch():
+    """A new scratch folder holding the served root (page-1k.htm, index.htm,
+    file-64k.bin, big.bin of 100 MiB); returns both paths."""
     scratch = tempfile.mkdtemp(prefix="tarvel-bench-")
     os.chmod(scratch, 0o755)  # nginx's worker runs as nobody and must read the root
     root = os.path.join(scratch, "root")
@@ -306,7 +296,26 @@ def main():
             f.write(os.urandom(MIB))
     for name in os.listdir(root):
         os.chmod(os.path.join(root, name), 0o644)
+    return scratch, root
 
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--requests", type=int, default=20000)
+    parser.add_argument("--md", default=None)
+    parser.add_argument("--data", default=None)
+    parser.add_argument("--also", action="append", default=[],
+                        help="another tarvel-serve build to measure, as LABEL=BINARY")
+    parser.add_argument("--quiet-wait", type=float, default=30)
+    parser.add_argument("--command", default="", help="the command to name in the report")
+    args = parser.parse_args()
+    args.build = os.path.abspath(args.build)  # the servers start in a scratch folder
+    started = time.time()
+    noisy = 0
+
+    scratch, root = make_scratch()
     servers = make_servers(args, root, scratch)
     results = {s.name: {} for s in servers}
     try:

@@ -11,20 +11,9 @@ TV_STAGE=bench
 source "$top/tests/clients/servers.sh"
 
 tv_need_apt nginx-light lighttpd apache2-utils curl python3 gnuplot-nox fonts-dejavu-core
-command="bash bench/run.sh"
-[ $# -eq 0 ] || command+=$(printf ' %q' "$@")
-build=
-if [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; then
-    build=$(cd "$1" && pwd)
-    shift
-fi
-if [ -z "$build" ]; then
-    build=$top/build-bench
-    cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARVEL_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" -j"${JOBS:-2}" >/dev/null
-fi
-"$PY" "$top/bench/bench.py" --build "$build" --md "$top/bench/results.md" \
-    --data "$top/bench/results.dat" --command "$command" "$@"
+tv_bench_args "$top" "bash bench/run.sh" "$@"
+"$PY" "$top/bench/bench.py" --build "$TV_BUILD" --md "$top/bench/results.md" \
+    --data "$top/bench/results.dat" --command "$TV_COMMAND" "${TV_ARGS[@]}"
 mkdir -p "$top/docs"
 gnuplot -e "data='$top/bench/results.dat'; out='$top/docs/bench.png'" "$top/bench/plot.gp"
 tv_say "wrote bench/results.md, bench/results.dat and docs/bench.png"

@@ -146,6 +146,29 @@ tv_stop_server() {
     TV_PIDS=("${kept[@]}")
 }
 
+# tv_bench_args TOP COMMAND [BUILD_DIR] [OPTION...], for the benchmark scripts:
+# sets TV_COMMAND (COMMAND and the arguments, for the report), TV_BUILD
+# (BUILD_DIR's absolute path, or a Release build made first in TOP/build-bench)
+# and TV_ARGS (the options).
+tv_bench_args() {
+    local top=$1 build=
+    TV_COMMAND=$2
+    shift 2
+    [ $# -eq 0 ] || TV_COMMAND+=$(printf ' %q' "$@")
+    if [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; then
+        build=$1
+        shift
+    fi
+    TV_ARGS=("$@")
+    if [ -n "$build" ]; then
+        TV_BUILD=$(cd "$build" && pwd)
+    else
+        TV_BUILD=$top/build-bench
+        cmake -S "$top" -B "$TV_BUILD" -DCMAKE_BUILD_TYPE=Release -DTARVEL_BUILD_TESTS=OFF >/dev/null
+        cmake --build "$TV_BUILD" -j"${JOBS:-2}" >/dev/null
+    fi
+}
+
 tv_serve_binary() { echo "$1/tools/tarvel-serve"; }
 
 # The desktop program, when it has been built in the build folder.
