@@ -1,7 +1,5 @@
 #include "AsyncSocket.h"
 
-#include "PeerShare.h"
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -11,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+
+#include "PeerShare.h"
 
 namespace {
 thread_local int g_nLastError = 0;
@@ -321,15 +321,16 @@ bool CSocket::WaitOnce(EventKind kind, SProgressWindow& window, long long nLeft)
     }
     if (m_pShares != nullptr && dispatcher.OthersWaiting(*this)) {
         const auto after = Clock::now();
-        m_pShares->Charge(m_nPeerAddress,
-                          static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(after - now).count()),
-                          after);
+        m_pShares->Charge(
+            m_nPeerAddress,
+            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(after - now).count()),
+            after);
     }
     return true;
 }
 
-CSocket::SProgressWindow CSocket::SProgressWindow::Starting(CSocketDispatcher::Clock::time_point now,
-                                                            int nLengthMs, long long nLeft) {
+CSocket::SProgressWindow CSocket::SProgressWindow::Starting(
+    CSocketDispatcher::Clock::time_point now, int nLengthMs, long long nLeft) {
     return {now + std::chrono::milliseconds(nLengthMs), 0, nLeft};
 }
 

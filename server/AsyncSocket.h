@@ -91,7 +91,7 @@ private:
 class CPeerShares;
 
 // Why a blocking call ended without its result, besides the socket's own errors.
-inline constexpr int kErrorShareUsed = EBUSY;      // the peer used its share of the thread
+inline constexpr int kErrorShareUsed = EBUSY;       // the peer used its share of the thread
 inline constexpr int kErrorTerminated = ECANCELED;  // the program is asked to end
 
 class CSocket : public CAsyncSocket {

@@ -58,8 +58,8 @@ bool SplitWords(std::string_view text, std::array<std::string_view, N>& words) {
     return TrimBlanks(text).empty();
 }
 
-std::optional<time_t> MakeTime(std::string_view day, std::string_view month,
-                               std::string_view year, std::string_view clock) {
+std::optional<time_t> MakeTime(std::string_view day, std::string_view month, std::string_view year,
+                               std::string_view clock) {
     auto nDay = ParseDigits(day);
     auto nMonth = MonthIndex(month);
     auto nYear = ParseDigits(year);
@@ -69,8 +69,8 @@ std::optional<time_t> MakeTime(std::string_view day, std::string_view month,
     auto nHour = ParseDigits(clock.substr(0, 2));
     auto nMinute = ParseDigits(clock.substr(3, 2));
     auto nSecond = ParseDigits(clock.substr(6, 2));
-    if (!nDay || !nMonth || !nYear || !nHour || !nMinute || !nSecond || *nDay < 1 ||
-        *nDay > 31 || *nHour > 23 || *nMinute > 59 || *nSecond > 60 || *nYear > 9999) {
+    if (!nDay || !nMonth || !nYear || !nHour || !nMinute || !nSecond || *nDay < 1 || *nDay > 31 ||
+        *nHour > 23 || *nMinute > 59 || *nSecond > 60 || *nYear > 9999) {
         return std::nullopt;
     }
     struct tm broken {};
@@ -108,8 +108,8 @@ std::string HttpDate(time_t nSeconds) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.3s, %02d %.3s %04d %02d:%02d:%02d GMT",
                   kDays[static_cast<size_t>(broken.tm_wday) % 7].data(), broken.tm_mday,
-                  kMonths[static_cast<size_t>(broken.tm_mon) % 12].data(),
-                  broken.tm_year + 1900, broken.tm_hour, broken.tm_min, broken.tm_sec);
+                  kMonths[static_cast<size_t>(broken.tm_mon) % 12].data(), broken.tm_year + 1900,
+                  broken.tm_hour, broken.tm_min, broken.tm_sec);
     return buffer;
 }
 
@@ -136,8 +136,8 @@ std::optional<time_t> ParseHttpDate(std::string_view text) {
         if (!nShortYear) {
             return std::nullopt;
         }
-        std::string strYear = std::to_string(*nShortYear < 50 ? 2000 + *nShortYear
-                                                               : 1900 + *nShortYear);
+        std::string strYear =
+            std::to_string(*nShortYear < 50 ? 2000 + *nShortYear : 1900 + *nShortYear);
         return MakeTime(words[0].substr(0, 2), words[0].substr(3, 3), strYear, words[1]);
     }
     // Sun Nov  6 08:49:37 1994
@@ -236,9 +236,10 @@ SFileAnswer PlanFileAnswer(const SRequestHeaders& headers, const SFileFacts& fac
     if (headers.strIfRange) {
         // Strong comparison for a tag; a date must be the Last-Modified exactly.
         std::string_view condition = TrimBlanks(*headers.strIfRange);
-        bool bCurrent = condition.starts_with('"')
-                            ? condition == strEntityTag
-                            : !IsWeak(condition) && ParseHttpDate(condition) == facts.nModifiedSeconds;
+        bool bCurrent =
+            condition.starts_with('"')
+                ? condition == strEntityTag
+                : !IsWeak(condition) && ParseHttpDate(condition) == facts.nModifiedSeconds;
         if (!bCurrent) {
             return answer;
         }

@@ -159,8 +159,7 @@ bool IsRequestHeadComplete(std::string_view received) {
         return true;
     }
     // An empty line ends the head: "\n\n" or "\n\r\n".
-    for (size_t nAt = nLineEnd; nAt != std::string_view::npos;
-         nAt = received.find('\n', nAt + 1)) {
+    for (size_t nAt = nLineEnd; nAt != std::string_view::npos; nAt = received.find('\n', nAt + 1)) {
         std::string_view rest = received.substr(nAt + 1);
         if (rest.starts_with('\n') || rest.starts_with("\r\n")) {
             return true;

@@ -12,38 +12,34 @@ const std::string_view kErrorPage =
 
 namespace {
 constexpr std::pair<std::string_view, const char*> kContentTypes[] = {
-    {"htm", "text/html"},          {"html", "text/html"},
-    {"css", "text/css"},           {"js", "text/javascript"},
-    {"mjs", "text/javascript"},    {"json", "application/json"},
-    {"map", "application/json"},   {"webmanifest", "application/manifest+json"},
-    {"txt", "text/plain"},         {"log", "text/plain"},
-    {"csv", "text/csv"},           {"md", "text/markdown"},
-    {"vtt", "text/vtt"},           {"xml", "application/xml"},
-    {"svg", "image/svg+xml"},      {"png", "image/png"},
-    {"jpg", "image/jpeg"},         {"jpeg", "image/jpeg"},
-    {"gif", "image/gif"},          {"ico", "image/x-icon"},
-    {"webp", "image/webp"},        {"avif", "image/avif"},
-    {"bmp", "image/bmp"},          {"tif", "image/tiff"},
-    {"tiff", "image/tiff"},        {"wasm", "application/wasm"},
-    {"pdf", "application/pdf"},    {"mp3", "audio/mpeg"},
-    {"ogg", "audio/ogg"},          {"oga", "audio/ogg"},
-    {"opus", "audio/ogg"},         {"m4a", "audio/mp4"},
-    {"aac", "audio/aac"},          {"wav", "audio/wav"},
-    {"flac", "audio/flac"},        {"mp4", "video/mp4"},
-    {"m4v", "video/mp4"},          {"mov", "video/quicktime"},
-    {"mkv", "video/x-matroska"},   {"ogv", "video/ogg"},
-    {"webm", "video/webm"},        {"woff", "font/woff"},
-    {"woff2", "font/woff2"},       {"ttf", "font/ttf"},
-    {"otf", "font/otf"},           {"zip", "application/zip"},
+    {"htm", "text/html"},        {"html", "text/html"},
+    {"css", "text/css"},         {"js", "text/javascript"},
+    {"mjs", "text/javascript"},  {"json", "application/json"},
+    {"map", "application/json"}, {"webmanifest", "application/manifest+json"},
+    {"txt", "text/plain"},       {"log", "text/plain"},
+    {"csv", "text/csv"},         {"md", "text/markdown"},
+    {"vtt", "text/vtt"},         {"xml", "application/xml"},
+    {"svg", "image/svg+xml"},    {"png", "image/png"},
+    {"jpg", "image/jpeg"},       {"jpeg", "image/jpeg"},
+    {"gif", "image/gif"},        {"ico", "image/x-icon"},
+    {"webp", "image/webp"},      {"avif", "image/avif"},
+    {"bmp", "image/bmp"},        {"tif", "image/tiff"},
+    {"tiff", "image/tiff"},      {"wasm", "application/wasm"},
+    {"pdf", "application/pdf"},  {"mp3", "audio/mpeg"},
+    {"ogg", "audio/ogg"},        {"oga", "audio/ogg"},
+    {"opus", "audio/ogg"},       {"m4a", "audio/mp4"},
+    {"aac", "audio/aac"},        {"wav", "audio/wav"},
+    {"flac", "audio/flac"},      {"mp4", "video/mp4"},
+    {"m4v", "video/mp4"},        {"mov", "video/quicktime"},
+    {"mkv", "video/x-matroska"}, {"ogv", "video/ogg"},
+    {"webm", "video/webm"},      {"woff", "font/woff"},
+    {"woff2", "font/woff2"},     {"ttf", "font/ttf"},
+    {"otf", "font/otf"},         {"zip", "application/zip"},
 };
 
 constexpr std::pair<int, const char*> kStatusLines[] = {
-    {200, "200 OK"},
-    {206, "206 Partial Content"},
-    {301, "301 Moved Permanently"},
-    {304, "304 Not Modified"},
-    {404, "404 Not Found"},
-    {416, "416 Range Not Satisfiable"},
+    {200, "200 OK"},           {206, "206 Partial Content"}, {301, "301 Moved Permanently"},
+    {304, "304 Not Modified"}, {404, "404 Not Found"},       {416, "416 Range Not Satisfiable"},
 };
 
 const char* StatusLineOf(int nStatus) {
@@ -161,7 +157,7 @@ bool IsUtf8Text(std::string_view text, bool bStartOfLonger) {
             nFollowing = 1;
         } else if (c >= 0xe0 && c <= 0xef) {
             nFollowing = 2;
-            nLow = c == 0xe0 ? 0xa0 : 0x80;  // no overlong forms
+            nLow = c == 0xe0 ? 0xa0 : 0x80;   // no overlong forms
             nHigh = c == 0xed ? 0x9f : 0xbf;  // no surrogates
         } else if (c >= 0xf0 && c <= 0xf4) {
             nFollowing = 3;

@@ -50,9 +50,9 @@ bool IsUtf8Text(std::string_view text, bool bStartOfLonger);
 struct SResponseHead {
     int nStatus = 200;
     bool bHttp11 = false;          // the request's version was 1.1 or later
-    std::string strContentType{};    // empty: no Content-Type
+    std::string strContentType{};  // empty: no Content-Type
     std::optional<uint64_t> nContentLength{};
-    std::string strContentRange{};   // "bytes a-b/size" or "bytes */size"
+    std::string strContentRange{};  // "bytes a-b/size" or "bytes */size"
     bool bAcceptRanges = false;
     std::string strLastModified{};
     std::string strEntityTag{};

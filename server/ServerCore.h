@@ -57,8 +57,8 @@ public:
     // A send of a range answer that makes no progress: a media player that has
     // buffered enough stops reading, and it asks again where it stopped.
     int m_nRangeStallMs = 500;
-    int m_nStopDrainMs = 2000;        // all drains at Stop together
-    int m_nIdleClientMs = 30000;      // a connection that sends nothing
+    int m_nStopDrainMs = 2000;    // all drains at Stop together
+    int m_nIdleClientMs = 30000;  // a connection that sends nothing
     // Below this rate over a stall period a send counts as stalled: far below
     // any real network, but a trickle reader or TCP's window probes are not
     // progress.
@@ -87,12 +87,13 @@ private:
     void ReportStartFailure(const std::string& strReason);
     void CloseIdleClients();
     void NormaliseRoot();
-    void SendFile(CClientSocket* pClient, const SParsedRequest& request, const std::string& strPath);
+    void SendFile(CClientSocket* pClient, const SParsedRequest& request,
+                  const std::string& strPath);
     void SendErrorPage(CClientSocket* pClient, const SParsedRequest& request);
     void SendHead(CClientSocket* pClient, const SResponseHead& head);
     std::string ContentTypeOf(CFile& file, const std::string& strPath, uint64_t nSize);
 
     std::unique_ptr<CDispatchTimer> m_pIdleSweep;
     std::unique_ptr<char[]> m_pLook;  // the start of a plain-text file, for its charset
-    SFileIdentity m_ownProgramFile;    // the running program's own file, never served
+    SFileIdentity m_ownProgramFile;   // the running program's own file, never served
 };

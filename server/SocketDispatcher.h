@@ -38,8 +38,8 @@ private:
     unsigned m_nPending = 0;     // kinds queued and not yet delivered
     unsigned m_nMissed = 0;      // kinds epoll reported while they were not armed
     uint32_t m_nRegistered = 0;  // epoll events asked for now; 0: not in the set
-    uint32_t m_nMuted = 0;       // epoll events reported in vain, not asked for until the next arming
-    bool m_bListening = false;   // readable means a connection to accept, not data
+    uint32_t m_nMuted = 0;  // epoll events reported in vain, not asked for until the next arming
+    bool m_bListening = false;  // readable means a connection to accept, not data
 };
 
 class CSocketDispatcher {

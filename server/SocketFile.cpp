@@ -19,8 +19,8 @@ size_t CSocketFile::Read(void* pBuffer, size_t nCount) {
 
 unsigned long long CSocketFile::WriteFile(int hFile, unsigned long long nOffset,
                                           unsigned long long nCount) {
-    long long nSent = m_pSocket->SendFile(hFile, static_cast<long long>(nOffset),
-                                          static_cast<long long>(nCount));
+    long long nSent =
+        m_pSocket->SendFile(hFile, static_cast<long long>(nOffset), static_cast<long long>(nCount));
     if (nSent < 0) {
         throw CFileException(CFileException::generic, CAsyncSocket::GetLastError(), "sendfile");
     }

@@ -38,8 +38,7 @@ const SRangeCase kRangeCases[] = {
     {"one_byte", "bytes=5-5", 10000, EKind::Satisfiable, 5, 5},
     {"blanks_allowed", " bytes = 1 - 2 ", 10000, EKind::Satisfiable, 1, 2},
     {"last_byte", "bytes=9999-", 10000, EKind::Satisfiable, 9999, 9999},
-    {"beyond_4_gib", "bytes=5000000000-", 6000000000, EKind::Satisfiable, 5000000000,
-     5999999999},
+    {"beyond_4_gib", "bytes=5000000000-", 6000000000, EKind::Satisfiable, 5000000000, 5999999999},
     {"first_at_size", "bytes=10000-", 10000, EKind::Unsatisfiable},
     {"first_past_size", "bytes=20000-20010", 10000, EKind::Unsatisfiable},
     {"zero_suffix", "bytes=-0", 10000, EKind::Unsatisfiable},
@@ -116,7 +115,10 @@ const SAnswerCase kAnswerCases[] = {
      200,
      0,
      1000},
-    {"if_range_stale_skips_416", {.strRange = "bytes=5000-", .strIfRange = "\"old\""}, 200, 0,
+    {"if_range_stale_skips_416",
+     {.strRange = "bytes=5000-", .strIfRange = "\"old\""},
+     200,
+     0,
      1000},
 };
 

@@ -6,8 +6,8 @@
 
 #include <atomic>
 #include <cstdio>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <thread>

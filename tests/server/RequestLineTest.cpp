@@ -1,5 +1,6 @@
 // The request line rules on their own: which path, which answer form.
 #include <gtest/gtest.h>
+
 #include <optional>
 
 #include "RequestLine.h"
@@ -143,14 +144,11 @@ const SHeadCase kHeadCases[] = {
      .strRange = ""},
     {.pszName = "unversioned_line_has_no_headers",
      .strRequest = "GET /a.htm\r\nRange: bytes=0-1\r\n\r\n"},
-    {.pszName = "unversioned_line_is_a_whole_head",
-     .strRequest = "GET /a.htm\r\n"},
+    {.pszName = "unversioned_line_is_a_whole_head", .strRequest = "GET /a.htm\r\n"},
     {.pszName = "versioned_line_waits_for_the_empty_line",
      .strRequest = "GET / HTTP/1.0\r\nHost: x\r\n",
      .bHeadComplete = false},
-    {.pszName = "unfinished_first_line",
-     .strRequest = "GET / HTTP/1.0",
-     .bHeadComplete = false},
+    {.pszName = "unfinished_first_line", .strRequest = "GET / HTTP/1.0", .bHeadComplete = false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Heads, RequestHeadTest, ::testing::ValuesIn(kHeadCases),
@@ -257,12 +255,13 @@ TEST(Headers, OneBuilderForEveryAnswer) {
               "Content-Type: text/html\r\nContent-Length: 5\r\nAccept-Ranges: bytes\r\n"
               "Last-Modified: Sat, 05 Nov 1994 08:49:37 GMT\r\nETag: \"1-5-2.0\"\r\n"
               "Cache-Control: no-cache\r\nConnection: close\r\n\r\n");
-    EXPECT_EQ(BuildResponseHead({.nStatus = 301, .bHttp11 = true, .nContentLength = 0,
-                                 .strLocation = "/sub/?q=1"},
-                                nNow),
-              "HTTP/1.1 301 Moved Permanently\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
-              "Content-Length: 0\r\nLocation: /sub/?q=1\r\nCache-Control: no-cache\r\n"
-              "Connection: close\r\n\r\n");
+    EXPECT_EQ(
+        BuildResponseHead(
+            {.nStatus = 301, .bHttp11 = true, .nContentLength = 0, .strLocation = "/sub/?q=1"},
+            nNow),
+        "HTTP/1.1 301 Moved Permanently\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
+        "Content-Length: 0\r\nLocation: /sub/?q=1\r\nCache-Control: no-cache\r\n"
+        "Connection: close\r\n\r\n");
     const std::pair<int, const char*> statusLines[] = {
         {206, "HTTP/1.0 206 Partial Content\r\n"},
         {304, "HTTP/1.0 304 Not Modified\r\n"},

@@ -291,7 +291,8 @@ TEST_P(FairShareCases, NormalClientIsAnsweredWhileOneHostAttacks) {
     Start();
     const unsigned nPort = Port();
     const auto slowest = WhileServing([&] {
-        CBackgroundLoop attacker([&](const std::atomic<bool>& stop) { GetParam().attack(nPort, stop); });
+        CBackgroundLoop attacker(
+            [&](const std::atomic<bool>& stop) { GetParam().attack(nPort, stop); });
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         std::chrono::steady_clock::duration slowestWait{};
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(8);

@@ -92,15 +92,14 @@ const SServeCase kServeCases[] = {
     {"utf8_text_labelled", "GET /utf8.txt HTTP/1.0\r\n\r\n", 200, "caf\xc3\xa9",
      "text/plain; charset=utf-8"},
     {"latin1_text_unlabelled", "GET /latin1.txt HTTP/1.0\r\n\r\n", 200, "caf\xe9", "text/plain"},
-    {"range_labelled_by_the_files_start", "GET /utf8.txt HTTP/1.1\r\nRange: bytes=4-\r\n\r\n",
-     206, "\xa9", "text/plain; charset=utf-8"},
+    {"range_labelled_by_the_files_start", "GET /utf8.txt HTTP/1.1\r\nRange: bytes=4-\r\n\r\n", 206,
+     "\xa9", "text/plain; charset=utf-8"},
     {"range", "GET /a.htm HTTP/1.1\r\nRange: bytes=2-3\r\n\r\n", 206, "ge", "text/html"},
     {"head_of_range", "HEAD /a.htm HTTP/1.1\r\nRange: bytes=2-3\r\n\r\n", 206, ""},
     {"range_past_the_end", "GET /a.htm HTTP/1.1\r\nRange: bytes=99-\r\n\r\n", 416, ""},
     {"validators_never_change_a_404",
      "GET /missing.htm HTTP/1.1\r\nIf-None-Match: *\r\nRange: bytes=0-1\r\n\r\n", 404, kPage},
-    {"validators_never_change_a_301", "GET /docs HTTP/1.1\r\nIf-None-Match: *\r\n\r\n", 301,
-     ""},
+    {"validators_never_change_a_301", "GET /docs HTTP/1.1\r\nIf-None-Match: *\r\n\r\n", 301, ""},
     {"missing_file", "GET /missing.htm HTTP/1.0\r\n\r\n", 404, kPage},
     {"literal_percent", "GET /100%.html HTTP/1.0\r\n\r\n", 200, "percent"},
     {"escaped_blank", "GET /a%20b.htm HTTP/1.0\r\n\r\n", 200, "blank"},
@@ -217,12 +216,13 @@ TEST_F(ServingTest, ReplacedFileGetsANewTagWhateverItsSizeAndTime) {
     EXPECT_EQ(changed.strBody, "page b");
     EXPECT_NE(changed.headers["ETag"], strTag);
     // A resumed download of the old file must not get the new file's bytes.
-    SAnswer stale = Get("GET /a.htm HTTP/1.1\r\nRange: bytes=3-\r\nIf-Range: " + strTag +
-                        "\r\n\r\n");
+    SAnswer stale =
+        Get("GET /a.htm HTTP/1.1\r\nRange: bytes=3-\r\nIf-Range: " + strTag + "\r\n\r\n");
     EXPECT_EQ(stale.nStatus, 200);
     EXPECT_EQ(stale.strBody, "page b");
-    SAnswer current = Get("GET /a.htm HTTP/1.1\r\nRange: bytes=3-\r\nIf-Range: " +
-                          changed.headers["ETag"] + "\r\n\r\n");
+    SAnswer current =
+        Get("GET /a.htm HTTP/1.1\r\nRange: bytes=3-\r\nIf-Range: " + changed.headers["ETag"] +
+            "\r\n\r\n");
     EXPECT_EQ(current.nStatus, 206);
     EXPECT_EQ(current.strBody, "e b");
 }
