@@ -281,7 +281,8 @@ void CAsyncSocket::OnDispatcherEvent(EventKind kind) {
     }
 }
 
-bool CSocket::WaitOnce(EventKind kind, SProgressWindow& window, long long nLeft) {
+bool CSocket::WaitOnce(EventKind kind, SProgressWindow& window, long long nLeft,
+                       int& nOthersWaitedMs) {
     using Clock = CSocketDispatcher::Clock;
     CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
     auto now = Clock::now();
@@ -319,14 +320,22 @@ bool CSocket::WaitOnce(EventKind kind, SProgressWindow& window, long long nLeft)
         Fail(kErrorTerminated);
         return false;
     }
+    nOthersWaitedMs = 0;
     if (m_pShares != nullptr && dispatcher.OthersWaiting(*this)) {
-        const auto after = Clock::now();
-        m_pShares->Charge(
-            m_nPeerAddress,
-            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(after - now).count()),
-            after);
+        nOthersWaitedMs = static_cast<int>(
+            std::chrono::ceil<std::chrono::milliseconds>(Clock::now() - now).count());
     }
     return true;
+}
+
+void CSocket::ChargeWait(EventKind kind, int nWaitedMs, long long nMovedAfter) {
+    // A send that went on at the minimum rate or better was no stall: a
+    // download that merely takes a while is not charged to its peer.
+    if (nWaitedMs <= 0 ||
+        (kind == kEventWrite && nMovedAfter * 1000 >= m_nMinimumRate * nWaitedMs)) {
+        return;
+    }
+    m_pShares->Charge(m_nPeerAddress, nWaitedMs, CSocketDispatcher::Clock::now());
 }
 
 CSocket::SProgressWindow CSocket::SProgressWindow::Starting(
@@ -339,9 +348,12 @@ bool CSocket::Retry(EventKind kind, long long nWanted, Attempt attempt) {
     SProgressWindow window =
         SProgressWindow::Starting(CSocketDispatcher::Clock::now(), m_nWaitLimit, nWanted);
     long long nLeft = nWanted;
+    int nOthersWaitedMs = 0;  // the last wait, while other peers waited
     for (;;) {
         long long nMoved = 0;
-        if (attempt(nMoved)) {
+        const bool bOver = attempt(nMoved);
+        ChargeWait(kind, nOthersWaitedMs, nMoved);
+        if (bOver) {
             return true;
         }
         window.nMoved += nMoved;
@@ -351,7 +363,7 @@ bool CSocket::Retry(EventKind kind, long long nWanted, Attempt attempt) {
         if (bWrite) {
             dispatcher.Arm(*this, kEventWrite);
         }
-        const bool bGoOn = WaitOnce(kind, window, nLeft);
+        const bool bGoOn = WaitOnce(kind, window, nLeft, nOthersWaitedMs);
         if (bWrite) {
             dispatcher.Disarm(*this, kEventWrite);
         }

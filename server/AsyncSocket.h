@@ -114,8 +114,9 @@ public:
     void SetWaitLimit(int nMilliseconds) { m_nWaitLimit = nMilliseconds; }
     int WaitLimit() const { return m_nWaitLimit; }
     void SetMinimumRate(long long nBytesPerSecond) { m_nMinimumRate = nBytesPerSecond; }
-    // Waits on this socket while other peers wait are charged to its address;
-    // once its share is used, a call that would wait fails with kErrorShareUsed.
+    // Waits on this socket while other peers wait are charged to its address
+    // (a send's only when it then moved less than the minimum rate); once the
+    // share is used, a call that would wait fails with kErrorShareUsed.
     void SetShare(CPeerShares* pShares) { m_pShares = pShares; }
 
 private:
@@ -133,7 +134,10 @@ private:
     // the call: the limit, the peer's share, or termination (GetLastError says).
     template <typename Attempt>
     bool Retry(EventKind kind, long long nWanted, Attempt attempt);
-    bool WaitOnce(EventKind kind, SProgressWindow& window, long long nLeft);
+    // One nested wait; nOthersWaitedMs: how long it took if other peers waited.
+    bool WaitOnce(EventKind kind, SProgressWindow& window, long long nLeft, int& nOthersWaitedMs);
+    // Charges a wait to the peer's share, unless the send after it kept up.
+    void ChargeWait(EventKind kind, int nWaitedMs, long long nMovedAfter);
 
     // A pass of a wait while the peer's share is watched.
     static constexpr int kSharePassMs = 100;
