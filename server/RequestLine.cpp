@@ -88,19 +88,6 @@ SRequestHeaders ParseHeaders(std::string_view lines) {
     return headers;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // The component ".well-known" is the one dot-name meant for the public.
 bool IsHiddenComponent(std::string_view component) {
     return !component.empty() && component.front() == '.' && component != ".well-known";

@@ -2,21 +2,10 @@
 
 #include <cstdint>
 
+#include "AsciiCase.h"
+
 namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-int HexValue(char ch) {
-    if (ch >= '0' && ch <= '9') {
-        return ch - '0';
-    }
-    if (ch >= 'a' && ch <= 'f') {
-        return ch - 'a' + 10;
-    }
-    if (ch >= 'A' && ch <= 'F') {
-        return ch - 'A' + 10;
-    }
-    return -1;
-}
 
 // The byte value of a "\xHH" escape at nAt, or -1 when none stands there.
 int EscapeAt(std::string_view text, size_t nAt) {

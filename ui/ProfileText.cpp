@@ -12,16 +12,6 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-std::string_view TrimBlanks(std::string_view str) {
-    while (!str.empty() && IsBlank(str.front())) {
-        str.remove_prefix(1);
-    }
-    while (!str.empty() && IsBlank(str.back())) {
-        str.remove_suffix(1);
-    }
-    return str;
-}
-
 bool IsQuote(char c) {
     return c == '"' || c == '\'';
 }
