@@ -4,9 +4,11 @@ tests/clients/site.py. Many short-lived clients at once mix normal requests
 with resets before and during the answer, half-closes, idle connects, readers
 that never read, media players that stop reading once buffered, oversized and
 binary requests, hidden-file and traversal targets; ranges must be exactly the
-bytes asked for, and revalidations 304s. Afterwards the server must answer at once, hold no more descriptors
-than before, not have grown in resident memory beyond a few MiB, and every
-normal request must have had its full, correct answer.
+bytes asked for, and revalidations 304s. Each client is a host of its own on
+the loopback range, as people on a network are. Afterwards the server must
+answer at once, hold no more descriptors than before, not have grown in
+resident memory beyond a few MiB, and every normal request must have had its
+full, correct answer.
 
     soak.py --port PORT --pid PID --manifest FILE [--seconds 60] [--workers 24]
 """
@@ -23,6 +25,14 @@ import threading
 import time
 
 ANSWER_TIMEOUT = 40  # above the server's 10 s bound on a stalled send, twice over
+# The address this thread's clients connect from: a worker's host of its own
+# (all of 127.0.0.0/8 is loopback), 127.0.0.1 where unset. The server shares
+# its waiting out per address, so one address for all would be one peer.
+HOST = threading.local()
+
+
+def worker_host(index):
+    return f"127.0.1.{index + 1}"
 
 
 class Run:
@@ -51,6 +61,8 @@ def connect(run, timeout=ANSWER_TIMEOUT, rcvbuf=None):
     if rcvbuf:
         s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
     s.settimeout(timeout)
+    if getattr(HOST, "address", None):
+        s.bind((HOST.address, 0))
     s.connect(("127.0.0.1", run.port))
     return s
 
@@ -310,7 +322,8 @@ BEHAVIOURS = [
 ]
 
 
-def worker(run, seed):
+def worker(run, index, seed):
+    HOST.address = worker_host(index)
     rng = random.Random(seed)
     actions, weights = zip(*BEHAVIOURS)
     while run.running():
@@ -430,7 +443,7 @@ def main():
     fds_before, rss_before = descriptors(args.pid), rss_kib(args.pid)
 
     run = Run(args, manifest)
-    threads = [threading.Thread(target=worker, args=(run, args.seed + i))
+    threads = [threading.Thread(target=worker, args=(run, i, args.seed + i))
                for i in range(args.workers)]
     threads.append(threading.Thread(target=never_reader, args=(run, 5)))
     threads.append(threading.Thread(target=never_reader, args=(run, args.seconds * 0.7)))
