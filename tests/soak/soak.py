@@ -4,9 +4,15 @@ tests/clients/site.py. Many short-lived clients at once mix normal requests
 with resets before and during the answer, half-closes, idle connects, readers
 that never read, media players that stop reading once buffered, oversized and
 binary requests, hidden-file and traversal targets; ranges must be exactly the
-bytes asked for, and revalidations 304s. Afterwards the server must answer at once, hold no more descriptors
-than before, not have grown in resident memory beyond a few MiB, and every
-normal request must have had its full, correct answer.
+bytes asked for, and revalidations 304s. Each client is a host of its own on
+the loopback range, as people on a network are, and beside them a hostile host
+(127.0.0.9) keeps unfinished request lines, never-reading peers and a reader
+far below any real network's rate on the server the whole time.
+
+Every normal request must have had its full, correct answer, the slowest of
+them within a few seconds (connect to the last byte). Afterwards the server
+must answer at once, hold no more descriptors than before, and not have grown
+in resident memory beyond a few MiB.
 
     soak.py --port PORT --pid PID --manifest FILE [--seconds 60] [--workers 24]
 """
@@ -23,6 +29,15 @@ import threading
 import time
 
 ANSWER_TIMEOUT = 40  # above the server's 10 s bound on a stalled send, twice over
+HOSTILE_HOST = "127.0.0.9"
+# The address this thread's clients connect from: a worker's host of its own
+# (all of 127.0.0.0/8 is loopback), 127.0.0.1 where unset. The server shares
+# its waiting out per address, so one address for all would be one peer.
+HOST = threading.local()
+
+
+def worker_host(index):
+    return f"127.0.1.{index + 1}"
 
 
 class Run:
@@ -34,7 +49,7 @@ class Run:
         self.lock = threading.Lock()
         self.counts = collections.Counter()
         self.failures = []
-        self.slowest = 0.0  # the longest a normal request waited for its answer
+        self.slowest = (0.0, "none")  # the longest a normal request waited for its answer
 
     def record(self, kind, failure=None):
         with self.lock:
@@ -42,16 +57,31 @@ class Run:
             if failure:
                 self.failures.append(f"{kind}: {failure}")
 
+    def answered(self, seconds, what):
+        with self.lock:
+            self.slowest = max(self.slowest, (seconds, what))
+
     def running(self):
         return time.monotonic() < self.deadline
 
+    def pause(self, seconds):
+        """Sleeps that long, or less where the soak ends sooner."""
+        time.sleep(max(0.0, min(seconds, self.deadline - time.monotonic())))
 
-def connect(run, timeout=ANSWER_TIMEOUT, rcvbuf=None):
+
+def connect(run, timeout=ANSWER_TIMEOUT, rcvbuf=None, source=None):
     s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    if rcvbuf:
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
-    s.settimeout(timeout)
-    s.connect(("127.0.0.1", run.port))
+    try:
+        if rcvbuf:
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
+        s.settimeout(timeout)
+        source = source or getattr(HOST, "address", None)
+        if source:
+            s.bind((source, 0))
+        s.connect(("127.0.0.1", run.port))
+    except OSError:
+        s.close()
+        raise
     return s
 
 
@@ -68,6 +98,21 @@ def read_all(s):
         if not piece:
             return b"".join(chunks)
         chunks.append(piece)
+
+
+def fetch(run, what, send, timeout=ANSWER_TIMEOUT):
+    """The whole answer to what send(socket) sends; the time from connect to
+    its last byte counts toward the slowest normal answer."""
+    started = time.monotonic()
+    with connect(run, timeout) as s:
+        send(s)
+        answer = read_all(s)
+    run.answered(time.monotonic() - started, what)
+    return answer
+
+
+def sending(data):
+    return lambda s: s.sendall(data)
 
 
 def request_bytes(method, url, extra=b""):
@@ -108,36 +153,30 @@ def verify(run, answer, method, url):
 # ---- normal requests: each must get its full, correct answer ---------------
 
 def exchange(run, kind, method, url, send):
-    started = time.monotonic()
     try:
-        with connect(run) as s:
-            send(s)
-            answer = read_all(s)
-        run.record(kind, verify(run, answer, method, url))
-        with run.lock:
-            run.slowest = max(run.slowest, time.monotonic() - started)
+        run.record(kind, verify(run, fetch(run, f"{kind} {method} {url}", send), method, url))
     except OSError as error:
         run.record(kind, f"{method} {url}: {error!r}")
 
 
 def normal_get(run, rng):
     url = rng.choice(run.files)
-    exchange(run, "get", "GET", url, lambda s: s.sendall(request_bytes("GET", url)))
+    exchange(run, "get", "GET", url, sending(request_bytes("GET", url)))
 
 
 def normal_head(run, rng):
     url = rng.choice(run.files + ["/missing.htm"])
-    exchange(run, "head", "HEAD", url, lambda s: s.sendall(request_bytes("HEAD", url)))
+    exchange(run, "head", "HEAD", url, sending(request_bytes("HEAD", url)))
 
 
 def refused(run, rng):
     url = rng.choice(run.manifest["refused"])
-    exchange(run, "refused", "GET", url, lambda s: s.sendall(request_bytes("GET", url)))
+    exchange(run, "refused", "GET", url, sending(request_bytes("GET", url)))
 
 
 def redirect(run, rng):
     url = rng.choice(list(run.manifest["redirect"]))
-    exchange(run, "redirect", "GET", url, lambda s: s.sendall(request_bytes("GET", url)))
+    exchange(run, "redirect", "GET", url, sending(request_bytes("GET", url)))
 
 
 def headers_of(head):
@@ -163,9 +202,9 @@ def ranged(run, rng):
                     f"{len(body)} bytes")
         return None
     try:
-        with connect(run) as s:
-            s.sendall(request_bytes("GET", url, f"Range: bytes={first}-{last}\r\n".encode()))
-            run.record("range", check(read_all(s)))
+        answer = fetch(run, f"range GET {url}", sending(
+            request_bytes("GET", url, f"Range: bytes={first}-{last}\r\n".encode())))
+        run.record("range", check(answer))
     except OSError as error:
         run.record("range", f"GET {url} bytes={first}-{last}: {error!r}")
 
@@ -174,12 +213,10 @@ def revalidate(run, rng):
     """A HEAD for the file's ETag, then a GET with it: a 304 without a body."""
     url = rng.choice(run.files)
     try:
-        with connect(run) as s:
-            s.sendall(request_bytes("HEAD", url))
-            tag = headers_of(read_all(s).partition(b"\r\n\r\n")[0]).get(b"ETag", b"")
-        with connect(run) as s:
-            s.sendall(request_bytes("GET", url, b"If-None-Match: " + tag + b"\r\n"))
-            answer = read_all(s)
+        head = fetch(run, f"revalidate HEAD {url}", sending(request_bytes("HEAD", url)))
+        tag = headers_of(head.partition(b"\r\n\r\n")[0]).get(b"ETag", b"")
+        answer = fetch(run, f"revalidate GET {url}",
+                       sending(request_bytes("GET", url, b"If-None-Match: " + tag + b"\r\n")))
         ok = tag and answer.startswith(b"HTTP/1.1 304 Not Modified\r\n") and \
             answer.endswith(b"\r\n\r\n") and answer.count(b"\r\n\r\n") == 1
         run.record("revalidate", None if ok else f"GET {url} If-None-Match {tag!r}: {answer[:60]!r}")
@@ -211,7 +248,7 @@ def split_line(run, rng):
 def browser_sized(run, rng):
     url = rng.choice(run.files)
     extra = b"".join(b"X-Header-%d: %s\r\n" % (i, b"v" * 60) for i in range(rng.randrange(10, 160)))
-    exchange(run, "big-headers", "GET", url, lambda s: s.sendall(request_bytes("GET", url, extra)))
+    exchange(run, "big-headers", "GET", url, sending(request_bytes("GET", url, extra)))
 
 
 def oversized(run, rng):
@@ -226,9 +263,7 @@ def oversized(run, rng):
             return f"want 404 with the error page, got {answer[:60]!r}"
         return None
     try:
-        with connect(run) as s:
-            s.sendall(data)
-            run.record("oversized", check(read_all(s)))
+        run.record("oversized", check(fetch(run, "oversized", sending(data))))
     except OSError as error:
         run.record("oversized", repr(error))
 
@@ -236,9 +271,7 @@ def oversized(run, rng):
 def connect_half_close(run, rng):
     """Connects and ends its side without a request: the server must let go."""
     try:
-        with connect(run, timeout=15) as s:
-            s.shutdown(socket.SHUT_WR)
-            answer = read_all(s)
+        answer = fetch(run, "empty-close", lambda s: s.shutdown(socket.SHUT_WR), timeout=15)
         run.record("empty-close", f"an answer to nothing: {answer[:40]!r}" if answer else None)
     except OSError as error:
         run.record("empty-close", repr(error))
@@ -310,7 +343,8 @@ BEHAVIOURS = [
 ]
 
 
-def worker(run, seed):
+def worker(run, index, seed):
+    HOST.address = worker_host(index)
     rng = random.Random(seed)
     actions, weights = zip(*BEHAVIOURS)
     while run.running():
@@ -372,6 +406,75 @@ def idle_holder(run):
         run.record("idle-30s", f"not closed by the server: {error!r}")
 
 
+# ---- a hostile host: attacks from an address of its own, all soak long -----
+# The server owes it nothing but a bound: the normal clients beside it must be
+# answered in time.
+
+def until_closed(run, s):
+    """What the server sent until it closed the connection; None where the
+    soak ended first."""
+    got = []
+    while run.running():
+        try:
+            piece = s.recv(65536)
+        except socket.timeout:
+            continue
+        if not piece:
+            return b"".join(got)
+        got.append(piece)
+    return None
+
+
+def hostile_line(run):
+    """23 bytes of a request line, never ended; again as soon as the server
+    closes the connection, with an answer or without."""
+    while run.running():
+        try:
+            with connect(run, timeout=0.5, source=HOSTILE_HOST) as s:
+                s.sendall(b"GET /index.htm HTTP/1.0")
+                answer = until_closed(run, s)
+            if answer is not None:
+                run.record("hostile-line " + ("answered" if answer else "closed"))
+        except OSError:
+            run.record("hostile-line refused")
+            run.pause(0.1)
+
+
+def hostile_never_reader(run, seed):
+    """Asks for a large file with a small receive buffer and never reads it;
+    renewed every 5 to 15 s."""
+    rng = random.Random(seed)
+    while run.running():
+        def action():
+            s = connect(run, rcvbuf=4096, source=HOSTILE_HOST)
+            s.sendall(request_bytes("GET", "/file-16m.bin"))
+            run.pause(rng.uniform(5, 15))
+            reset(s)
+        fault(run, "hostile-never-reads", action)
+
+
+def hostile_slow_reader(run):
+    """Takes 2 KiB of a large file every 8 s (256 B/s) and asks again when
+    dropped. A drop shows only once what was on its way has been read, so it
+    also asks again after three reads, past the server's 10 s bound on a send
+    below its minimum rate."""
+    while run.running():
+        def action():
+            with connect(run, timeout=1, rcvbuf=4096, source=HOSTILE_HOST) as s:
+                s.sendall(request_bytes("GET", "/file-16m.bin"))
+                for _ in range(3):
+                    try:
+                        if not s.recv(2048):
+                            break
+                    except socket.timeout:
+                        pass
+                    run.pause(8)
+                    if not run.running():
+                        break
+                reset(s)
+        fault(run, "hostile-slow-reader", action)
+
+
 # ---- measurements ----------------------------------------------------------
 
 def descriptors(pid):
@@ -397,9 +500,7 @@ def rss_kib(pid):
 
 def timed_get(run, url):
     started = time.monotonic()
-    with connect(run, timeout=10) as s:
-        s.sendall(request_bytes("GET", url))
-        answer = read_all(s)
+    answer = fetch(run, f"GET {url}", sending(request_bytes("GET", url)), timeout=10)
     return time.monotonic() - started, verify(run, answer, "GET", url)
 
 
@@ -413,6 +514,8 @@ def main():
     parser.add_argument("--seed", type=int, default=int(time.time()))
     # A few MiB; a sanitizer build keeps freed memory in quarantine and is given more.
     parser.add_argument("--max-rss-growth-kib", type=int, default=4096)
+    # Connect to the last byte, with the hostile host at work.
+    parser.add_argument("--max-answer-seconds", type=float, default=5)
     args = parser.parse_args()
     manifest = json.load(open(args.manifest))
     print(f"  soak: {args.seconds:.0f}s, {args.workers} clients at once, seed {args.seed}",
@@ -430,8 +533,12 @@ def main():
     fds_before, rss_before = descriptors(args.pid), rss_kib(args.pid)
 
     run = Run(args, manifest)
-    threads = [threading.Thread(target=worker, args=(run, args.seed + i))
+    threads = [threading.Thread(target=worker, args=(run, i, args.seed + i))
                for i in range(args.workers)]
+    threads += [threading.Thread(target=hostile_line, args=(run,)) for _ in range(20)]
+    threads += [threading.Thread(target=hostile_never_reader, args=(run, args.seed + 1000 + i))
+                for i in range(3)]
+    threads.append(threading.Thread(target=hostile_slow_reader, args=(run,)))
     threads.append(threading.Thread(target=never_reader, args=(run, 5)))
     threads.append(threading.Thread(target=never_reader, args=(run, args.seconds * 0.7)))
     threads.append(threading.Thread(target=media_player, args=(run, args.seed - 1)))
@@ -442,6 +549,7 @@ def main():
     for thread in threads:
         thread.join()
     soaked = time.monotonic()
+    slowest, slowest_what = run.slowest
 
     problems = list(run.failures)
     if not os.path.exists(f"/proc/{args.pid}"):
@@ -467,7 +575,10 @@ def main():
         f"{kind} {count}" for kind, count in sorted(run.counts.items())))
     print(f"  descriptors {len(fds_before)} -> {len(fds_after)}; VmRSS {rss_before} -> "
           f"{rss_after} KiB; GET after the soak {elapsed * 1000:.1f} ms; slowest normal "
-          f"answer during it {run.slowest:.1f} s")
+          f"answer during it {slowest:.2f} s ({slowest_what})")
+    if slowest > args.max_answer_seconds:
+        problems.append(f"the slowest normal answer took {slowest:.2f} s ({slowest_what}), "
+                        f"above {args.max_answer_seconds:g} s")
     if rss_after - rss_before > args.max_rss_growth_kib:
         problems.append(f"resident memory grew by {rss_after - rss_before} KiB")
     for problem in problems[:30]:
