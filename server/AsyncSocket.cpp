@@ -306,8 +306,13 @@ bool CSocket::WaitOnce(EventKind kind, SProgressWindow& window, long long nLeft,
     if (m_pShares != nullptr) {
         // Short passes, so the peer is charged soon after others start waiting.
         nWait = std::min(nWait, kSharePassMs);
+        const int nShareLeft = m_pShares->Remaining(m_nPeerAddress, now);
+        if (nShareLeft == 0) {
+            // Who waits is known only once what epoll holds is in the queue;
+            // without this, each new connection of a spent peer gets a pass.
+            dispatcher.TakeInReady();
+        }
         if (dispatcher.OthersWaiting(*this)) {
-            const int nShareLeft = m_pShares->Remaining(m_nPeerAddress, now);
             if (nShareLeft == 0) {
                 Fail(kErrorShareUsed);
                 return false;

@@ -101,6 +101,8 @@ public:
     // accept is queued or set aside for a sink other than this one. Timers
     // are nobody waiting.
     bool OthersWaiting(const CEventSink& sink) const;
+    // Queues what epoll holds ready, without delivering anything.
+    void TakeInReady() { Poll(0); }
 
     // Time left until a deadline, rounded up; 0 once it has passed.
     static int MillisecondsUntil(Clock::time_point deadline);
