@@ -104,8 +104,10 @@ tv_netns_remove() {
 }
 
 # A port nothing listens on right now.
+# Free on every address, as the programs listen: after a soak, a port free on
+# 127.0.0.1 may still be held by a closing connection of another 127.x address.
 tv_free_port() {
-    "$PY" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+    "$PY" -c 'import socket; s=socket.socket(); s.bind(("0.0.0.0", 0)); print(s.getsockname()[1])'
 }
 
 # Waits until something accepts connections on 127.0.0.1:$1, up to $2 seconds.
