@@ -3,7 +3,6 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "FileException.h"
 #include "RequestLine.h"

@@ -14,12 +14,9 @@ constexpr std::array<std::string_view, 12> kMonths{"Jan", "Feb", "Mar", "Apr", "
 // Digits only, the whole text; no sign, no blanks.
 std::optional<uint64_t> ParseDigits(std::string_view text) {
     uint64_t nValue = 0;
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
-        return std::nullopt;
-    }
     auto [pEnd, error] = std::from_chars(text.data(), text.data() + text.size(), nValue);
     if (error != std::errc() || pEnd != text.data() + text.size()) {
-        return std::nullopt;  // too large
+        return std::nullopt;  // empty, not digits, or too large
     }
     return nValue;
 }
@@ -147,13 +144,13 @@ SByteRange EvaluateRange(std::string_view header, uint64_t nSize) {
     if (nEquals == std::string_view::npos || TrimBlanks(header.substr(0, nEquals)) != "bytes") {
         return range;  // another unit (compared as RFC 9110 says: case-sensitively here)
     }
-    std::string_view spec = TrimBlanks(header.substr(nEquals + 1));
-    size_t nDash = spec.find('-');
-    if (spec.find(',') != std::string_view::npos || nDash == std::string_view::npos) {
+    std::string_view rangeText = TrimBlanks(header.substr(nEquals + 1));
+    size_t nDash = rangeText.find('-');
+    if (rangeText.find(',') != std::string_view::npos || nDash == std::string_view::npos) {
         return range;
     }
-    std::string_view first = TrimBlanks(spec.substr(0, nDash));
-    std::string_view last = TrimBlanks(spec.substr(nDash + 1));
+    std::string_view first = TrimBlanks(rangeText.substr(0, nDash));
+    std::string_view last = TrimBlanks(rangeText.substr(nDash + 1));
     if (first.empty()) {
         // The last n bytes.
         auto nSuffix = ParseDigits(last);

@@ -18,7 +18,6 @@ struct SFileFacts {
     uint64_t nSize = 0;
     time_t nModifiedSeconds = 0;
     long nModifiedNanoseconds = 0;
-    dev_t device = 0;
     ino_t inode = 0;
 };
 

@@ -21,8 +21,6 @@ public:
     // Forgets waits that have left the window, and addresses with none left.
     void Prune(Clock::time_point now);
 
-    int ShareMs() const { return m_nShareMs; }
-    int WindowMs() const { return m_nWindowMs; }
     void Set(int nShareMs, int nWindowMs) {
         m_nShareMs = nShareMs;
         m_nWindowMs = nWindowMs;

@@ -5,6 +5,7 @@
 #include "AsciiCase.h"
 #include "FileAnswer.h"
 #include "PathResolver.h"
+#include "Utf8.h"
 
 const std::string_view kErrorPage =
     "\n<HTML><HEAD><TITLE>HTTP Error</TITLE></HEAD><BODY><H1>Error 404: Not "
@@ -144,40 +145,13 @@ bool IsCharsetLabelledType(std::string_view contentType) {
 }
 
 bool IsUtf8Text(std::string_view text, bool bStartOfLonger) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        size_t nFollowing = 0;
-        unsigned char nLow = 0x80;  // the allowed range of the second byte
-        unsigned char nHigh = 0xbf;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if (c >= 0xc2 && c <= 0xdf) {
-            nFollowing = 1;
-        } else if (c >= 0xe0 && c <= 0xef) {
-            nFollowing = 2;
-            nLow = c == 0xe0 ? 0xa0 : 0x80;   // no overlong forms
-            nHigh = c == 0xed ? 0x9f : 0xbf;  // no surrogates
-        } else if (c >= 0xf0 && c <= 0xf4) {
-            nFollowing = 3;
-            nLow = c == 0xf0 ? 0x90 : 0x80;
-            nHigh = c == 0xf4 ? 0x8f : 0xbf;
-        } else {
-            return false;
+    for (size_t nAt = 0; nAt < text.size();) {
+        bool bCutOff = false;
+        const size_t nLength = Utf8SequenceLength(text, nAt, &bCutOff);
+        if (nLength == 0) {
+            return bCutOff && bStartOfLonger;  // cut off by the end of what was looked at
         }
-        for (size_t k = 1; k <= nFollowing; ++k) {
-            if (i + k >= text.size()) {
-                return bStartOfLonger;  // cut off by the end of what was looked at
-            }
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            const unsigned char nMin = k == 1 ? nLow : 0x80;
-            const unsigned char nMax = k == 1 ? nHigh : 0xbf;
-            if (next < nMin || next > nMax) {
-                return false;
-            }
-        }
-        i += nFollowing + 1;
+        nAt += nLength;
     }
     return true;
 }

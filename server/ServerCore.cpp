@@ -316,7 +316,6 @@ void CServerCore::SendFile(CClientSocket* pClient, const SParsedRequest& request
         facts = {.nSize = static_cast<uint64_t>(status.st_size),
                  .nModifiedSeconds = status.st_mtim.tv_sec,
                  .nModifiedNanoseconds = status.st_mtim.tv_nsec,
-                 .device = status.st_dev,
                  .inode = status.st_ino};
     } catch (const CFileException&) {
         SendErrorPage(pClient, request);

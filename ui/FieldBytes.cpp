@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "AsciiCase.h"
+#include "Utf8.h"
 
 namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -15,40 +16,6 @@ int EscapeAt(std::string_view text, size_t nAt) {
     const int nHigh = HexValue(text[nAt + 2]);
     const int nLow = HexValue(text[nAt + 3]);
     return nHigh < 0 || nLow < 0 ? -1 : nHigh * 16 + nLow;
-}
-
-// The length of the well-formed UTF-8 sequence at nAt (no overlong forms, no
-// surrogates, nothing above U+10FFFF), or 0.
-size_t SequenceLength(std::string_view bytes, size_t nAt) {
-    const auto byte = [&](size_t n) { return static_cast<uint8_t>(bytes[nAt + n]); };
-    const uint8_t nLead = byte(0);
-    size_t nLength = 0;
-    uint8_t nSecondLow = 0x80;
-    uint8_t nSecondHigh = 0xBF;
-    if (nLead < 0x80) {
-        return 1;
-    } else if (nLead >= 0xC2 && nLead <= 0xDF) {
-        nLength = 2;
-    } else if (nLead >= 0xE0 && nLead <= 0xEF) {
-        nLength = 3;
-        nSecondLow = nLead == 0xE0 ? 0xA0 : 0x80;
-        nSecondHigh = nLead == 0xED ? 0x9F : 0xBF;
-    } else if (nLead >= 0xF0 && nLead <= 0xF4) {
-        nLength = 4;
-        nSecondLow = nLead == 0xF0 ? 0x90 : 0x80;
-        nSecondHigh = nLead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (nAt + nLength > bytes.size() || byte(1) < nSecondLow || byte(1) > nSecondHigh) {
-        return 0;
-    }
-    for (size_t n = 2; n < nLength; ++n) {
-        if (byte(n) < 0x80 || byte(n) > 0xBF) {
-            return 0;
-        }
-    }
-    return nLength;
 }
 
 // Characters a field would show as nothing or as a box.
@@ -72,7 +39,7 @@ std::string FieldTextOfBytes(std::string_view bytes) {
     strText.reserve(bytes.size());
     size_t nAt = 0;
     while (nAt < bytes.size()) {
-        const size_t nLength = SequenceLength(bytes, nAt);
+        const size_t nLength = Utf8SequenceLength(bytes, nAt);
         if (nLength == 0 || IsControl(bytes, nAt, nLength) || EscapeAt(bytes, nAt) >= 0) {
             const size_t nEscaped = nLength == 0 ? 1 : nLength;
             for (size_t n = 0; n < nEscaped; ++n) {

@@ -495,7 +495,6 @@ std::string WithEntityTag(std::string_view request) {
         strTag = EntityTagFor({.nSize = static_cast<uint64_t>(status.st_size),
                                .nModifiedSeconds = status.st_mtim.tv_sec,
                                .nModifiedNanoseconds = status.st_mtim.tv_nsec,
-                               .device = status.st_dev,
                                .inode = status.st_ino});
     }
     for (size_t nAt; (nAt = strRequest.find(kEntityTagToken)) != std::string::npos;) {

@@ -63,7 +63,6 @@ INSTANTIATE_TEST_SUITE_P(Ranges, RangeTest, ::testing::ValuesIn(kRangeCases),
 const SFileFacts kFacts{.nSize = 1000,
                         .nModifiedSeconds = 784111777,  // Sun, 06 Nov 1994 08:49:37 GMT
                         .nModifiedNanoseconds = 5,
-                        .device = 1,
                         .inode = 42};
 const std::string kTag = EntityTagFor(kFacts);
 const std::string kDate = "Sun, 06 Nov 1994 08:49:37 GMT";

@@ -93,17 +93,17 @@ run_wget() {
     check $? "wget /missing.htm: exit status $rc, want 8 (server error response)"
 }
 
-# curl_range SPEC FIRST LAST: curl -r SPEC must get a 206 with exactly the
+# curl_range RANGE FIRST LAST: curl -r RANGE must get a 206 with exactly the
 # bytes FIRST..LAST of /file-4m.bin.
 curl_range() {
-    local spec=$1 first=$2 last=$3 file=$root/file-4m.bin got range
-    got=$(curl -sS --max-time 10 -r "$spec" -D "$base/head" -o "$fetched" \
+    local wanted=$1 first=$2 last=$3 file=$root/file-4m.bin got range
+    got=$(curl -sS --max-time 10 -r "$wanted" -D "$base/head" -o "$fetched" \
         -w '%{http_code} %{size_download}' "$TV_URL/file-4m.bin")
     range=$(header_line "$base/head" Content-Range)
     [ "$got" = "206 $((last - first + 1))" ] &&
         [ "$range" = "Content-Range: bytes $first-$last/$(stat -c %s "$file")" ] &&
         [ "$(sha_of "$fetched")" = "$(slice_sha "$file" "$first" $((last - first + 1)))" ]
-    check $? "curl -r $spec: got '$got' '$range', want 206 with bytes $first-$last of the file"
+    check $? "curl -r $wanted: got '$got' '$range', want 206 with bytes $first-$last of the file"
 }
 
 # Ranges, resumed downloads of the 100 MiB file, and revalidation.
