@@ -145,10 +145,24 @@ void CSocketDispatcher::Arm(CEventSink& sink, unsigned nKinds) {
     sink.m_bListening |= (nKinds & kEventAccept) != 0;
     sink.m_nMissed &= ~nKinds;
     sink.m_nMuted = 0;
-    const uint32_t nWanted = EventsFor(sink.m_nArmed);
-    if ((nWanted & ~sink.m_nRegistered) != 0) {
-        SetInterest(sink, nWanted);
+    if ((EventsFor(sink.m_nArmed) & ~sink.m_nRegistered) != 0 && !sink.m_bStale) {
+        sink.m_bStale = true;
+        m_stale.push_back(&sink);
+        if (m_nPasses == 0) {
+            UpdateStale();  // no pass will end to do it: an outer loop may wait next
+        }
     }
+}
+
+void CSocketDispatcher::UpdateStale() {
+    for (CEventSink* pSink : m_stale) {
+        pSink->m_bStale = false;
+        const uint32_t nWanted = EventsFor(pSink->m_nArmed) & ~pSink->m_nMuted;
+        if ((nWanted & ~pSink->m_nRegistered) != 0) {
+            SetInterest(*pSink, nWanted);
+        }
+    }
+    m_stale.clear();
 }
 
 void CSocketDispatcher::Disarm(CEventSink& sink, unsigned nKinds) {
@@ -167,6 +181,10 @@ void CSocketDispatcher::Unwatch(CEventSink& sink) {
     sink.m_nMissed = 0;
     sink.m_nMuted = 0;
     sink.m_bListening = false;
+    if (sink.m_bStale) {
+        std::erase(m_stale, &sink);
+        sink.m_bStale = false;
+    }
     if (sink.m_nPending != 0) {
         std::erase_if(m_queue, [&sink](const SQueuedEvent& e) { return e.pSink == &sink; });
         sink.m_nPending = 0;
@@ -236,6 +254,7 @@ void CSocketDispatcher::Classify(CEventSink& sink, uint32_t nReported) {
 }
 
 void CSocketDispatcher::Poll(int nTimeoutMs) {
+    UpdateStale();
     epoll_event events[64];
     int nReady = ::epoll_wait(m_hEpoll, events, 64, nTimeoutMs);
     for (int i = 0; i < nReady; ++i) {
@@ -266,7 +285,27 @@ void CSocketDispatcher::ClearWakeup() {
     [[maybe_unused]] ssize_t n = ::read(m_hWakeup, &nCount, sizeof nCount);
 }
 
+// A pass: armings made while it runs reach the set when it ends, or earlier
+// when a handler's wait asks epoll.
+class CSocketDispatcher::CPass {
+public:
+    explicit CPass(CSocketDispatcher& dispatcher) : m_dispatcher(dispatcher) {
+        ++m_dispatcher.m_nPasses;
+    }
+    ~CPass() {
+        if (--m_dispatcher.m_nPasses == 0) {
+            m_dispatcher.UpdateStale();
+        }
+    }
+    CPass(const CPass&) = delete;
+    CPass& operator=(const CPass&) = delete;
+
+private:
+    CSocketDispatcher& m_dispatcher;
+};
+
 void CSocketDispatcher::DispatchReady() {
+    CPass pass(*this);
     ClearWakeup();
     Poll(0);
     Deliver();
@@ -290,6 +329,7 @@ void CSocketDispatcher::Deliver() {
 
 void CSocketDispatcher::RunOnce(int nTimeoutMs) {
     // A loop of its own waits in epoll itself: no poll of the epoll descriptor first.
+    CPass pass(*this);
     Poll(m_queue.empty() ? nTimeoutMs : 0);
     Deliver();
 }

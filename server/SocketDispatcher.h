@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <vector>
 
 // Event kinds, as bits so a registration can arm several.
 enum EventKind : unsigned {
@@ -40,6 +41,7 @@ private:
     uint32_t m_nRegistered = 0;  // epoll events asked for now; 0: not in the set
     uint32_t m_nMuted = 0;  // epoll events reported in vain, not asked for until the next arming
     bool m_bListening = false;  // readable means a connection to accept, not data
+    bool m_bStale = false;      // armed for events the set does not hold yet
 };
 
 class CSocketDispatcher {
@@ -64,10 +66,13 @@ public:
     //  - A kind is reported once, then stays disarmed until armed again (Receive
     //    arms read, Accept arms accept, a blocking call arms what it awaits).
     //  - Arming and disarming are bookkeeping in the sink; the epoll set is
-    //    changed only when it must be, so a request costs no epoll_ctl but the
-    //    one that adds its connection:
+    //    changed only when it must be, so a request answered without waiting
+    //    costs no epoll_ctl at all:
     //    * an arming that asks for an epoll event the set does not hold yet
     //      adds it (the set is level-triggered: what is ready is reported);
+    //      during a pass (DispatchReady, RunOnce) the addition waits until
+    //      epoll is next asked or the pass ends, so a connection served and
+    //      closed within the pass never enters the set;
     //    * a disarming leaves the set as it is;
     //    * a report of kinds none of which is armed would come again and again
     //      (level-triggered), so the events it carried are muted: removed from
@@ -119,6 +124,8 @@ private:
     void Classify(CEventSink& sink, uint32_t nReported);
     void Queue(CEventSink& sink, EventKind kind);
     void SetInterest(CEventSink& sink, uint32_t nEvents);
+    void UpdateStale();
+    class CPass;
     static uint32_t EventsFor(unsigned nKinds);
     void SignalWakeup();
     void ClearWakeup();
@@ -127,6 +134,8 @@ private:
     int m_hWakeup;  // eventfd: set while set-aside events wait for delivery
     bool m_bWakeupSignalled = false;
     std::deque<SQueuedEvent> m_queue;
+    std::vector<CEventSink*> m_stale;  // armings not yet made in the set
+    int m_nPasses = 0;                 // passes under way (nested: a handler may wait)
     std::function<void()> m_repaint;
 };
 

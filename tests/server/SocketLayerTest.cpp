@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -288,6 +289,23 @@ TEST_F(SocketLayerTest, TimersWakeTheDescriptor) {
     timer.Stop();
     CSocketDispatcher::Get().RunOnce(100);
     EXPECT_EQ(nFired, 3);
+}
+
+TEST_F(SocketLayerTest, AnArmingInAHandlerReachesTheSetWhenThePassEnds) {
+    // A handler's armings wait for the end of the pass; an outer loop that then
+    // sleeps on the descriptor must still be woken by what they asked for.
+    SPair a;
+    std::unique_ptr<CRecordingSocket> pSocket;
+    CDispatchTimer timer([&] { pSocket = std::make_unique<CRecordingSocket>(1, a.hOurs); });
+    timer.Start(1);
+    pollfd descriptor{CSocketDispatcher::Get().Descriptor(), POLLIN, 0};
+    ASSERT_EQ(::poll(&descriptor, 1, 1000), 1);
+    CSocketDispatcher::Get().DispatchReady();
+    ASSERT_TRUE(pSocket);
+    a.PeerSends("x");
+    EXPECT_EQ(::poll(&descriptor, 1, 1000), 1);
+    CSocketDispatcher::Get().DispatchReady();
+    EXPECT_EQ(g_events, (std::vector<SRecord>{{1, "read"}}));
 }
 
 TEST_F(SocketLayerTest, CloseForgetsQueuedEvents) {
