@@ -20,9 +20,18 @@ void CClientSocket::Init() {
     m_pFile = std::make_unique<CSocketFile>(this, 1);
 }
 
-void CClientSocket::ReceiveRequest(std::string& strRequest, int nHeadWaitMs) {
+bool CClientSocket::ReceiveRequest(std::string& strRequest, int nHeadWaitMs) {
     char buffer[kRequestBufferSize];
-    size_t nHave = m_pFile->Read(buffer, sizeof buffer);
+    // The first read takes what has arrived without waiting: nothing yet is no
+    // reason to hold the thread, the read event will come with the bytes.
+    const int nFirst = CAsyncSocket::Receive(buffer, sizeof buffer);
+    if (nFirst < 0) {
+        if (GetLastError() == EWOULDBLOCK) {
+            return false;
+        }
+        throw CFileException(CFileException::generic, GetLastError(), "receive");
+    }
+    size_t nHave = static_cast<size_t>(nFirst);
 
     // The first read holds what had arrived; a head split over several packets
     // is waited for, briefly, so a slow client is served and a silent one is not.
@@ -54,6 +63,7 @@ void CClientSocket::ReceiveRequest(std::string& strRequest, int nHeadWaitMs) {
     }
     SetWaitLimit(nWaitLimit);
     strRequest.assign(buffer, nHave);
+    return true;
 }
 
 void CClientSocket::SendData(const char* pData, size_t nCount, bool bMoreFollows) {

@@ -1,5 +1,5 @@
-// One accepted connection. Its first read event becomes HandleRequest; a close
-// before any request releases it; it owns the stream it reads and writes through.
+// One accepted connection. Its acceptance, or a later read event, becomes
+// HandleRequest; a close before any request releases it; it owns the stream it reads and writes through.
 #pragma once
 
 #include <memory>
@@ -19,10 +19,11 @@ public:
     ~CClientSocket() override;
 
     void Init();
-    // Reads the request head: at least one receive, then more until the head is
-    // complete, the buffer full, the peer closed or nHeadWaitMs passed. A read
-    // error throws CFileException and leaves strRequest unchanged.
-    void ReceiveRequest(std::string& strRequest, int nHeadWaitMs);
+    // Reads the request head: what has arrived, then more until the head is
+    // complete, the buffer full, the peer closed or nHeadWaitMs passed. False
+    // when nothing has arrived yet (read stays armed); empty when the peer has
+    // closed. A read error throws CFileException and leaves strRequest unchanged.
+    bool ReceiveRequest(std::string& strRequest, int nHeadWaitMs);
     void SendData(const char* pData, size_t nCount, bool bMoreFollows = false);
     // Up to nCount bytes of an open file from nOffset; the count sent.
     unsigned long long SendFileData(int hFile, unsigned long long nOffset,

@@ -38,7 +38,8 @@ public:
     void ProcessPendingAccept();
     void HandleRequest(CClientSocket* pClient);
     void RemoveClient(CClientSocket* pClient);
-    std::string ReadRequest(CClientSocket* pClient);
+    // False when nothing has arrived yet; an empty request: the peer closed.
+    bool ReadRequest(CClientSocket* pClient, std::string& strRequest);
     // bMoreFollows: the bytes may wait in the socket for the next send.
     void SendToClient(CClientSocket* pClient, const char* pData, size_t nCount,
                       bool bMoreFollows = false);

@@ -134,12 +134,18 @@ TEST_F(ServerControlTest, ConnectionsArrivingTogetherAreAllAccepted) {
 }
 
 TEST_F(ServerControlTest, IdleConnectionDoesNotHoldUpOthers) {
+    // A connection is read as soon as it is accepted; one that has sent nothing
+    // must not be waited for, however long the bounds would allow.
+    m_server.m_nRequestHeadWaitMs = 20000;
+    m_server.m_peerShares.Set(60000, 60000);
     Start();
     CClient idle(Port());
     PumpUntilListed(1);
+    const auto started = std::chrono::steady_clock::now();
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(Get("GET / HTTP/1.0\r\n\r\n").strBody, "home");
     }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     EXPECT_EQ(m_server.m_clientList.size(), 1u);
 }
 
