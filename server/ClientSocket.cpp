@@ -66,9 +66,9 @@ bool CClientSocket::ReceiveRequest(std::string& strRequest, int nHeadWaitMs) {
     return true;
 }
 
-void CClientSocket::SendData(const char* pData, size_t nCount, bool bMoreFollows) {
+void CClientSocket::SendData(const char* pData, size_t nCount) {
     if (m_pFile) {
-        m_pFile->Write(pData, nCount, bMoreFollows ? MSG_MORE : 0);
+        m_pFile->Write(pData, nCount, MSG_MORE);
     }
 }
 

@@ -24,7 +24,9 @@ public:
     // when nothing has arrived yet (read stays armed); empty when the peer has
     // closed. A read error throws CFileException and leaves strRequest unchanged.
     bool ReceiveRequest(std::string& strRequest, int nHeadWaitMs);
-    void SendData(const char* pData, size_t nCount, bool bMoreFollows = false);
+    // The last segment waits in the socket until more comes or the close
+    // sends it together with the FIN.
+    void SendData(const char* pData, size_t nCount);
     // Up to nCount bytes of an open file from nOffset; the count sent.
     unsigned long long SendFileData(int hFile, unsigned long long nOffset,
                                     unsigned long long nCount);

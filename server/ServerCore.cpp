@@ -28,8 +28,11 @@ const char* const CServerCore::kRootFailureText =
     "The root folder does not exist or cannot be read:";
 
 namespace {
-// How much of a plain-text file decides its charset label.
+// How much of a plain-text file decides its charset label; also the size of
+// the buffer that holds it, or a small body behind its head.
 constexpr size_t kCharsetLookBytes = 64 * 1024;
+// Bodies up to this size are read and sent with their head (see SendFile).
+constexpr uint64_t kBodyWithHeadBytes = 16 * 1024;
 constexpr int kIdleSweepMs = 1000;
 
 SFileIdentity OwnProgramFile() {
@@ -203,10 +206,9 @@ bool CServerCore::ReadRequest(CClientSocket* pClient, std::string& strRequest) {
     return true;
 }
 
-void CServerCore::SendToClient(CClientSocket* pClient, const char* pData, size_t nCount,
-                               bool bMoreFollows) {
+void CServerCore::SendToClient(CClientSocket* pClient, const char* pData, size_t nCount) {
     try {
-        pClient->SendData(pData, nCount, bMoreFollows);
+        pClient->SendData(pData, nCount);
     } catch (const CFileException&) {
         pClient->Abort();
     }
@@ -305,12 +307,9 @@ std::string CServerCore::ContentTypeOf(CFile& file, const std::string& strPath, 
     // The same label for every answer of the file (GET, HEAD, any range), so
     // it is judged by the file's start, whatever part is sent.
     const size_t nLook = static_cast<size_t>(std::min<uint64_t>(nSize, kCharsetLookBytes));
-    if (!m_pLook) {
-        m_pLook = std::make_unique<char[]>(kCharsetLookBytes);
-    }
     try {
-        const size_t nRead = file.Read(m_pLook.get(), nLook, 0);
-        if (IsUtf8Text(std::string_view(m_pLook.get(), nRead), nSize > nLook)) {
+        const size_t nRead = file.Read(Buffer(), nLook, 0);
+        if (IsUtf8Text(std::string_view(Buffer(), nRead), nSize > nLook)) {
             strType += "; charset=utf-8";
         }
     } catch (const CFileException&) {
@@ -359,12 +358,30 @@ void CServerCore::SendFile(CClientSocket* pClient, const SParsedRequest& request
     }
     const std::string strHead = BuildResponseHead(head, ::time(nullptr));
     const uint64_t nCount = request.bHead ? 0 : answer.nCount;
+    // Exactly Content-Length bytes, or fewer and the close: a file that shrinks
+    // or fails while it is sent is not padded or patched.
+    if (nCount > 0 && nCount <= kBodyWithHeadBytes) {
+        // sendfile pushes its last bytes out, and the FIN would then follow in
+        // a packet of its own. A small body read in behind its head leaves in
+        // one send, which the close pushes out with the FIN: one packet.
+        char* pAnswer = Buffer();
+        std::memcpy(pAnswer, strHead.data(), strHead.size());
+        size_t nRead = 0;
+        try {
+            nRead = file.Read(pAnswer + strHead.size(), static_cast<size_t>(nCount),
+                              answer.nFirst);
+        } catch (const CFileException&) {
+            SendErrorPage(pClient, request);  // nothing of the answer has gone yet
+            return;
+        }
+        SendToClient(pClient, pAnswer, strHead.size() + nRead);
+        return;
+    }
     try {
         // The head waits in the socket for the body, and both leave together;
         // the body goes from the page cache with sendfile, never through a
-        // buffer here. Exactly Content-Length bytes, or fewer and the close: a
-        // file that shrinks or fails while it is sent is not padded or patched.
-        SendToClient(pClient, strHead.data(), strHead.size(), nCount > 0);
+        // buffer here.
+        SendToClient(pClient, strHead.data(), strHead.size());
         if (nCount > 0) {
             SendFileToClient(pClient, file, answer.nFirst, nCount);
         }
@@ -372,4 +389,11 @@ void CServerCore::SendFile(CClientSocket* pClient, const SParsedRequest& request
     } catch (const CFileException&) {
         // The head promised more bytes than will come; closing tells the client.
     }
+}
+
+char* CServerCore::Buffer() {
+    if (!m_pBuffer) {
+        m_pBuffer = std::make_unique<char[]>(kCharsetLookBytes);
+    }
+    return m_pBuffer.get();
 }

@@ -40,9 +40,8 @@ public:
     void RemoveClient(CClientSocket* pClient);
     // False when nothing has arrived yet; an empty request: the peer closed.
     bool ReadRequest(CClientSocket* pClient, std::string& strRequest);
-    // bMoreFollows: the bytes may wait in the socket for the next send.
-    void SendToClient(CClientSocket* pClient, const char* pData, size_t nCount,
-                      bool bMoreFollows = false);
+    // The bytes may wait in the socket for more, or for the close that ends the answer.
+    void SendToClient(CClientSocket* pClient, const char* pData, size_t nCount);
     // nCount bytes of an open file from nOffset, straight from the page cache.
     void SendFileToClient(CClientSocket* pClient, CFile& file, uint64_t nOffset, uint64_t nCount);
 
@@ -95,6 +94,8 @@ private:
     std::string ContentTypeOf(CFile& file, const std::string& strPath, uint64_t nSize);
 
     std::unique_ptr<CDispatchTimer> m_pIdleSweep;
-    std::unique_ptr<char[]> m_pLook;  // the start of a plain-text file, for its charset
+    // The start of a plain-text file, for its charset, or a small answer.
+    char* Buffer();
+    std::unique_ptr<char[]> m_pBuffer;
     SFileIdentity m_ownProgramFile;   // the running program's own file, never served
 };
