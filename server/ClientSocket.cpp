@@ -69,21 +69,38 @@ bool CClientSocket::ReceiveRequest(std::string& strRequest, int nHeadWaitMs) {
 void CClientSocket::SendData(const char* pData, size_t nCount) {
     if (m_pFile) {
         m_pFile->Write(pData, nCount, MSG_MORE);
+        m_bAnswerWaiting = true;
     }
 }
 
 unsigned long long CClientSocket::SendFileData(int hFile, unsigned long long nOffset,
                                                unsigned long long nCount) {
-    return m_pFile ? m_pFile->WriteFile(hFile, nOffset, nCount) : 0;
+    if (!m_pFile) {
+        return 0;
+    }
+    const unsigned long long nSent = m_pFile->WriteFile(hFile, nOffset, nCount);
+    if (nSent > 0) {
+        m_bAnswerWaiting = false;  // sendfile pushes out its end and what waited before it
+    }
+    return nSent;
 }
 
 void CClientSocket::Abort() {
     m_pFile.reset();
 }
 
+void CClientSocket::EndAnswer() {
+    // Left to the close, the waiting bytes would be thrown away if unread
+    // input arrived meanwhile: the kernel resets instead of sending them.
+    if (m_bAnswerWaiting) {
+        m_bAnswerWaiting = false;
+        ShutDown(1);
+    }
+}
+
 void CClientSocket::OnReceive(int nErrorCode) {
     CSocket::OnReceive(nErrorCode);
-    m_pDlg->HandleRequest(this);  // deletes this client
+    m_pDlg->HandleRequest(this);  // deletes this client, unless nothing had arrived
 }
 
 void CClientSocket::OnClose(int nErrorCode) {

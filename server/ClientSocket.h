@@ -1,5 +1,6 @@
 // One accepted connection. Its acceptance, or a later read event, becomes
-// HandleRequest; a close before any request releases it; it owns the stream it reads and writes through.
+// HandleRequest; a close before any request releases it; it owns the stream it
+// reads and writes through.
 #pragma once
 
 #include <memory>
@@ -24,13 +25,15 @@ public:
     // when nothing has arrived yet (read stays armed); empty when the peer has
     // closed. A read error throws CFileException and leaves strRequest unchanged.
     bool ReceiveRequest(std::string& strRequest, int nHeadWaitMs);
-    // The last segment waits in the socket until more comes or the close
+    // The last segment waits in the socket until more comes or EndAnswer
     // sends it together with the FIN.
     void SendData(const char* pData, size_t nCount);
     // Up to nCount bytes of an open file from nOffset; the count sent.
     unsigned long long SendFileData(int hFile, unsigned long long nOffset,
                                     unsigned long long nCount);
     void Abort();
+    // Sends what SendData left waiting, with the FIN, in one packet.
+    void EndAnswer();
 
     CSocketDispatcher::Clock::time_point AcceptedAt() const { return m_acceptedAt; }
 
@@ -42,4 +45,5 @@ private:
     std::unique_ptr<CSocketFile> m_pFile;
     CServerCore* m_pDlg;  // not owning
     CSocketDispatcher::Clock::time_point m_acceptedAt;
+    bool m_bAnswerWaiting = false;  // sent bytes wait in the socket for more
 };

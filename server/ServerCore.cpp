@@ -28,9 +28,9 @@ const char* const CServerCore::kRootFailureText =
     "The root folder does not exist or cannot be read:";
 
 namespace {
-// How much of a plain-text file decides its charset label; also the size of
-// the buffer that holds it, or a small body behind its head.
+// How much of a plain-text file decides its charset label.
 constexpr size_t kCharsetLookBytes = 64 * 1024;
+constexpr size_t kFileBufferBytes = kCharsetLookBytes;
 // Bodies up to this size are read and sent with their head (see SendFile).
 constexpr uint64_t kBodyWithHeadBytes = 16 * 1024;
 constexpr int kIdleSweepMs = 1000;
@@ -224,6 +224,7 @@ void CServerCore::SendFileToClient(CClientSocket* pClient, CFile& file, uint64_t
 }
 
 void CServerCore::RemoveClient(CClientSocket* pClient) {
+    pClient->EndAnswer();
     // Unread request bytes at close make the kernel reset the connection,
     // which can erase the answer from the client's buffer; read them first.
     pClient->DiscardPending();
@@ -308,8 +309,8 @@ std::string CServerCore::ContentTypeOf(CFile& file, const std::string& strPath, 
     // it is judged by the file's start, whatever part is sent.
     const size_t nLook = static_cast<size_t>(std::min<uint64_t>(nSize, kCharsetLookBytes));
     try {
-        const size_t nRead = file.Read(Buffer(), nLook, 0);
-        if (IsUtf8Text(std::string_view(Buffer(), nRead), nSize > nLook)) {
+        const size_t nRead = file.Read(FileBuffer(), nLook, 0);
+        if (IsUtf8Text(std::string_view(FileBuffer(), nRead), nSize > nLook)) {
             strType += "; charset=utf-8";
         }
     } catch (const CFileException&) {
@@ -360,11 +361,12 @@ void CServerCore::SendFile(CClientSocket* pClient, const SParsedRequest& request
     const uint64_t nCount = request.bHead ? 0 : answer.nCount;
     // Exactly Content-Length bytes, or fewer and the close: a file that shrinks
     // or fails while it is sent is not padded or patched.
-    if (nCount > 0 && nCount <= kBodyWithHeadBytes) {
+    if (nCount > 0 && nCount <= kBodyWithHeadBytes &&
+        strHead.size() + nCount <= kFileBufferBytes) {
         // sendfile pushes its last bytes out, and the FIN would then follow in
         // a packet of its own. A small body read in behind its head leaves in
-        // one send, which the close pushes out with the FIN: one packet.
-        char* pAnswer = Buffer();
+        // one send, which EndAnswer pushes out with the FIN: one packet.
+        char* pAnswer = FileBuffer();
         std::memcpy(pAnswer, strHead.data(), strHead.size());
         size_t nRead = 0;
         try {
@@ -391,9 +393,9 @@ void CServerCore::SendFile(CClientSocket* pClient, const SParsedRequest& request
     }
 }
 
-char* CServerCore::Buffer() {
-    if (!m_pBuffer) {
-        m_pBuffer = std::make_unique<char[]>(kCharsetLookBytes);
+char* CServerCore::FileBuffer() {
+    if (!m_pFileBuffer) {
+        m_pFileBuffer = std::make_unique<char[]>(kFileBufferBytes);
     }
-    return m_pBuffer.get();
+    return m_pFileBuffer.get();
 }

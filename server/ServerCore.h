@@ -38,9 +38,10 @@ public:
     void ProcessPendingAccept();
     void HandleRequest(CClientSocket* pClient);
     void RemoveClient(CClientSocket* pClient);
-    // False when nothing has arrived yet; an empty request: the peer closed.
+    // False when nothing has arrived yet; an empty request: the peer closed, or
+    // the read failed.
     bool ReadRequest(CClientSocket* pClient, std::string& strRequest);
-    // The bytes may wait in the socket for more, or for the close that ends the answer.
+    // The bytes may wait in the socket for more, or for the end of the answer.
     void SendToClient(CClientSocket* pClient, const char* pData, size_t nCount);
     // nCount bytes of an open file from nOffset, straight from the page cache.
     void SendFileToClient(CClientSocket* pClient, CFile& file, uint64_t nOffset, uint64_t nCount);
@@ -92,10 +93,11 @@ private:
     void SendErrorPage(CClientSocket* pClient, const SParsedRequest& request);
     void SendHead(CClientSocket* pClient, const SResponseHead& head);
     std::string ContentTypeOf(CFile& file, const std::string& strPath, uint64_t nSize);
+    // Bytes read from a file: the start of a plain-text file, for its charset,
+    // or a small body behind its head.
+    char* FileBuffer();
 
     std::unique_ptr<CDispatchTimer> m_pIdleSweep;
-    // The start of a plain-text file, for its charset, or a small answer.
-    char* Buffer();
-    std::unique_ptr<char[]> m_pBuffer;
+    std::unique_ptr<char[]> m_pFileBuffer;
     SFileIdentity m_ownProgramFile;   // the running program's own file, never served
 };

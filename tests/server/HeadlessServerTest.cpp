@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -161,7 +162,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, HeadlessSignalCases, ::testing::ValuesIn(kSign
 TEST(HeadlessServer, RecoversByItselfWhenDescriptorsRunOut) {
     CTempDir root;
     WriteFile(root / "index.htm", "still here");
-    CServeProcess server(root.Path().string(), 0, 24);
+    const int nFileLimit = 24;
+    CServeProcess server(root.Path().string(), 0, nFileLimit);
     unsigned nPort = server.WaitForPort();
     ASSERT_NE(nPort, 0u);
     // Served once first. (This also lets a sanitizer build check its object
@@ -174,7 +176,24 @@ TEST(HeadlessServer, RecoversByItselfWhenDescriptorsRunOut) {
     for (int i = 0; i < 40; ++i) {
         idle.push_back(std::make_unique<CClient>(nPort));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The kernel holds a silent connection back for a second before it may be
+    // accepted: measure only once the server has run out.
+    auto bOutOfDescriptors = [&] {
+        for (int hFile = 0; hFile < nFileLimit; ++hFile) {
+            std::string strEntry = "/proc/" + std::to_string(server.Pid()) + "/fd/" +
+                                   std::to_string(hFile);
+            if (!std::filesystem::exists(std::filesystem::symlink_status(strEntry))) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!bOutOfDescriptors() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(bOutOfDescriptors());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     double dBefore = CpuSeconds(server.Pid());
     std::this_thread::sleep_for(std::chrono::seconds(1));
     // Pausing, not spinning on the connection it cannot accept.

@@ -124,7 +124,7 @@ TEST_F(ServerControlTest, ClientsAreListedInOrderOfAcceptanceAndLeaveWhenServed)
 
 TEST_F(ServerControlTest, ConnectionsArrivingTogetherAreAllAccepted) {
     Start();
-    // They all wait in the backlog before the first accept event is handled:
+    // They all wait to be accepted before the first accept event is handled:
     // one report of the listener must not leave the others pending.
     std::vector<std::unique_ptr<CClient>> clients;
     for (int i = 0; i < 64; ++i) {
@@ -163,6 +163,29 @@ TEST_F(ServerControlTest, PeerThatClosesWithoutSendingIsReleased) {
     PumpFor(100);
     EXPECT_EQ(OpenDescriptorCount(), nBefore);
     EXPECT_EQ(Get("GET / HTTP/1.0\r\n\r\n").strBody, "home");
+}
+
+TEST_F(ServerControlTest, AnAnswerWaitingInTheSocketLeavesBeforeAResettingClose) {
+    // Input that arrives after the last read makes the close a reset, which
+    // throws away whatever still waits to be sent: the answer must be out first.
+    CAsyncSocket listener;
+    ASSERT_TRUE(listener.Create(0, 1, FD_ACCEPT, "127.0.0.1"));
+    ASSERT_TRUE(listener.Listen(8));
+    CClient peer(listener.LocalPort());
+    peer.Send("GET / HTTP/1.0\r\n\r\nmore");
+    CClientSocket client(&m_server);
+    for (int i = 0; i < 200 && !listener.Accept(client); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    client.Init();
+    for (int i = 0; i < 200 && client.BytesAvailable() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_GT(client.BytesAvailable(), 0);  // never read: the close resets
+    client.SendData("answer", 6);
+    client.EndAnswer();
+    client.Close();
+    EXPECT_EQ(peer.ReadAll().strRaw, "answer");
 }
 
 TEST_F(ServerControlTest, ResetsBeforeTheReadAndDuringTheAnswerAreSurvived) {
