@@ -66,10 +66,10 @@ bool CClientSocket::ReceiveRequest(std::string& strRequest, int nHeadWaitMs) {
     return true;
 }
 
-void CClientSocket::SendData(const char* pData, size_t nCount) {
+void CClientSocket::SendData(const char* pData, size_t nCount, bool bPushNow) {
     if (m_pFile) {
-        m_pFile->Write(pData, nCount, MSG_MORE);
-        m_bAnswerWaiting = true;
+        m_pFile->Write(pData, nCount, bPushNow ? 0 : MSG_MORE);
+        m_bAnswerWaiting = !bPushNow;
     }
 }
 

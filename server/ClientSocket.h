@@ -26,8 +26,8 @@ public:
     // closed. A read error throws CFileException and leaves strRequest unchanged.
     bool ReceiveRequest(std::string& strRequest, int nHeadWaitMs);
     // The last segment waits in the socket until more comes or EndAnswer
-    // sends it together with the FIN.
-    void SendData(const char* pData, size_t nCount);
+    // sends it together with the FIN; bPushNow sends it at once.
+    void SendData(const char* pData, size_t nCount, bool bPushNow = false);
     // Up to nCount bytes of an open file from nOffset; the count sent.
     unsigned long long SendFileData(int hFile, unsigned long long nOffset,
                                     unsigned long long nCount);

@@ -206,9 +206,10 @@ bool CServerCore::ReadRequest(CClientSocket* pClient, std::string& strRequest) {
     return true;
 }
 
-void CServerCore::SendToClient(CClientSocket* pClient, const char* pData, size_t nCount) {
+void CServerCore::SendToClient(CClientSocket* pClient, const char* pData, size_t nCount,
+                               bool bPushNow) {
     try {
-        pClient->SendData(pData, nCount);
+        pClient->SendData(pData, nCount, bPushNow);
     } catch (const CFileException&) {
         pClient->Abort();
     }
@@ -380,10 +381,10 @@ void CServerCore::SendFile(CClientSocket* pClient, const SParsedRequest& request
         return;
     }
     try {
-        // The head waits in the socket for the body, and both leave together;
-        // the body goes from the page cache with sendfile, never through a
-        // buffer here.
-        SendToClient(pClient, strHead.data(), strHead.size());
+        // A larger body goes from the page cache with sendfile, never through
+        // a buffer here. Its head leaves at once: the client reads it while
+        // the body is on its way (a head alone waits for the end, as above).
+        SendToClient(pClient, strHead.data(), strHead.size(), nCount > 0);
         if (nCount > 0) {
             SendFileToClient(pClient, file, answer.nFirst, nCount);
         }

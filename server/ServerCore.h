@@ -41,8 +41,10 @@ public:
     // False when nothing has arrived yet; an empty request: the peer closed, or
     // the read failed.
     bool ReadRequest(CClientSocket* pClient, std::string& strRequest);
-    // The bytes may wait in the socket for more, or for the end of the answer.
-    void SendToClient(CClientSocket* pClient, const char* pData, size_t nCount);
+    // The bytes may wait in the socket for more, or for the end of the answer,
+    // unless bPushNow.
+    void SendToClient(CClientSocket* pClient, const char* pData, size_t nCount,
+                      bool bPushNow = false);
     // nCount bytes of an open file from nOffset, straight from the page cache.
     void SendFileToClient(CClientSocket* pClient, CFile& file, uint64_t nOffset, uint64_t nCount);
 
