@@ -11,7 +11,8 @@ seconds=${FUZZ_SECONDS:-60}
 source "$top/tests/clients/servers.sh"
 
 tv_need_apt clang libclang-rt-14-dev cmake make
-fuzz_build="${build%/}-fuzz"
+# Absolute: the fuzzer runs from a scratch folder.
+fuzz_build=$(realpath -m "${build%/}-fuzz")
 tv_say "building the fuzzer in $fuzz_build"
 CXX=clang++ CC=clang cmake -S "$top" -B "$fuzz_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTARVEL_FUZZ=ON -DTARVEL_BUILD_UI=OFF -DTARVEL_BUILD_TESTS=OFF >/dev/null
