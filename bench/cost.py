@@ -7,7 +7,8 @@ to core 1. Measured for each, the servers taking turns within each round and
 each figure the median of --rounds rounds:
   - server CPU per request: utime+stime of the server's processes
     (/proc/PID/stat, nginx's master and worker) over --requests requests of
-    the 1 KiB page at -c 1; the same run gives the 1 KiB -c 1 rate;
+    the 1 KiB page at -c 1, in four slices in which all the servers (running
+    at once) take turns; the same runs give the 1 KiB -c 1 rate;
   - requests per second: 1 KiB at -c 8, 64 KiB at -c 1, 100 MiB at -c 1;
   - system calls per request (first round only: the count does not depend on
     noise): `strace -c -f` attached to the server's processes while
@@ -47,6 +48,7 @@ COLUMNS = [
     ("big_c1", "100 MiB, -c 1 (req/s)", "{:.1f}"),
 ]
 RATES = ["small_c1", "small_c8", "mid_c1", "big_c1"]
+SLICES = 4  # the 1 KiB -c 1 runs of a round, in which the servers take turns
 
 
 def cpu_seconds(pid):
@@ -144,19 +146,43 @@ def one_request(server):
     return lines, ok
 
 
-def measure(server, args, results, first_round):
-    """One turn of one server; appends each figure to results[column] and returns them."""
-    server.start()
-    pid = server.process.pid
-    serves_files = server.name != TRIVIAL
-    oks = []
+def cpu_and_small_rate(servers, args):
+    """Server CPU per request and the 1 KiB -c 1 rate of every server, for one round, as
+    {name: (figures, whether every answer was whole)}. The servers run at once (an idle one
+    costs nothing) and take turns in SLICES short runs, so a spell of noise from elsewhere on the
+    machine or its host falls on all of them alike, not on one server's turn."""
+    per_slice = args.requests // SLICES
+    cpu = {s.name: 0.0 for s in servers}
+    seconds = {s.name: 0.0 for s in servers}
+    whole = {s.name: True for s in servers}
     try:
-        bench.ab(server.port, PAGE, 500, 1, CLIENT)  # warm caches and lazy set-up
-        before = cpu_seconds(pid)
-        small_c1, _, ok = bench.ab(server.port, PAGE, args.requests, 1, CLIENT)
-        cpu_us = (cpu_seconds(pid) - before) * 1e6 / args.requests
-        oks.append(ok)
-        figures = dict(cpu_us=cpu_us, small_c1=small_c1)
+        for server in servers:
+            server.start()
+            bench.ab(server.port, PAGE, 500, 1, CLIENT)  # warm caches and lazy set-up
+        for _ in range(SLICES):
+            for server in servers:
+                before = cpu_seconds(server.process.pid)
+                rate, _, ok = bench.ab(server.port, PAGE, per_slice, 1, CLIENT)
+                cpu[server.name] += cpu_seconds(server.process.pid) - before
+                seconds[server.name] += per_slice / rate
+                whole[server.name] &= ok
+    finally:
+        for server in servers:
+            server.stop()
+    total = per_slice * SLICES
+    return {s.name: (dict(cpu_us=cpu[s.name] * 1e6 / total, small_c1=total / seconds[s.name]),
+                     whole[s.name]) for s in servers}
+
+
+def measure(server, args, results, first_round, interleaved):
+    """One turn of one server, after its share of the interleaved runs (figures, whole);
+    appends each figure to results[column] and returns them."""
+    figures, ok = interleaved
+    figures = dict(figures)
+    oks = [ok]
+    server.start()
+    serves_files = server.name != TRIVIAL
+    try:
         figures["small_c8"], _, ok = bench.ab(server.port, PAGE, args.requests, 8, CLIENT)
         oks.append(ok)
         if serves_files:
@@ -298,10 +324,13 @@ def main():
     turns, busy = [], 0  # turns: one table row per turn
     try:
         for round_number in range(1, args.rounds + 1):
+            bench.wait_for_quiet(args.quiet_wait)
+            interleaved = cpu_and_small_rate(servers, args)
             for server in servers:
                 quiet = bench.wait_for_quiet(args.quiet_wait)
                 busy += not quiet
-                figures = measure(server, args, results[server.name], round_number == 1)
+                figures = measure(server, args, results[server.name], round_number == 1,
+                                  interleaved[server.name])
                 turns.append([str(round_number), server.name + ("" if quiet else " (busy)")] +
                              figure_cells(figures.get))
                 print("cost: " + " | ".join(turns[-1]), flush=True)
@@ -328,7 +357,9 @@ def main():
         f"(HTTP/1.0, one connection per request), ran pinned to core {CLIENT_CORE}. Server CPU "
         "per request is the growth of utime+stime (`/proc/PID/stat`, every process and thread of "
         f"the server, nginx's master and worker) over {args.requests:,} requests of the 1 KiB page "
-        f"at -c 1, the run that also gives the 1 KiB -c 1 rate; 1 KiB at -c 8 is "
+        f"at -c 1, in {SLICES} slices of {args.requests // SLICES:,} in which the servers, all "
+        "running at once, took turns, so noise from elsewhere on the machine or its host fell on "
+        "all of them alike; those runs also give the 1 KiB -c 1 rate. 1 KiB at -c 8 is "
         f"{args.requests:,} requests, 64 KiB {args.requests:,}, 100 MiB {args.big_requests}. "
         f"Each of those figures is the median of {args.rounds} round{plural}; the servers took "
         "turns within each round, and before each turn the script waited (up to "
