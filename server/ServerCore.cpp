@@ -362,8 +362,7 @@ void CServerCore::SendFile(CClientSocket* pClient, const SParsedRequest& request
     const uint64_t nCount = request.bHead ? 0 : answer.nCount;
     // Exactly Content-Length bytes, or fewer and the close: a file that shrinks
     // or fails while it is sent is not padded or patched.
-    if (nCount > 0 && nCount <= kBodyWithHeadBytes &&
-        strHead.size() + nCount <= kFileBufferBytes) {
+    if (nCount > 0 && nCount <= kBodyWithHeadBytes && strHead.size() + nCount <= kFileBufferBytes) {
         // sendfile pushes its last bytes out, and the FIN would then follow in
         // a packet of its own. A small body read in behind its head leaves in
         // one send, which EndAnswer pushes out with the FIN: one packet.
@@ -371,8 +370,7 @@ void CServerCore::SendFile(CClientSocket* pClient, const SParsedRequest& request
         std::memcpy(pAnswer, strHead.data(), strHead.size());
         size_t nRead = 0;
         try {
-            nRead = file.Read(pAnswer + strHead.size(), static_cast<size_t>(nCount),
-                              answer.nFirst);
+            nRead = file.Read(pAnswer + strHead.size(), static_cast<size_t>(nCount), answer.nFirst);
         } catch (const CFileException&) {
             SendErrorPage(pClient, request);  // nothing of the answer has gone yet
             return;

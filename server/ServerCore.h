@@ -101,5 +101,5 @@ private:
 
     std::unique_ptr<CDispatchTimer> m_pIdleSweep;
     std::unique_ptr<char[]> m_pFileBuffer;
-    SFileIdentity m_ownProgramFile;   // the running program's own file, never served
+    SFileIdentity m_ownProgramFile;  // the running program's own file, never served
 };

@@ -180,8 +180,8 @@ TEST(HeadlessServer, RecoversByItselfWhenDescriptorsRunOut) {
     // accepted: measure only once the server has run out.
     auto bOutOfDescriptors = [&] {
         for (int hFile = 0; hFile < nFileLimit; ++hFile) {
-            std::string strEntry = "/proc/" + std::to_string(server.Pid()) + "/fd/" +
-                                   std::to_string(hFile);
+            std::string strEntry =
+                "/proc/" + std::to_string(server.Pid()) + "/fd/" + std::to_string(hFile);
             if (!std::filesystem::exists(std::filesystem::symlink_status(strEntry))) {
                 return false;
             }
