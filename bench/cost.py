@@ -8,8 +8,9 @@ each figure the median of --rounds rounds:
   - server CPU per request: utime+stime of the server's processes
     (/proc/PID/stat, nginx's master and worker) over --requests requests of
     the 1 KiB page at -c 1, in four slices in which all the servers (running
-    at once) take turns; the same runs give the 1 KiB -c 1 rate;
-  - requests per second: 1 KiB at -c 8, 64 KiB at -c 1, 100 MiB at -c 1;
+    at once) take turns; the same runs give the 1 KiB -c 1 rate, and 64 KiB
+    at -c 1 is taken in the same slices;
+  - requests per second: 1 KiB at -c 8 and 100 MiB at -c 1, in each server's turn;
   - system calls per request (first round only: the count does not depend on
     noise): `strace -c -f` attached to the server's processes while
     --syscall-requests requests run at -c 1, the total divided by the requests,
@@ -48,7 +49,7 @@ COLUMNS = [
     ("big_c1", "100 MiB, -c 1 (req/s)", "{:.1f}"),
 ]
 RATES = ["small_c1", "small_c8", "mid_c1", "big_c1"]
-SLICES = 4  # the 1 KiB -c 1 runs of a round, in which the servers take turns
+SLICES = 4  # the -c 1 runs of a round, in which the servers take turns
 
 
 def cpu_seconds(pid):
@@ -146,14 +147,15 @@ def one_request(server):
     return lines, ok
 
 
-def cpu_and_small_rate(servers, args):
-    """Server CPU per request and the 1 KiB -c 1 rate of every server, for one round, as
-    {name: (figures, whether every answer was whole)}. The servers run at once (an idle one
-    costs nothing) and take turns in SLICES short runs, so a spell of noise from elsewhere on the
-    machine or its host falls on all of them alike, not on one server's turn."""
+def interleaved_runs(servers, args):
+    """Server CPU per request with the 1 KiB -c 1 rate, and the 64 KiB -c 1 rate, of every
+    server for one round, as {name: (figures, whether every answer was whole)}. The servers run
+    at once (an idle one costs nothing) and take turns in SLICES short runs of each, so a spell
+    of noise from elsewhere on the machine or its host falls on all of them alike, not on one
+    server's turn."""
     per_slice = args.requests // SLICES
     cpu = {s.name: 0.0 for s in servers}
-    seconds = {s.name: 0.0 for s in servers}
+    seconds = {s.name: {"small_c1": 0.0, "mid_c1": 0.0} for s in servers}
     whole = {s.name: True for s in servers}
     try:
         for server in servers:
@@ -164,14 +166,22 @@ def cpu_and_small_rate(servers, args):
                 before = cpu_seconds(server.process.pid)
                 rate, _, ok = bench.ab(server.port, PAGE, per_slice, 1, CLIENT)
                 cpu[server.name] += cpu_seconds(server.process.pid) - before
-                seconds[server.name] += per_slice / rate
+                seconds[server.name]["small_c1"] += per_slice / rate
                 whole[server.name] &= ok
+                if server.name != TRIVIAL:
+                    rate, _, ok = bench.ab(server.port, MID, per_slice, 1, CLIENT)
+                    seconds[server.name]["mid_c1"] += per_slice / rate
+                    whole[server.name] &= ok
     finally:
         for server in servers:
             server.stop()
     total = per_slice * SLICES
-    return {s.name: (dict(cpu_us=cpu[s.name] * 1e6 / total, small_c1=total / seconds[s.name]),
-                     whole[s.name]) for s in servers}
+    results = {}
+    for s in servers:
+        figures = {key: total / spent for key, spent in seconds[s.name].items() if spent > 0}
+        figures["cpu_us"] = cpu[s.name] * 1e6 / total
+        results[s.name] = (figures, whole[s.name])
+    return results
 
 
 def measure(server, args, results, first_round, interleaved):
@@ -186,9 +196,6 @@ def measure(server, args, results, first_round, interleaved):
         figures["small_c8"], _, ok = bench.ab(server.port, PAGE, args.requests, 8, CLIENT)
         oks.append(ok)
         if serves_files:
-            # As many as the 1 KiB runs: a shorter run is at the mercy of a moment's noise.
-            figures["mid_c1"], _, ok = bench.ab(server.port, MID, args.requests, 1, CLIENT)
-            oks.append(ok)
             figures["big_c1"], _, ok = bench.ab(server.port, BIG, args.big_requests, 1, CLIENT)
             oks.append(ok)
         if first_round:
@@ -325,7 +332,7 @@ def main():
     try:
         for round_number in range(1, args.rounds + 1):
             bench.wait_for_quiet(args.quiet_wait)
-            interleaved = cpu_and_small_rate(servers, args)
+            interleaved = interleaved_runs(servers, args)
             for server in servers:
                 quiet = bench.wait_for_quiet(args.quiet_wait)
                 busy += not quiet
@@ -359,8 +366,10 @@ def main():
         f"the server, nginx's master and worker) over {args.requests:,} requests of the 1 KiB page "
         f"at -c 1, in {SLICES} slices of {args.requests // SLICES:,} in which the servers, all "
         "running at once, took turns, so noise from elsewhere on the machine or its host fell on "
-        "all of them alike; those runs also give the 1 KiB -c 1 rate. 1 KiB at -c 8 is "
-        f"{args.requests:,} requests, 64 KiB {args.requests:,}, 100 MiB {args.big_requests}. "
+        "all of them alike; those runs also give the 1 KiB -c 1 rate, and 64 KiB at -c 1 "
+        f"({args.requests:,} requests) is taken in the same slices. Then each server had a turn "
+        f"of its own: 1 KiB at -c 8 ({args.requests:,} requests) and 100 MiB "
+        f"({args.big_requests}). "
         f"Each of those figures is the median of {args.rounds} round{plural}; the servers took "
         "turns within each round, and before each turn the script waited (up to "
         f"{args.quiet_wait:.0f} s) for the processors to be at least 85% idle: {quiet_note}. "
