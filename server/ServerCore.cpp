@@ -301,7 +301,9 @@ void CServerCore::SendErrorPage(CClientSocket* pClient, const SParsedRequest& re
     SendToClient(pClient, kErrorPage.data(), kErrorPage.size());
 }
 
-std::string CServerCore::ContentTypeOf(CFile& file, const std::string& strPath, uint64_t nSize) {
+std::string CServerCore::ContentTypeOf(CFile& file, const std::string& strPath, uint64_t nSize,
+                                       size_t& nBuffered) {
+    nBuffered = 0;
     std::string strType = ContentTypeFor(strPath);
     if (!IsCharsetLabelledType(strType)) {
         return strType;
@@ -310,8 +312,8 @@ std::string CServerCore::ContentTypeOf(CFile& file, const std::string& strPath, 
     // it is judged by the file's start, whatever part is sent.
     const size_t nLook = static_cast<size_t>(std::min<uint64_t>(nSize, kCharsetLookBytes));
     try {
-        const size_t nRead = file.Read(FileBuffer(), nLook, 0);
-        if (IsUtf8Text(std::string_view(FileBuffer(), nRead), nSize > nLook)) {
+        nBuffered = file.Read(FileBuffer(), nLook, 0);
+        if (IsUtf8Text(std::string_view(FileBuffer(), nBuffered), nSize > nLook)) {
             strType += "; charset=utf-8";
         }
     } catch (const CFileException&) {
@@ -345,11 +347,12 @@ void CServerCore::SendFile(CClientSocket* pClient, const SParsedRequest& request
                        .strLastModified = HttpDate(facts.nModifiedSeconds),
                        .strEntityTag = EntityTagFor(facts)};
     const std::string strSize = std::to_string(facts.nSize);
+    size_t nBuffered = 0;  // bytes of the file's start already in FileBuffer()
     if (answer.nStatus == 416) {
         head.nContentLength = 0;
         head.strContentRange = "bytes */" + strSize;
     } else if (answer.nStatus != 304) {
-        head.strContentType = ContentTypeOf(file, strPath, facts.nSize);
+        head.strContentType = ContentTypeOf(file, strPath, facts.nSize, nBuffered);
         head.nContentLength = answer.nCount;
         head.bAcceptRanges = true;
     }
@@ -367,14 +370,19 @@ void CServerCore::SendFile(CClientSocket* pClient, const SParsedRequest& request
         // a packet of its own. A small body read in behind its head leaves in
         // one send, which EndAnswer pushes out with the FIN: one packet.
         char* pAnswer = FileBuffer();
-        std::memcpy(pAnswer, strHead.data(), strHead.size());
-        size_t nRead = 0;
-        try {
-            nRead = file.Read(pAnswer + strHead.size(), static_cast<size_t>(nCount), answer.nFirst);
-        } catch (const CFileException&) {
-            SendErrorPage(pClient, request);  // nothing of the answer has gone yet
-            return;
+        size_t nRead = static_cast<size_t>(nCount);
+        if (answer.nFirst + nCount <= nBuffered) {
+            // The charset check has read it already: moved, not read again.
+            std::memmove(pAnswer + strHead.size(), pAnswer + answer.nFirst, nRead);
+        } else {
+            try {
+                nRead = file.Read(pAnswer + strHead.size(), nRead, answer.nFirst);
+            } catch (const CFileException&) {
+                SendErrorPage(pClient, request);  // nothing of the answer has gone yet
+                return;
+            }
         }
+        std::memcpy(pAnswer, strHead.data(), strHead.size());
         SendToClient(pClient, pAnswer, strHead.size() + nRead);
         return;
     }

@@ -94,7 +94,9 @@ private:
                   const std::string& strPath);
     void SendErrorPage(CClientSocket* pClient, const SParsedRequest& request);
     void SendHead(CClientSocket* pClient, const SResponseHead& head);
-    std::string ContentTypeOf(CFile& file, const std::string& strPath, uint64_t nSize);
+    // nBuffered: how many bytes of the file's start it left in FileBuffer().
+    std::string ContentTypeOf(CFile& file, const std::string& strPath, uint64_t nSize,
+                              size_t& nBuffered);
     // Bytes read from a file: the start of a plain-text file, for its charset,
     // or a small body behind its head.
     char* FileBuffer();
