@@ -52,6 +52,9 @@ public:
     int16_t m_nChannel = 0;  // the port, held as its low 16 bits
     std::string m_strRoot;
     std::string m_strDefaultURL;
+    // A folder without its default page gets a listing of what may be served
+    // from it, instead of the error page. Off unless the person turns it on.
+    bool m_bListFolders = false;
 
     // Bounds on waiting (milliseconds), so one stalled peer never freezes the
     // server or its window for long.
