@@ -9,6 +9,11 @@
 #include "AsciiCase.h"
 
 namespace {
+// The component ".well-known" is the one dot-name meant for the public.
+bool IsHiddenComponent(std::string_view component) {
+    return !component.empty() && component.front() == '.' && component != ".well-known";
+}
+
 std::optional<std::string> FindFolded(const std::string& strFolder, std::string_view name) {
     std::unique_ptr<DIR, int (*)(DIR*)> pDir(::opendir(strFolder.c_str()), ::closedir);
     if (!pDir) {
@@ -24,6 +29,25 @@ std::optional<std::string> FindFolded(const std::string& strFolder, std::string_
     return best;
 }
 }  // namespace
+
+bool IsForbiddenPath(std::string_view lowerPath) {
+    if (lowerPath.find("..") != std::string_view::npos ||
+        lowerPath.find("tarvel.exe") != std::string_view::npos) {
+        return true;
+    }
+    size_t nStart = 0;
+    while (nStart <= lowerPath.size()) {
+        size_t nEnd = lowerPath.find('/', nStart);
+        if (nEnd == std::string_view::npos) {
+            nEnd = lowerPath.size();
+        }
+        if (IsHiddenComponent(lowerPath.substr(nStart, nEnd - nStart))) {
+            return true;
+        }
+        nStart = nEnd + 1;
+    }
+    return false;
+}
 
 std::string JoinPath(const std::string& strFolder, std::string_view name) {
     std::string strJoined = strFolder;

@@ -5,9 +5,24 @@
 // it with ASCII letters folded.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
+
+// A file that is never served, whatever it is called (the running program).
+struct SFileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool Matches(const struct stat& status) const {
+        return inode != 0 && status.st_dev == device && status.st_ino == inode;
+    }
+};
+
+// True for the request guards: parent folders, the program's own name, hidden
+// names. lowerPath: '/'-separated and lower-cased.
+bool IsForbiddenPath(std::string_view lowerPath);
 
 // strPath is '/'-separated; empty components are skipped. Returns the file name
 // to open and its status (links followed), or nothing when a component does

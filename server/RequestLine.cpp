@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "AsciiCase.h"
+#include "PathResolver.h"
 
 namespace {
 bool IsBlank(char c) {
@@ -88,10 +89,6 @@ SRequestHeaders ParseHeaders(std::string_view lines) {
     return headers;
 }
 
-// The component ".well-known" is the one dot-name meant for the public.
-bool IsHiddenComponent(std::string_view component) {
-    return !component.empty() && component.front() == '.' && component != ".well-known";
-}
 }  // namespace
 
 bool DecodePercentEscapes(std::string_view text, std::string& strDecoded) {
@@ -116,25 +113,6 @@ bool DecodePercentEscapes(std::string_view text, std::string& strDecoded) {
         i += 2;
     }
     return true;
-}
-
-bool IsForbiddenPath(std::string_view lowerPath) {
-    if (lowerPath.find("..") != std::string_view::npos ||
-        lowerPath.find("tarvel.exe") != std::string_view::npos) {
-        return true;
-    }
-    size_t nStart = 0;
-    while (nStart <= lowerPath.size()) {
-        size_t nEnd = lowerPath.find('/', nStart);
-        if (nEnd == std::string_view::npos) {
-            nEnd = lowerPath.size();
-        }
-        if (IsHiddenComponent(lowerPath.substr(nStart, nEnd - nStart))) {
-            return true;
-        }
-        nStart = nEnd + 1;
-    }
-    return false;
 }
 
 bool IsRequestHeadComplete(std::string_view received) {

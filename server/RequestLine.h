@@ -43,6 +43,3 @@ SParsedRequest ParseRequest(std::string_view request, size_t nBufferSize,
 // "%XX" escapes decoded; a "%" without two hex digits stays as it is. False when
 // a zero byte was decoded (no file name holds one).
 bool DecodePercentEscapes(std::string_view text, std::string& strDecoded);
-
-// True for the request guards: parent folders, the program's own name, hidden names.
-bool IsForbiddenPath(std::string_view lowerPath);

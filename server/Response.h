@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "PathResolver.h"
 #include "RequestLine.h"
 
 // The fixed error page: 94 bytes, beginning with a line feed.
@@ -20,15 +21,6 @@ struct SResponsePlan {
     EAnswer answer = EAnswer::ErrorPage;
     std::string strFile;      // File: the name to open
     std::string strLocation;  // Redirect: where the folder's page is
-};
-
-// A file that is never served, whatever it is called (the running program).
-struct SFileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool Matches(const struct stat& status) const {
-        return inode != 0 && status.st_dev == device && status.st_ino == inode;
-    }
 };
 
 // Decides the answer by looking at the file system (stat and folder scans
