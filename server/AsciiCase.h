@@ -3,6 +3,9 @@
 #pragma once
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,4 +45,14 @@ inline std::string_view TrimBlanks(std::string_view text) {
 inline bool EqualFolded(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(),
                       [](char x, char y) { return FoldAscii(x) == FoldAscii(y); });
+}
+
+// Digits only, the whole text; no sign, no blanks.
+inline std::optional<uint64_t> ParseDigits(std::string_view text) {
+    uint64_t nValue = 0;
+    auto [pEnd, error] = std::from_chars(text.data(), text.data() + text.size(), nValue);
+    if (error != std::errc() || pEnd != text.data() + text.size()) {
+        return std::nullopt;  // empty, not digits, or too large
+    }
+    return nValue;
 }

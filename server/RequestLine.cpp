@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "AsciiCase.h"
-#include "PathResolver.h"
 
 namespace {
 bool IsBlank(char c) {
@@ -133,8 +132,7 @@ bool IsRequestHeadComplete(std::string_view received) {
     return false;
 }
 
-SParsedRequest ParseRequest(std::string_view request, size_t nBufferSize,
-                            std::string_view defaultURL) {
+SParsedRequest ParseRequest(std::string_view request, size_t nBufferSize) {
     SParsedRequest result;
     // A zero byte ends the text.
     std::string_view text = request.substr(0, request.find('\0'));
@@ -172,18 +170,6 @@ SParsedRequest ParseRequest(std::string_view request, size_t nBufferSize,
         return result;
     }
     std::replace(strPath.begin(), strPath.end(), '\\', '/');
-    if (strPath.back() == '/') {
-        std::string strDefault(defaultURL);
-        std::replace(strDefault.begin(), strDefault.end(), '\\', '/');
-        strPath += strDefault;
-        result.bDefaultAppended = true;
-    }
-    // The guards judge the lower-cased path, so no spelling of a name slips by.
-    std::string strGuarded = strPath;
-    LowerAscii(strGuarded);
-    if (IsForbiddenPath(strGuarded)) {
-        return result;
-    }
     result.strPath = std::move(strPath);
     result.bRefused = false;
     return result;

@@ -18,16 +18,15 @@ struct SRequestHeaders {
 };
 
 struct SParsedRequest {
-    bool bVersioned = false;        // the line ends in "HTTP/d.d": the answer gets a status line
-    bool bHttp11 = false;           // version 1.1 or later: answered with an HTTP/1.1 status line
-    bool bHead = false;             // HEAD: status line and headers only
-    bool bExpectsBody = true;       // not a GET or HEAD, or a body is announced
-    bool bRefused = true;           // answer with the error page
-    bool bDefaultAppended = false;  // the target named a folder (trailing separator)
-    std::string strPath;            // decoded, '/'-separated, relative to the root, case kept
-    std::string strRawPath;         // the target as received, without query and fragment
-    std::string strQuery;           // "?..." as received, or empty
-    SRequestHeaders headers;        // of a versioned request; complete lines only
+    bool bVersioned = false;    // the line ends in "HTTP/d.d": the answer gets a status line
+    bool bHttp11 = false;       // version 1.1 or later: answered with an HTTP/1.1 status line
+    bool bHead = false;         // HEAD: status line and headers only
+    bool bExpectsBody = true;   // not a GET or HEAD, or a body is announced
+    bool bRefused = true;       // names no path: the error page
+    std::string strPath{};      // decoded, '/'-separated, relative to the root, case kept
+    std::string strRawPath{};   // the target as received, without query and fragment
+    std::string strQuery{};     // "?..." as received, or empty
+    SRequestHeaders headers{};  // of a versioned request; complete lines only
 };
 
 // True once the received bytes hold a whole request head: up to the empty line
@@ -36,9 +35,8 @@ bool IsRequestHeadComplete(std::string_view received);
 
 // nBufferSize: the size of the buffer the request was read into; a line that
 // filled it without ending is refused. A header line cut off by the end of the
-// bytes does not count.
-SParsedRequest ParseRequest(std::string_view request, size_t nBufferSize,
-                            std::string_view defaultURL);
+// bytes does not count. The path is judged by the answer's plan.
+SParsedRequest ParseRequest(std::string_view request, size_t nBufferSize);
 
 // "%XX" escapes decoded; a "%" without two hex digits stays as it is. False when
 // a zero byte was decoded (no file name holds one).

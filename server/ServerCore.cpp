@@ -11,13 +11,12 @@
 #include <ctime>
 #include <vector>
 
+#include "AnswerPlan.h"
 #include "ClientSocket.h"
-#include "File.h"
-#include "FileAnswer.h"
 #include "FileException.h"
 #include "ListeningSocket.h"
 #include "RequestLine.h"
-#include "Response.h"
+#include "RootLookup.h"
 
 const char* const CServerCore::kStartFailureText =
     "Error: Can't start server\nPossible reasons:\n\n"
@@ -30,9 +29,6 @@ const char* const CServerCore::kRootFailureText =
 namespace {
 // How much of a plain-text file decides its charset label.
 constexpr size_t kCharsetLookBytes = 64 * 1024;
-constexpr size_t kFileBufferBytes = kCharsetLookBytes;
-// Bodies up to this size are read and sent with their head (see SendFile).
-constexpr uint64_t kBodyWithHeadBytes = 16 * 1024;
 constexpr int kIdleSweepMs = 1000;
 
 SFileIdentity OwnProgramFile() {
@@ -259,150 +255,14 @@ void CServerCore::HandleRequest(CClientSocket* pClient) {
         return;
     }
     NormaliseRoot();
-    const SParsedRequest request =
-        ParseRequest(strRequest, CClientSocket::kRequestBufferSize, m_strDefaultURL);
+    const SParsedRequest request = ParseRequest(strRequest, CClientSocket::kRequestBufferSize);
     if (!request.bExpectsBody && IsRequestHeadComplete(strRequest)) {
         pClient->SetInputComplete();  // so the close need not look for more
     }
-    const SResponsePlan plan = PlanResponse(request, m_strRoot, m_ownProgramFile);
-
-    switch (plan.answer) {
-        case EAnswer::File:
-            SendFile(pClient, request, plan.strFile);
-            break;
-        case EAnswer::Redirect:
-            SendHead(pClient, {.nStatus = 301,
-                               .bHttp11 = request.bHttp11,
-                               .nContentLength = 0,
-                               .strLocation = plan.strLocation});
-            break;
-        case EAnswer::ErrorPage:
-            SendErrorPage(pClient, request);
-            break;
+    if (!m_pStartBuffer) {
+        m_pStartBuffer = std::make_unique<char[]>(kCharsetLookBytes);
     }
+    CRootLookup lookup(m_strRoot, m_ownProgramFile, {m_pStartBuffer.get(), kCharsetLookBytes});
+    SendAnswer(pClient, PlanAnswer(request, m_strDefaultURL, lookup), lookup);
     RemoveClient(pClient);
-}
-
-void CServerCore::SendHead(CClientSocket* pClient, const SResponseHead& head) {
-    const std::string strHead = BuildResponseHead(head, ::time(nullptr));
-    SendToClient(pClient, strHead.data(), strHead.size());
-}
-
-void CServerCore::SendErrorPage(CClientSocket* pClient, const SParsedRequest& request) {
-    if (request.bVersioned) {
-        SendHead(pClient, {.nStatus = 404,
-                           .bHttp11 = request.bHttp11,
-                           .strContentType = "text/html",
-                           .nContentLength = kErrorPage.size()});
-        if (request.bHead) {
-            return;
-        }
-    }
-    SendToClient(pClient, kErrorPage.data(), kErrorPage.size());
-}
-
-std::string CServerCore::ContentTypeOf(CFile& file, const std::string& strPath, uint64_t nSize,
-                                       size_t& nBuffered) {
-    nBuffered = 0;
-    std::string strType = ContentTypeFor(strPath);
-    if (!IsCharsetLabelledType(strType)) {
-        return strType;
-    }
-    // The same label for every answer of the file (GET, HEAD, any range), so
-    // it is judged by the file's start, whatever part is sent.
-    const size_t nLook = static_cast<size_t>(std::min<uint64_t>(nSize, kCharsetLookBytes));
-    try {
-        nBuffered = file.Read(FileBuffer(), nLook, 0);
-        if (IsUtf8Text(std::string_view(FileBuffer(), nBuffered), nSize > nLook)) {
-            strType += "; charset=utf-8";
-        }
-    } catch (const CFileException&) {
-        // Unlabelled; the read that sends the body reports the failure.
-    }
-    return strType;
-}
-
-void CServerCore::SendFile(CClientSocket* pClient, const SParsedRequest& request,
-                           const std::string& strPath) {
-    CFile file;
-    SFileFacts facts;
-    try {
-        file.Open(strPath);
-        const struct stat& status = file.Status();
-        // Checked again on the open file: the name may have changed meanwhile.
-        if (!S_ISREG(status.st_mode) || m_ownProgramFile.Matches(status)) {
-            throw CFileException(CFileException::generic, EISDIR, "not a regular file");
-        }
-        facts = {.nSize = static_cast<uint64_t>(status.st_size),
-                 .nModifiedSeconds = status.st_mtim.tv_sec,
-                 .nModifiedNanoseconds = status.st_mtim.tv_nsec,
-                 .inode = status.st_ino};
-    } catch (const CFileException&) {
-        SendErrorPage(pClient, request);
-        return;
-    }
-    const SFileAnswer answer = PlanFileAnswer(request.headers, facts);
-    SResponseHead head{.nStatus = answer.nStatus,
-                       .bHttp11 = request.bHttp11,
-                       .strLastModified = HttpDate(facts.nModifiedSeconds),
-                       .strEntityTag = EntityTagFor(facts)};
-    const std::string strSize = std::to_string(facts.nSize);
-    size_t nBuffered = 0;  // bytes of the file's start already in FileBuffer()
-    if (answer.nStatus == 416) {
-        head.nContentLength = 0;
-        head.strContentRange = "bytes */" + strSize;
-    } else if (answer.nStatus != 304) {
-        head.strContentType = ContentTypeOf(file, strPath, facts.nSize, nBuffered);
-        head.nContentLength = answer.nCount;
-        head.bAcceptRanges = true;
-    }
-    if (answer.nStatus == 206) {
-        head.strContentRange = "bytes " + std::to_string(answer.nFirst) + "-" +
-                               std::to_string(answer.nFirst + answer.nCount - 1) + "/" + strSize;
-        pClient->SetWaitLimit(m_nRangeStallMs);
-    }
-    const std::string strHead = BuildResponseHead(head, ::time(nullptr));
-    const uint64_t nCount = request.bHead ? 0 : answer.nCount;
-    // Exactly Content-Length bytes, or fewer and the close: a file that shrinks
-    // or fails while it is sent is not padded or patched.
-    if (nCount > 0 && nCount <= kBodyWithHeadBytes && strHead.size() + nCount <= kFileBufferBytes) {
-        // sendfile pushes its last bytes out, and the FIN would then follow in
-        // a packet of its own. A small body read in behind its head leaves in
-        // one send, which EndAnswer pushes out with the FIN: one packet.
-        char* pAnswer = FileBuffer();
-        size_t nRead = static_cast<size_t>(nCount);
-        if (answer.nFirst + nCount <= nBuffered) {
-            // The charset check has read it already: moved, not read again.
-            std::memmove(pAnswer + strHead.size(), pAnswer + answer.nFirst, nRead);
-        } else {
-            try {
-                nRead = file.Read(pAnswer + strHead.size(), nRead, answer.nFirst);
-            } catch (const CFileException&) {
-                SendErrorPage(pClient, request);  // nothing of the answer has gone yet
-                return;
-            }
-        }
-        std::memcpy(pAnswer, strHead.data(), strHead.size());
-        SendToClient(pClient, pAnswer, strHead.size() + nRead);
-        return;
-    }
-    try {
-        // A larger body goes from the page cache with sendfile, never through
-        // a buffer here. Its head leaves at once: the client reads it while
-        // the body is on its way (a head alone waits for the end, as above).
-        SendToClient(pClient, strHead.data(), strHead.size(), nCount > 0);
-        if (nCount > 0) {
-            SendFileToClient(pClient, file, answer.nFirst, nCount);
-        }
-        file.Close();
-    } catch (const CFileException&) {
-        // The head promised more bytes than will come; closing tells the client.
-    }
-}
-
-char* CServerCore::FileBuffer() {
-    if (!m_pFileBuffer) {
-        m_pFileBuffer = std::make_unique<char[]>(kFileBufferBytes);
-    }
-    return m_pFileBuffer.get();
 }

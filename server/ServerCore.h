@@ -10,14 +10,17 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <string_view>
 
+#include "PathResolver.h"
 #include "PeerShare.h"
-#include "Response.h"
 #include "SocketDispatcher.h"
 
 class CClientSocket;
 class CFile;
 class CListeningSocket;
+class CRootLookup;
+struct SAnswerPlan;
 
 class CServerCore {
 public:
@@ -93,18 +96,17 @@ private:
     void ReportStartFailure(const std::string& strReason);
     void CloseIdleClients();
     void NormaliseRoot();
-    void SendFile(CClientSocket* pClient, const SParsedRequest& request,
-                  const std::string& strPath);
-    void SendErrorPage(CClientSocket* pClient, const SParsedRequest& request);
-    void SendHead(CClientSocket* pClient, const SResponseHead& head);
-    // nBuffered: how many bytes of the file's start it left in FileBuffer().
-    std::string ContentTypeOf(CFile& file, const std::string& strPath, uint64_t nSize,
-                              size_t& nBuffered);
-    // Bytes read from a file: the start of a plain-text file, for its charset,
-    // or a small body behind its head.
-    char* FileBuffer();
+    // The sender (AnswerSender.cpp): carries out a plan, deciding nothing.
+    void SendAnswer(CClientSocket* pClient, const SAnswerPlan& plan, CRootLookup& lookup);
+    void SendBytes(CClientSocket* pClient, std::string_view head, std::string_view body);
+    void SendFileBody(CClientSocket* pClient, const std::string& strHead, const SAnswerPlan& plan,
+                      CRootLookup& lookup);
+    // Emptied for one answer's head and small body; its room is kept.
+    std::string& SendBuffer();
 
     std::unique_ptr<CDispatchTimer> m_pIdleSweep;
-    std::unique_ptr<char[]> m_pFileBuffer;
+    // The start of a plain-text file, read for its charset label.
+    std::unique_ptr<char[]> m_pStartBuffer;
+    std::string m_strSendBuffer;
     SFileIdentity m_ownProgramFile;  // the running program's own file, never served
 };

@@ -19,6 +19,7 @@
 #include <QUrl>
 
 #include "AboutDlg.h"
+#include "AnswerPlan.h"
 #include "AppIcon.h"
 #include "AppMessage.h"
 #include "ChannelText.h"
@@ -28,7 +29,6 @@
 #include "Profile.h"
 #include "QrCodeWidget.h"
 #include "Resource.h"
-#include "Response.h"
 #include "Settings.h"
 #include "SocketDispatcher.h"
 #include "ui_ServerDlg.h"
@@ -305,9 +305,11 @@ void CServerDlg::ShowAddressLinks(const QStringList& urls) {
 }
 
 bool CServerDlg::ServesDefaultPage() const {
-    const SParsedRequest request =
-        ParseRequest("GET / HTTP/1.0\r\n\r\n", CClientSocket::kRequestBufferSize, m_strDefaultURL);
-    return PlanResponse(request, RootFolder(), {}).answer == EAnswer::File;
+    const std::optional<STarget> target = TargetOf(
+        ParseRequest("GET / HTTP/1.0\r\n\r\n", CClientSocket::kRequestBufferSize), m_strDefaultURL);
+    const std::string strRoot = RootFolder();
+    CRootLookup lookup(strRoot, {}, {});
+    return target && lookup.Look(target->strPath).kind == SFound::EKind::File;
 }
 
 void CServerDlg::OpenAddressMenu(const QString& strUrl, const QPoint& globalPos) {

@@ -3,8 +3,8 @@
 // whose name extends the root's) and inside it (hidden names, guarded names).
 //
 // Each input goes two ways:
-//  1. the pure functions (ParseRequest, PlanResponse) with several default
-//     pages, hostile ones among them, then a read of the planned file;
+//  1. the decision (ParseRequest, PlanAnswer) with several default pages,
+//     hostile ones among them, then a read of the file it answers with;
 //  2. the real CServerCore::HandleRequest, reached through the dispatcher's
 //     read event on one end of a socket pair, exactly as an accepted
 //     connection reaches it; the other end collects the whole answer.
@@ -33,13 +33,15 @@
 #include <thread>
 #include <vector>
 
+#include "AnswerPlan.h"
 #include "AsciiCase.h"
 #include "AsyncSocket.h"
+#include "ByteRange.h"
 #include "ClientSocket.h"
-#include "FileAnswer.h"
 #include "RequestLine.h"
-#include "Response.h"
+#include "RootLookup.h"
 #include "ServerCore.h"
+#include "Validators.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -364,11 +366,10 @@ void CheckAnswer(std::string_view answer, std::string_view request) {
     std::string_view status = header.substr(version.size(), header.find("\r\n") - version.size());
     // A file's answers carry its validators; no other answer does.
     const bool bFileAnswer = status == "200 OK" || status == "206 Partial Content" ||
-                             status == "304 Not Modified" ||
-                             status == "416 Range Not Satisfiable";
+                             status == "304 Not Modified" || status == "416 Range Not Satisfiable";
     std::string_view entityTag = HeaderValue(header, "ETag");
-    if (bFileAnswer != (entityTag.size() >= 2 && entityTag.front() == '"' &&
-                        entityTag.back() == '"') ||
+    if (bFileAnswer !=
+            (entityTag.size() >= 2 && entityTag.front() == '"' && entityTag.back() == '"') ||
         bFileAnswer != ParseHttpDate(HeaderValue(header, "Last-Modified")).has_value()) {
         Fault(bFileAnswer ? "a file's answer without a strong ETag and a Last-Modified date"
                           : "validators on an answer that is not a file's",
@@ -406,8 +407,8 @@ void CheckAnswer(std::string_view answer, std::string_view request) {
         CheckPartial(header, body, nLength, request);
     } else if (status == "416 Range Not Satisfiable") {
         std::string_view range = HeaderValue(header, "Content-Range");
-        const auto nSize = range.starts_with("bytes */") ? ParseCount(range.substr(8))
-                                                         : std::nullopt;
+        const auto nSize =
+            range.starts_with("bytes */") ? ParseCount(range.substr(8)) : std::nullopt;
         if (!MentionsHeader(request, "range:") || !nSize || !IsServableSize(*nSize) ||
             nLength != 0 || !body.empty()) {
             Fault("a 416 without Content-Range: bytes */size, or with a body", request);
@@ -432,11 +433,12 @@ void CheckAnswer(std::string_view answer, std::string_view request) {
     }
 }
 
-// The pure road: parse, plan, then read what the plan names.
+// The decision's road: parse, plan, then read the file a file's answer is of.
 void CheckPlan(std::string_view request, std::string_view defaultURL) {
-    const SParsedRequest parsed =
-        ParseRequest(request, CClientSocket::kRequestBufferSize, defaultURL);
-    const SResponsePlan plan = PlanResponse(parsed, g_pFixture->strRoot, g_pFixture->programFile);
+    const SParsedRequest parsed = ParseRequest(request, CClientSocket::kRequestBufferSize);
+    char start[256];
+    CRootLookup lookup(g_pFixture->strRoot, g_pFixture->programFile, start);
+    const SAnswerPlan plan = PlanAnswer(parsed, defaultURL, lookup);
     if (parsed.headers.strRange) {
         // Sizes the fixture has not: a satisfiable range lies within the file.
         for (uint64_t nSize : {uint64_t{0}, uint64_t{1}, uint64_t{1} << 63, UINT64_MAX}) {
@@ -447,35 +449,38 @@ void CheckPlan(std::string_view request, std::string_view defaultURL) {
             }
         }
     }
-    if (plan.answer == EAnswer::Redirect) {
-        for (unsigned char c : plan.strLocation) {
+    if (plan.head.nStatus == 301) {
+        for (unsigned char c : plan.head.strLocation) {
             if (c <= 0x20 || c == 0x7f) {
                 Fault("a control byte or blank in a planned Location", request);
             }
         }
         return;
     }
-    if (plan.answer != EAnswer::File) {
+    if (!plan.bStatusLine || plan.head.nStatus == 404) {
         return;
     }
-    if (parsed.bRefused) {
+    const std::optional<STarget> target = TargetOf(parsed, defaultURL);
+    if (!target) {
         Fault("a refused request was planned as a file", request);
+        return;
     }
+    const std::string strFile = lookup.Look(target->strPath).strName;
     std::error_code error;
-    const fs::path real = fs::canonical(plan.strFile, error);
+    const fs::path real = fs::canonical(strFile, error);
     const std::string strReal = real.string();
     if (error || strReal.compare(0, g_pFixture->strRootReal.size() + 1,
                                  g_pFixture->strRootReal + "/") != 0) {
-        Fault("a planned file outside the root", plan.strFile);
+        Fault("a planned file outside the root", strFile);
     }
-    std::ifstream in(plan.strFile, std::ios::binary);
+    std::ifstream in(strFile, std::ios::binary);
     std::string strContent((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     CheckNoSecret(strContent, request);
     if (strContent == kProgramStandIn) {
         Fault("the running program's own file was planned", request);
     }
     if (!IsServableBody(strContent)) {
-        Fault("a planned file that is not servable", plan.strFile);
+        Fault("a planned file that is not servable", strFile);
     }
 }
 
@@ -486,16 +491,13 @@ std::string WithEntityTag(std::string_view request) {
     if (strRequest.find(kEntityTagToken) == std::string::npos) {
         return strRequest;
     }
-    const SResponsePlan plan = PlanResponse(
-        ParseRequest(request, CClientSocket::kRequestBufferSize, g_pServer->m_strDefaultURL),
-        g_pFixture->strRoot, g_pFixture->programFile);
+    const std::optional<STarget> target = TargetOf(
+        ParseRequest(request, CClientSocket::kRequestBufferSize), g_pServer->m_strDefaultURL);
     std::string strTag = "\"no-such-file\"";
-    struct stat status {};
-    if (plan.answer == EAnswer::File && ::stat(plan.strFile.c_str(), &status) == 0) {
-        strTag = EntityTagFor({.nSize = static_cast<uint64_t>(status.st_size),
-                               .nModifiedSeconds = status.st_mtim.tv_sec,
-                               .nModifiedNanoseconds = status.st_mtim.tv_nsec,
-                               .inode = status.st_ino});
+    CRootLookup lookup(g_pFixture->strRoot, g_pFixture->programFile, {});
+    const SFound found = target ? lookup.Look(target->strPath) : SFound{};
+    if (found.kind == SFound::EKind::File) {
+        strTag = EntityTagFor(found.facts);
     }
     for (size_t nAt; (nAt = strRequest.find(kEntityTagToken)) != std::string::npos;) {
         strRequest.replace(nAt, kEntityTagToken.size(), strTag);

@@ -1,10 +1,13 @@
-// The request line rules on their own: which path, which answer form.
+// The request line rules on their own: which path, which answer form; and the
+// target the plan looks up, with the default page joined and the guards applied.
 #include <gtest/gtest.h>
 
 #include <optional>
 
+#include "AnswerPlan.h"
+#include "ContentType.h"
 #include "RequestLine.h"
-#include "Response.h"
+#include "ResponseHead.h"
 
 namespace {
 
@@ -25,12 +28,13 @@ class RequestLineTest : public ::testing::TestWithParam<SLineCase> {};
 
 TEST_P(RequestLineTest, ParsesAsExpected) {
     const SLineCase& c = GetParam();
-    SParsedRequest parsed = ParseRequest(c.strRequest, kBuffer, "index.htm");
+    SParsedRequest parsed = ParseRequest(c.strRequest, kBuffer);
+    std::optional<STarget> target = TargetOf(parsed, "index.htm");
     EXPECT_EQ(parsed.bVersioned, c.bVersioned);
-    EXPECT_EQ(parsed.bRefused, c.bRefused);
+    EXPECT_EQ(!target, c.bRefused);
     EXPECT_EQ(parsed.bHead, c.bHead);
-    if (!c.bRefused) {
-        EXPECT_EQ(parsed.strPath, c.strPath);
+    if (!c.bRefused && target) {
+        EXPECT_EQ(target->strPath, c.strPath);
     }
     if (!c.strRawPath.empty()) {
         EXPECT_EQ(parsed.strRawPath, c.strRawPath);
@@ -102,7 +106,7 @@ class RequestHeadTest : public ::testing::TestWithParam<SHeadCase> {};
 
 TEST_P(RequestHeadTest, ReadsTheHeadersAnswersDependOn) {
     const SHeadCase& c = GetParam();
-    SParsedRequest parsed = ParseRequest(c.strRequest, kBuffer, "index.htm");
+    SParsedRequest parsed = ParseRequest(c.strRequest, kBuffer);
     EXPECT_EQ(parsed.bHttp11, c.bHttp11);
     EXPECT_EQ(parsed.headers.strRange, c.strRange);
     EXPECT_EQ(parsed.headers.strIfRange, c.strIfRange);
@@ -156,25 +160,28 @@ INSTANTIATE_TEST_SUITE_P(Heads, RequestHeadTest, ::testing::ValuesIn(kHeadCases)
 
 TEST(RequestLine, DefaultPageJoinsTheGuards) {
     // The default page is part of what the guards see, in any case.
-    EXPECT_TRUE(ParseRequest("GET / HTTP/1.0\r\n", kBuffer, "TARVEL.EXE").bRefused);
-    EXPECT_TRUE(ParseRequest("GET / HTTP/1.0\r\n", kBuffer, "../up.htm").bRefused);
-    EXPECT_TRUE(ParseRequest("GET / HTTP/1.0\r\n", kBuffer, ".hidden").bRefused);
+    const SParsedRequest root = ParseRequest("GET / HTTP/1.0\r\n", kBuffer);
+    EXPECT_FALSE(TargetOf(root, "TARVEL.EXE"));
+    EXPECT_FALSE(TargetOf(root, "../up.htm"));
+    EXPECT_FALSE(TargetOf(root, ".hidden"));
     // It keeps its own case, so an exact name is found first.
-    SParsedRequest parsed = ParseRequest("GET /Sub/ HTTP/1.0\r\n", kBuffer, "Index.HTM");
-    EXPECT_FALSE(parsed.bRefused);
-    EXPECT_EQ(parsed.strPath, "/Sub/Index.HTM");
-    EXPECT_TRUE(parsed.bDefaultAppended);
+    std::optional<STarget> target =
+        TargetOf(ParseRequest("GET /Sub/ HTTP/1.0\r\n", kBuffer), "Index.HTM");
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->strPath, "/Sub/Index.HTM");
+    EXPECT_TRUE(target->bFolderRequest);
+    EXPECT_FALSE(TargetOf(ParseRequest("GET /Sub HTTP/1.0\r\n", kBuffer), "x")->bFolderRequest);
 }
 
 TEST(RequestLine, LineThatFillsTheBufferIsRefusedWithStatus) {
     std::string strLong = "GET /" + std::string(kBuffer, 'a');
-    SParsedRequest parsed = ParseRequest(strLong.substr(0, kBuffer), kBuffer, "index.htm");
+    SParsedRequest parsed = ParseRequest(strLong.substr(0, kBuffer), kBuffer);
     EXPECT_TRUE(parsed.bRefused);
     EXPECT_TRUE(parsed.bVersioned);
     // The same bytes, ended just in time, are an ordinary request.
     std::string strFits = "GET /" + std::string(kBuffer - 20, 'a') + " HTTP/1.0\n";
     ASSERT_LE(strFits.size(), kBuffer);
-    EXPECT_FALSE(ParseRequest(strFits, kBuffer, "index.htm").bRefused);
+    EXPECT_FALSE(ParseRequest(strFits, kBuffer).bRefused);
 }
 
 TEST(ContentType, ByExtensionWithoutRegardToCase) {

@@ -4,8 +4,9 @@
 
 #include <filesystem>
 
+#include "AnswerPlan.h"
 #include "PathResolver.h"
-#include "Response.h"
+#include "RootLookup.h"
 #include "TestSupport.h"
 
 namespace {
@@ -21,12 +22,20 @@ SFileIdentity OwnProgram() {
 
 class PlanTest : public ::testing::Test {
 protected:
-    SResponsePlan Plan(const std::string& strLine, const std::string& strDefault = "index.htm") {
-        return PlanResponse(ParseRequest(strLine, 8192, strDefault), m_root.Path().string(),
-                            OwnProgram());
+    SAnswerPlan Plan(const std::string& strLine) {
+        CRootLookup lookup(m_strRoot, OwnProgram(), m_start);
+        return PlanAnswer(ParseRequest(strLine, 8192), "index.htm", lookup);
+    }
+    // What the plan's look-up finds for the line's target.
+    SFound Find(const std::string& strLine) {
+        std::optional<STarget> target = TargetOf(ParseRequest(strLine, 8192), "index.htm");
+        CRootLookup lookup(m_strRoot, OwnProgram(), m_start);
+        return target ? lookup.Look(target->strPath) : SFound{};
     }
     std::string In(const std::string& strName) { return m_root / strName; }
     CTempDir m_root;
+    const std::string m_strRoot = m_root.Path().string();
+    char m_start[64];
 };
 
 TEST_F(PlanTest, NamesAreMatchedAsOnACaseInsensitiveFileSystem) {
@@ -56,20 +65,20 @@ TEST_F(PlanTest, NamesAreMatchedAsOnACaseInsensitiveFileSystem) {
         {"GET /caf%C3%A9.htm HTTP/1.0", In("caf\xc3\xa9.htm")},
     };
     for (const auto& c : cases) {
-        SResponsePlan plan = Plan(c.pszLine);
-        EXPECT_EQ(plan.answer, EAnswer::File) << c.pszLine;
-        EXPECT_EQ(plan.strFile, c.strExpected) << c.pszLine;
+        SFound found = Find(c.pszLine);
+        EXPECT_EQ(found.kind, SFound::EKind::File) << c.pszLine;
+        EXPECT_EQ(found.strName, c.strExpected) << c.pszLine;
     }
-    EXPECT_EQ(Plan("GET /CAF%C3%89.htm HTTP/1.0").answer, EAnswer::ErrorPage);
+    EXPECT_EQ(Find("GET /CAF%C3%89.htm HTTP/1.0").kind, SFound::EKind::Nothing);
 }
 
 TEST_F(PlanTest, FolderThatMayBeTraversedButNotListedServesItsExactNames) {
     WriteFile(In("noread/File.txt"), "f");
     fs::permissions(In("noread"), fs::perms::owner_exec);
-    SResponsePlan plan = Plan("GET /noread/File.txt HTTP/1.0");
+    SFound found = Find("GET /noread/File.txt HTTP/1.0");
     fs::permissions(In("noread"), fs::perms::owner_all);
-    EXPECT_EQ(plan.answer, EAnswer::File);
-    EXPECT_EQ(plan.strFile, In("noread/File.txt"));
+    EXPECT_EQ(found.kind, SFound::EKind::File);
+    EXPECT_EQ(found.strName, In("noread/File.txt"));
 }
 
 TEST_F(PlanTest, OnlyRegularFilesUnderTheRootAreServed) {
@@ -82,22 +91,28 @@ TEST_F(PlanTest, OnlyRegularFilesUnderTheRootAreServed) {
 
     struct {
         const char* pszLine;
-        EAnswer answer;
+        int nStatus;  // 0: the bare page without a status line
+        EBody body;
     } cases[] = {
-        {"GET /a.htm HTTP/1.0", EAnswer::File},
-        {"GET /missing.htm HTTP/1.0", EAnswer::ErrorPage},
-        {"GET /pipe HTTP/1.0", EAnswer::ErrorPage},
-        {"GET /device HTTP/1.0", EAnswer::ErrorPage},
-        {"GET /program HTTP/1.0", EAnswer::ErrorPage},
-        {"GET /dangling HTTP/1.0", EAnswer::ErrorPage},
-        {"GET /folder/ HTTP/1.0", EAnswer::ErrorPage},  // no default page there
-        {"GET /folder HTTP/1.0", EAnswer::Redirect},
-        {"GET /folder", EAnswer::ErrorPage},  // no version: the bare page
-        {"GET //etc/passwd HTTP/1.0", EAnswer::ErrorPage},
-        {"GET /a.htm/ HTTP/1.0", EAnswer::ErrorPage},
+        {"GET /a.htm HTTP/1.0", 200, EBody::File},
+        {"HEAD /a.htm HTTP/1.0", 200, EBody::None},
+        {"GET /missing.htm HTTP/1.0", 404, EBody::ErrorPage},
+        {"HEAD /missing.htm HTTP/1.0", 404, EBody::None},
+        {"GET /pipe HTTP/1.0", 404, EBody::ErrorPage},
+        {"GET /device HTTP/1.0", 404, EBody::ErrorPage},
+        {"GET /program HTTP/1.0", 404, EBody::ErrorPage},
+        {"GET /dangling HTTP/1.0", 404, EBody::ErrorPage},
+        {"GET /folder/ HTTP/1.0", 404, EBody::ErrorPage},  // no default page there
+        {"GET /folder HTTP/1.0", 301, EBody::None},
+        {"GET /folder", 0, EBody::ErrorPage},  // no version: the bare page
+        {"GET /a.htm", 0, EBody::ErrorPage},
+        {"GET //etc/passwd HTTP/1.0", 404, EBody::ErrorPage},
+        {"GET /a.htm/ HTTP/1.0", 404, EBody::ErrorPage},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Plan(c.pszLine).answer, c.answer) << c.pszLine;
+        SAnswerPlan plan = Plan(c.pszLine);
+        EXPECT_EQ(plan.bStatusLine ? plan.head.nStatus : 0, c.nStatus) << c.pszLine;
+        EXPECT_EQ(plan.body, c.body) << c.pszLine;
     }
 }
 
@@ -107,34 +122,35 @@ TEST_F(PlanTest, TargetWithoutSlashStaysInsideTheRoot) {
     fs::create_directories(parent / "web");
     WriteFile(parent / "webx", "sibling");
     WriteFile(parent / "web/x", "inside");
-    SResponsePlan plan = PlanResponse(ParseRequest("GET x HTTP/1.0", 8192, "index.htm"),
-                                      parent / "web", SFileIdentity{});
-    EXPECT_EQ(plan.strFile, parent / "web/x");
+    const std::string strRoot = parent / "web";
+    CRootLookup lookup(strRoot, {}, {});
+    EXPECT_EQ(lookup.Look(TargetOf(ParseRequest("GET x HTTP/1.0", 8192), "")->strPath).strName,
+              parent / "web/x");
 }
 
 TEST_F(PlanTest, LinksInsideTheRootAreFollowed) {
     CTempDir elsewhere;
     WriteFile(elsewhere / "shared/page.htm", "shared");
     fs::create_directory_symlink(elsewhere / "shared", In("linked"));
-    SResponsePlan plan = Plan("GET /Linked/PAGE.htm HTTP/1.0");
-    EXPECT_EQ(plan.answer, EAnswer::File);
-    EXPECT_EQ(plan.strFile, In("linked/page.htm"));
+    SFound found = Find("GET /Linked/PAGE.htm HTTP/1.0");
+    EXPECT_EQ(found.kind, SFound::EKind::File);
+    EXPECT_EQ(found.strName, In("linked/page.htm"));
 }
 
 TEST_F(PlanTest, RedirectKeepsTheTargetAsReceivedAndItsQuery) {
     fs::create_directories(In("My Folder"));
-    SResponsePlan plan = Plan("GET /My%20Folder?a=1&b=2 HTTP/1.1");
-    ASSERT_EQ(plan.answer, EAnswer::Redirect);
-    EXPECT_EQ(plan.strLocation, "/My%20Folder/?a=1&b=2");
+    SAnswerPlan plan = Plan("GET /My%20Folder?a=1&b=2 HTTP/1.1");
+    ASSERT_EQ(plan.head.nStatus, 301);
+    EXPECT_EQ(plan.head.strLocation, "/My%20Folder/?a=1&b=2");
     // Doubled separators in front cannot turn it into another host's address.
     fs::create_directories(In("docs"));
-    EXPECT_EQ(Plan("GET //docs HTTP/1.1").strLocation, "/docs/");
-    EXPECT_EQ(Plan("GET /\\docs HTTP/1.1").strLocation, "/docs/");
+    EXPECT_EQ(Plan("GET //docs HTTP/1.1").head.strLocation, "/docs/");
+    EXPECT_EQ(Plan("GET /\\docs HTTP/1.1").head.strLocation, "/docs/");
     // A raw blank or control byte cannot break the header line.
     fs::create_directories(In("a b"));
     plan = Plan("GET /a b HTTP/1.1");
-    ASSERT_EQ(plan.answer, EAnswer::Redirect);
-    EXPECT_EQ(plan.strLocation, "/a%20b/");
+    ASSERT_EQ(plan.head.nStatus, 301);
+    EXPECT_EQ(plan.head.strLocation, "/a%20b/");
 }
 
 TEST(JoinPath, OneSeparatorBetween) {

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "ClientSocket.h"
-#include "Response.h"
+#include "ResponseHead.h"
 #include "TestSupport.h"
 
 namespace {

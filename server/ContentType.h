@@ -1,0 +1,14 @@
+// The Content-Type of a served file: by its name's extension, and for plain
+// text also by whether its bytes are UTF-8.
+#pragma once
+
+#include <string_view>
+
+// By the name's extension, compared without regard to case.
+const char* ContentTypeFor(std::string_view fileName);
+// Plain-text types a browser shows in the locale's legacy encoding unless told
+// the charset; HTML is not among them: its own meta charset must win.
+bool IsCharsetLabelledType(std::string_view contentType);
+// The text is UTF-8. When it is only the start of a longer text, a multi-byte
+// sequence cut off by its end counts as valid.
+bool IsUtf8Text(std::string_view text, bool bStartOfLonger);

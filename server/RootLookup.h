@@ -1,0 +1,42 @@
+// What the file system says of a path under the root, for the decision of an
+// answer: nothing there, a folder, or a file that may be served, opened.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "File.h"
+#include "PathResolver.h"
+#include "Validators.h"
+
+struct SFound {
+    enum class EKind { Nothing, Folder, File } kind = EKind::Nothing;
+    std::string strName{};     // Folder, File: the name on disk
+    SFileFacts facts{};        // File: of the open file
+    std::string_view start{};  // File of a charset-labelled type: its first bytes
+};
+
+class CRootLookup {
+public:
+    // startBuffer holds the first bytes of a text file that Look reads; it
+    // must outlive the lookup's answers.
+    CRootLookup(const std::string& strRoot, const SFileIdentity& ownProgram,
+                std::span<char> startBuffer);
+
+    // A regular file is opened (never a FIFO or device, which would block or
+    // release a writer) and judged again on the open file, whose name may have
+    // changed meanwhile. The running program's own file is Nothing.
+    SFound Look(std::string_view path);
+    // The file the last Look found, open, and the bytes of its start that Look
+    // read (or none), for the sender.
+    CFile& OpenFile() { return m_file; }
+    std::string_view FileStart() const { return m_fileStart; }
+
+private:
+    const std::string& m_strRoot;
+    SFileIdentity m_ownProgram;
+    std::span<char> m_startBuffer;
+    CFile m_file;
+    std::string_view m_fileStart;
+};
