@@ -37,6 +37,7 @@
 #include "AsciiCase.h"
 #include "AsyncSocket.h"
 #include "ByteRange.h"
+#include "HttpDate.h"
 #include "ClientSocket.h"
 #include "RequestLine.h"
 #include "RootLookup.h"
