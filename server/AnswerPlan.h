@@ -20,8 +20,8 @@ enum class EBody {
     Memory,     // strBody
 };
 
-// Which stall bound the body's send waits under.
-enum class ESendPhase { WholeFile, Range };
+// Which bounds the answer's send waits under.
+enum class ESendPhase { WholeFile, Range, Memory };
 
 struct SAnswerPlan {
     bool bStatusLine = true;  // false: the bare body of a request without a version word

@@ -15,9 +15,7 @@ constexpr uint64_t kBodyWithHeadBytes = 16 * 1024;
 }  // namespace
 
 void CServerCore::SendAnswer(CClientSocket* pClient, const SAnswerPlan& plan, CRootLookup& lookup) {
-    if (plan.phase == ESendPhase::Range) {
-        pClient->SetWaitLimit(m_nRangeStallMs);
-    }
+    pClient->SetWaitBounds(SendBounds(plan.phase));
     const std::string strHead =
         plan.bStatusLine ? BuildResponseHead(plan.head, ::time(nullptr)) : std::string();
     switch (plan.body) {
@@ -91,6 +89,18 @@ void CServerCore::SendFileBody(CClientSocket* pClient, const std::string& strHea
     } catch (const CFileException&) {
         // The head promised more bytes than will come; closing tells the client.
     }
+}
+
+const SWaitBounds& CServerCore::SendBounds(ESendPhase phase) const {
+    switch (phase) {
+        case ESendPhase::Range:
+            return m_waitPolicy.range;
+        case ESendPhase::Memory:
+            return m_waitPolicy.memoryBody;
+        case ESendPhase::WholeFile:
+            break;
+    }
+    return m_waitPolicy.wholeFile;
 }
 
 std::string& CServerCore::SendBuffer() {

@@ -281,94 +281,81 @@ void CAsyncSocket::OnDispatcherEvent(EventKind kind) {
     }
 }
 
-bool CSocket::WaitOnce(EventKind kind, SProgressWindow& window, long long nLeft,
-                       int& nOthersWaitedMs) {
+void CSocket::SetWaitBounds(const SWaitBounds& bounds,
+                            CSocketDispatcher::Clock::time_point phaseStart) {
+    m_bounds = bounds;
+    m_deadline = phaseStart + std::chrono::milliseconds(bounds.nDeadlineMs);
+}
+
+bool CSocket::EndedByBounds(EWaitEnd end) {
+    m_lastWaitEnd = end;
+    Fail(ETIMEDOUT);
+    return false;
+}
+
+void CSocket::Ended(bool bFailed, bool bClosed) {
+    if (m_lastWaitEnd == EWaitEnd::Done) {
+        m_lastWaitEnd = bFailed ? EWaitEnd::Failed : bClosed ? EWaitEnd::Closed : EWaitEnd::Done;
+    }
+}
+
+bool CSocket::WaitOnce(EventKind kind, CWaitJudge& judge, int& nOthersWaitedMs) {
     using Clock = CSocketDispatcher::Clock;
     CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
-    auto now = Clock::now();
-    if (m_nWaitLimit > 0 && now >= window.end) {
-        // A full window has passed: it must have moved enough to go on. A send
-        // needs the minimum rate (or what was left); anything else, progress.
-        long long nNeeded = std::max<long long>(1, m_nMinimumRate * m_nWaitLimit / 1000);
-        if (window.nLeftAtStart > 0) {
-            nNeeded = std::min(nNeeded, window.nLeftAtStart);
-        }
-        if (window.nMoved < nNeeded) {
-            Fail(ETIMEDOUT);
-            return false;
-        }
-        window = SProgressWindow::Starting(now, m_nWaitLimit, nLeft);
-    }
-    int nWait = m_nTimeOut;
-    if (m_nWaitLimit > 0) {
-        nWait = std::min(nWait, CSocketDispatcher::MillisecondsUntil(window.end));
-    }
-    if (m_pShares != nullptr) {
-        // Short passes, so the peer is charged soon after others start waiting.
-        nWait = std::min(nWait, kSharePassMs);
-        const int nShareLeft = m_pShares->Remaining(m_nPeerAddress, now);
+    const auto now = Clock::now();
+    const bool bShared = m_bounds.bShared && m_pShares != nullptr;
+    int nShareLeft = 0;
+    bool bOthersWaiting = false;
+    if (bShared) {
+        nShareLeft = m_pShares->Remaining(m_nPeerAddress, now);
         if (nShareLeft == 0) {
             // Who waits is known only once what epoll holds is in the queue;
             // without this, each new connection of a spent peer gets a pass.
             dispatcher.TakeInReady();
         }
-        if (dispatcher.OthersWaiting(*this)) {
-            if (nShareLeft == 0) {
-                Fail(kErrorShareUsed);
-                return false;
-            }
-            nWait = std::min(nWait, nShareLeft);
-        }
+        bOthersWaiting = dispatcher.OthersWaiting(*this);
     }
-    dispatcher.WaitFor(*this, kind, std::max(nWait, 1));
+    const CWaitJudge::SNextWait next = judge.NextWait(now, nShareLeft, bOthersWaiting);
+    if (next.end) {
+        return EndedByBounds(*next.end);
+    }
+    dispatcher.WaitFor(*this, kind, next.nWaitMs);
     if (CSocketDispatcher::TerminationRequested()) {
-        Fail(kErrorTerminated);
-        return false;
+        return EndedByBounds(EWaitEnd::Terminated);
     }
     nOthersWaitedMs = 0;
-    if (m_pShares != nullptr && dispatcher.OthersWaiting(*this)) {
+    if (bShared && dispatcher.OthersWaiting(*this)) {
         nOthersWaitedMs = static_cast<int>(
             std::chrono::ceil<std::chrono::milliseconds>(Clock::now() - now).count());
     }
     return true;
 }
 
-void CSocket::ChargeWait(EventKind kind, int nWaitedMs, long long nMovedAfter) {
-    // A send that went on at the minimum rate or better was no stall: a
-    // download that merely takes a while is not charged to its peer.
-    if (nWaitedMs <= 0 ||
-        (kind == kEventWrite && nMovedAfter * 1000 >= m_nMinimumRate * nWaitedMs)) {
-        return;
-    }
-    m_pShares->Charge(m_nPeerAddress, nWaitedMs, CSocketDispatcher::Clock::now());
-}
-
-CSocket::SProgressWindow CSocket::SProgressWindow::Starting(
-    CSocketDispatcher::Clock::time_point now, int nLengthMs, long long nLeft) {
-    return {now + std::chrono::milliseconds(nLengthMs), 0, nLeft};
-}
-
 template <typename Attempt>
 bool CSocket::Retry(EventKind kind, long long nWanted, Attempt attempt) {
-    SProgressWindow window =
-        SProgressWindow::Starting(CSocketDispatcher::Clock::now(), m_nWaitLimit, nWanted);
-    long long nLeft = nWanted;
+    using Clock = CSocketDispatcher::Clock;
+    SWaitBounds bounds = m_bounds;
+    bounds.bShared = bounds.bShared && m_pShares != nullptr;
+    CWaitJudge judge(bounds, m_deadline, Clock::now(), nWanted);
+    m_lastWaitEnd = EWaitEnd::Done;
     int nOthersWaitedMs = 0;  // the last wait, while other peers waited
     for (;;) {
         long long nMoved = 0;
         const bool bOver = attempt(nMoved);
-        ChargeWait(kind, nOthersWaitedMs, nMoved);
+        const int nCharge = judge.ChargeFor(nOthersWaitedMs, kind == kEventWrite, nMoved);
+        if (nCharge > 0) {
+            m_pShares->Charge(m_nPeerAddress, nCharge, Clock::now());
+        }
         if (bOver) {
             return true;
         }
-        window.nMoved += nMoved;
-        nLeft -= nMoved;
+        judge.Moved(nMoved);
         const bool bWrite = kind == kEventWrite;
         CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
         if (bWrite) {
             dispatcher.Arm(*this, kEventWrite);
         }
-        const bool bGoOn = WaitOnce(kind, window, nLeft, nOthersWaitedMs);
+        const bool bGoOn = WaitOnce(kind, judge, nOthersWaitedMs);
         if (bWrite) {
             dispatcher.Disarm(*this, kEventWrite);
         }
@@ -380,19 +367,23 @@ bool CSocket::Retry(EventKind kind, long long nWanted, Attempt attempt) {
 
 BOOL CSocket::Accept(CAsyncSocket& connected) {
     BOOL bAccepted = FALSE;
-    Retry(kEventAccept, 0, [&](long long&) {
-        bAccepted = CAsyncSocket::Accept(connected);
-        return bAccepted || GetLastError() != EWOULDBLOCK;
-    });
+    if (Retry(kEventAccept, 0, [&](long long&) {
+            bAccepted = CAsyncSocket::Accept(connected);
+            return bAccepted || GetLastError() != EWOULDBLOCK;
+        })) {
+        Ended(!bAccepted, false);
+    }
     return bAccepted;
 }
 
 int CSocket::Receive(void* pBuffer, int nCount, int nFlags) {
     int nReceived = -1;
-    Retry(kEventRead, 0, [&](long long&) {
-        nReceived = CAsyncSocket::Receive(pBuffer, nCount, nFlags);
-        return nReceived >= 0 || GetLastError() != EWOULDBLOCK;
-    });
+    if (Retry(kEventRead, 0, [&](long long&) {
+            nReceived = CAsyncSocket::Receive(pBuffer, nCount, nFlags);
+            return nReceived >= 0 || GetLastError() != EWOULDBLOCK;
+        })) {
+        Ended(nReceived < 0, nReceived == 0);
+    }
     return nReceived;
 }
 
@@ -423,6 +414,9 @@ long long CSocket::SendFile(int hFile, long long nOffset, long long nCount) {
         }
         return true;
     });
+    if (bOver) {
+        Ended(bFailed, false);
+    }
     return bOver && !bFailed ? nSent : -1;
 }
 
@@ -445,5 +439,8 @@ int CSocket::Send(const void* pBuffer, int nCount, int nFlags) {
         }
         return true;
     });
+    if (bOver) {
+        Ended(bFailed, false);
+    }
     return bOver && !bFailed ? nCount : -1;
 }

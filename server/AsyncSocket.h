@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "SocketDispatcher.h"
+#include "WaitBounds.h"
 
 using BOOL = int;
 constexpr BOOL TRUE = 1;
@@ -90,14 +91,13 @@ private:
 
 class CPeerShares;
 
-// Why a blocking call ended without its result, besides the socket's own errors.
-inline constexpr int kErrorShareUsed = EBUSY;       // the peer used its share of the thread
-inline constexpr int kErrorTerminated = ECANCELED;  // the program is asked to end
-
+// A blocking call that fails returns -1 (FALSE for Accept) with the socket's
+// own error in GetLastError, or ETIMEDOUT when its bounds ended it;
+// LastWaitEnd says which bound.
 class CSocket : public CAsyncSocket {
 public:
     // Each pass of a blocking call waits at most this long, then retries.
-    int m_nTimeOut = 2000;
+    int m_nTimeOut = CWaitJudge::kPassMs;
 
     BOOL Accept(CAsyncSocket& connected) override;
     int Receive(void* pBuffer, int nCount, int nFlags = 0) override;
@@ -108,41 +108,32 @@ public:
     // file ended early; -1 on an error of the socket or the file.
     long long SendFile(int hFile, long long nOffset, long long nCount);
 
-    // A blocking call that waits this long without progress fails with
-    // ETIMEDOUT; 0 waits without limit. A send must also move nBytesPerSecond
-    // (or all it had left) in each such period: a trickle is no progress.
-    void SetWaitLimit(int nMilliseconds) { m_nWaitLimit = nMilliseconds; }
-    int WaitLimit() const { return m_nWaitLimit; }
-    void SetMinimumRate(long long nBytesPerSecond) { m_nMinimumRate = nBytesPerSecond; }
-    // Waits on this socket while other peers wait are charged to its address
-    // (a send's only when it then moved less than the minimum rate); once the
-    // share is used, a call that would wait fails with kErrorShareUsed.
+    // The bounds of the blocking calls from now on, in a phase that began at
+    // phaseStart (its deadline counts from there). Without bounds a call
+    // waits until it completes.
+    void SetWaitBounds(const SWaitBounds& bounds, CSocketDispatcher::Clock::time_point phaseStart =
+                                                      CSocketDispatcher::Clock::now());
+    // The ledger that shared waits on this socket are charged to, by its
+    // peer's address.
     void SetShare(CPeerShares* pShares) { m_pShares = pShares; }
+    // What ended the last blocking call.
+    EWaitEnd LastWaitEnd() const { return m_lastWaitEnd; }
 
 private:
-    // Progress of a blocking call in the current period of the wait limit.
-    struct SProgressWindow {
-        CSocketDispatcher::Clock::time_point end;
-        long long nMoved;
-        long long nLeftAtStart;
-        static SProgressWindow Starting(CSocketDispatcher::Clock::time_point now, int nLengthMs,
-                                        long long nLeft);
-    };
     // The rule of every blocking call: attempt(nMoved) tries once without
     // blocking and returns true when the call is over; while it would block,
-    // one nested wait for kind, then it tries again. False when a wait ended
-    // the call: the limit, the peer's share, or termination (GetLastError says).
+    // one nested wait for kind, then it tries again. False when the bounds
+    // ended the call (LastWaitEnd says why).
     template <typename Attempt>
     bool Retry(EventKind kind, long long nWanted, Attempt attempt);
     // One nested wait; nOthersWaitedMs: how long it took if other peers waited.
-    bool WaitOnce(EventKind kind, SProgressWindow& window, long long nLeft, int& nOthersWaitedMs);
-    // Charges a wait to the peer's share, unless the send after it kept up.
-    void ChargeWait(EventKind kind, int nWaitedMs, long long nMovedAfter);
+    bool WaitOnce(EventKind kind, CWaitJudge& judge, int& nOthersWaitedMs);
+    bool EndedByBounds(EWaitEnd end);
+    // The end of a call that returned: done, or the peer closed, or failed.
+    void Ended(bool bFailed, bool bClosed);
 
-    // A pass of a wait while the peer's share is watched.
-    static constexpr int kSharePassMs = 100;
-
-    int m_nWaitLimit = 0;
-    long long m_nMinimumRate = 0;
+    SWaitBounds m_bounds;
+    CSocketDispatcher::Clock::time_point m_deadline;
     CPeerShares* m_pShares = nullptr;  // not owning
+    EWaitEnd m_lastWaitEnd = EWaitEnd::Done;
 };

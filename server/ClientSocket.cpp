@@ -20,7 +20,7 @@ void CClientSocket::Init() {
     m_pFile = std::make_unique<CSocketFile>(this, 1);
 }
 
-bool CClientSocket::ReceiveRequest(std::string& strRequest, int nHeadWaitMs) {
+bool CClientSocket::ReceiveRequest(std::string& strRequest, const SWaitBounds& headBounds) {
     char buffer[kRequestBufferSize];
     // The first read takes what has arrived without waiting: nothing yet is no
     // reason to hold the thread, the read event will come with the bytes.
@@ -35,21 +35,14 @@ bool CClientSocket::ReceiveRequest(std::string& strRequest, int nHeadWaitMs) {
 
     // The first read holds what had arrived; a head split over several packets
     // is waited for, briefly, so a slow client is served and a silent one is not.
-    const int nWaitLimit = WaitLimit();
-    const auto deadline = CSocketDispatcher::Clock::now() + std::chrono::milliseconds(nHeadWaitMs);
+    SetWaitBounds(headBounds);
     while (nHave > 0 && nHave < sizeof buffer &&
            !IsRequestHeadComplete(std::string_view(buffer, nHave))) {
-        const int nRemaining = CSocketDispatcher::MillisecondsUntil(deadline);
-        if (nRemaining == 0) {
-            break;
-        }
-        SetWaitLimit(nRemaining);
         size_t nRead = 0;
         try {
             nRead = m_pFile->Read(buffer + nHave, sizeof buffer - nHave);
-        } catch (const CFileException& e) {
-            SetWaitLimit(nWaitLimit);
-            if (e.m_lOsError == ETIMEDOUT) {
+        } catch (const CFileException&) {
+            if (LastWaitEnd() == EWaitEnd::TimedOut) {
                 break;  // time is up: what arrived is the request
             }
             // The peer has used its share, or the program ends: a part of a
@@ -61,7 +54,6 @@ bool CClientSocket::ReceiveRequest(std::string& strRequest, int nHeadWaitMs) {
         }
         nHave += nRead;
     }
-    SetWaitLimit(nWaitLimit);
     strRequest.assign(buffer, nHave);
     return true;
 }

@@ -21,10 +21,10 @@ public:
 
     void Init();
     // Reads the request head: what has arrived, then more until the head is
-    // complete, the buffer full, the peer closed or nHeadWaitMs passed. False
+    // complete, the buffer full, the peer closed or headBounds end it. False
     // when nothing has arrived yet (read stays armed); empty when the peer has
     // closed. A read error throws CFileException and leaves strRequest unchanged.
-    bool ReceiveRequest(std::string& strRequest, int nHeadWaitMs);
+    bool ReceiveRequest(std::string& strRequest, const SWaitBounds& headBounds);
     // The last segment waits in the socket until more comes or EndAnswer
     // sends it together with the FIN; bPushNow sends it at once.
     void SendData(const char* pData, size_t nCount, bool bPushNow = false);

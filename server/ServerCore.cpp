@@ -89,7 +89,7 @@ void CServerCore::StartServer() {
     const int nDeferSeconds = 1;
     m_pListeningSocket->SetSockOpt(TCP_DEFER_ACCEPT, &nDeferSeconds, sizeof nDeferSeconds,
                                    IPPROTO_TCP);
-    m_pListeningSocket->SetWaitLimit(m_pListeningSocket->m_nTimeOut);
+    m_pListeningSocket->SetWaitBounds(m_waitPolicy.accept);
     m_ownProgramFile = OwnProgramFile();
     if (!m_pIdleSweep) {
         m_pIdleSweep = std::make_unique<CDispatchTimer>([this] { CloseIdleClients(); });
@@ -114,23 +114,19 @@ void CServerCore::StopServer() {
     }
     // Each client is told we are done and drained until it closes; all drains
     // together get a fixed budget, so peers that never close cannot hold Stop.
-    const auto deadline =
-        CSocketDispatcher::Clock::now() + std::chrono::milliseconds(m_nStopDrainMs);
+    const auto started = CSocketDispatcher::Clock::now();
+    const auto deadline = started + std::chrono::milliseconds(m_waitPolicy.stopDrain.nDeadlineMs);
     while (!m_clientList.empty()) {
         CClientSocket* pClient = m_clientList.front();
         m_clientList.pop_front();
         pClient->ShutDown(1);
+        pClient->SetWaitBounds(m_waitPolicy.stopDrain, started);
         char buffer[50];
-        for (;;) {
-            const int nRemaining = CSocketDispatcher::MillisecondsUntil(deadline);
-            if (nRemaining == 0) {
-                pClient->DiscardPending();
-                break;
-            }
-            pClient->SetWaitLimit(nRemaining);
-            if (pClient->Receive(buffer, sizeof buffer) <= 0) {
-                break;
-            }
+        while (CSocketDispatcher::MillisecondsUntil(deadline) > 0 &&
+               pClient->Receive(buffer, sizeof buffer) > 0) {
+        }
+        if (CSocketDispatcher::MillisecondsUntil(deadline) == 0) {
+            pClient->DiscardPending();
         }
         delete pClient;
     }
@@ -167,8 +163,6 @@ void CServerCore::ProcessPendingAccept() {
         return;
     }
     pClient->Init();
-    pClient->SetWaitLimit(m_nSendStallMs);
-    pClient->SetMinimumRate(m_nMinimumSendRate);
     pClient->SetShare(&m_peerShares);
     m_clientList.push_back(pClient);
     // Its request has most likely arrived with it: its read event would be the
@@ -179,7 +173,7 @@ void CServerCore::ProcessPendingAccept() {
 void CServerCore::CloseIdleClients() {
     const auto now = CSocketDispatcher::Clock::now();
     m_peerShares.Prune(now);
-    const auto cutoff = now - std::chrono::milliseconds(m_nIdleClientMs);
+    const auto cutoff = now - std::chrono::milliseconds(m_waitPolicy.nIdleClientMs);
     std::vector<CClientSocket*> idle;
     for (CClientSocket* pClient : m_clientList) {
         // A request may have arrived while the server was busy: that client
@@ -195,7 +189,7 @@ void CServerCore::CloseIdleClients() {
 
 bool CServerCore::ReadRequest(CClientSocket* pClient, std::string& strRequest) {
     try {
-        return pClient->ReceiveRequest(strRequest, m_nRequestHeadWaitMs);
+        return pClient->ReceiveRequest(strRequest, m_waitPolicy.requestHead);
     } catch (const CFileException&) {
         pClient->Abort();
     }

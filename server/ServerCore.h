@@ -15,12 +15,14 @@
 #include "PathResolver.h"
 #include "PeerShare.h"
 #include "SocketDispatcher.h"
+#include "WaitPolicy.h"
 
 class CClientSocket;
 class CFile;
 class CListeningSocket;
 class CRootLookup;
 struct SAnswerPlan;
+enum class ESendPhase;
 
 class CServerCore {
 public:
@@ -59,22 +61,10 @@ public:
     // from it, instead of the error page. Off unless the person turns it on.
     bool m_bListFolders = false;
 
-    // Bounds on waiting (milliseconds), so one stalled peer never freezes the
-    // server or its window for long.
-    int m_nRequestHeadWaitMs = 1000;  // the rest of a request head split over packets
-    int m_nSendStallMs = 10000;       // a send that makes no progress
-    // A send of a range answer that makes no progress: a media player that has
-    // buffered enough stops reading, and it asks again where it stopped.
-    int m_nRangeStallMs = 500;
-    int m_nStopDrainMs = 2000;    // all drains at Stop together
-    int m_nIdleClientMs = 30000;  // a connection that sends nothing
-    // Below this rate over a stall period a send counts as stalled: far below
-    // any real network, but a trickle reader or TCP's window probes are not
-    // progress.
-    long long m_nMinimumSendRate = 1024;
-    // While other peers wait, one peer address may hold the thread this long
-    // in total within any window of this length (head waits, slow sends, drains).
-    CPeerShares m_peerShares{1000, 10000};
+    // Bounds on waiting, so one stalled peer never freezes the server or its
+    // window for long; and the ledger of the fair share.
+    SWaitPolicy m_waitPolicy;
+    CPeerShares m_peerShares{m_waitPolicy.nShareMs, m_waitPolicy.nShareWindowMs};
 
     int m_bRunning = 0;
     CListeningSocket* m_pListeningSocket = nullptr;  // owning
@@ -101,6 +91,7 @@ private:
     void SendBytes(CClientSocket* pClient, std::string_view head, std::string_view body);
     void SendFileBody(CClientSocket* pClient, const std::string& strHead, const SAnswerPlan& plan,
                       CRootLookup& lookup);
+    const SWaitBounds& SendBounds(ESendPhase phase) const;
     // Emptied for one answer's head and small body; its room is kept.
     std::string& SendBuffer();
 

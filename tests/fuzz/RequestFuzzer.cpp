@@ -202,7 +202,6 @@ public:
     void Adopt(int hSocket) {
         Attach(hSocket, FD_ALL_EVENTS);
         Init();
-        SetWaitLimit(2000);
     }
 };
 

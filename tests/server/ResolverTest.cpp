@@ -2,7 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "AnswerPlan.h"
 #include "PathResolver.h"
@@ -151,6 +154,35 @@ TEST_F(PlanTest, RedirectKeepsTheTargetAsReceivedAndItsQuery) {
     plan = Plan("GET /a b HTTP/1.1");
     ASSERT_EQ(plan.head.nStatus, 301);
     EXPECT_EQ(plan.head.strLocation, "/a%20b/");
+}
+
+TEST_F(PlanTest, AFileSwappedAfterItsLookUpIsJudgedAsOpened) {
+    WriteFile(In("file.txt"), "f");
+    ASSERT_EQ(::mkfifo(In("pipe").c_str(), 0644), 0);
+    struct stat pipe {};
+    ASSERT_EQ(::stat(In("pipe").c_str(), &pipe), 0);
+    // "link" turns from the file to the pipe and back while it is looked up.
+    std::atomic<bool> bStop{false};
+    std::thread swapper([&] {
+        for (int i = 0; !bStop; ++i) {
+            const std::string strSpare = In("spare");
+            ::symlink(i % 2 ? "pipe" : "file.txt", strSpare.c_str());
+            ::rename(strSpare.c_str(), In("link").c_str());
+        }
+    });
+    CRootLookup lookup(m_strRoot, OwnProgram(), m_start);
+    int nFiles = 0;
+    int nPipesServed = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (int i = 0; i < 20000 && std::chrono::steady_clock::now() < until; ++i) {
+        const SFound found = lookup.Look("/link");
+        nFiles += found.kind == SFound::EKind::File;
+        nPipesServed += found.kind == SFound::EKind::File && found.facts.inode == pipe.st_ino;
+    }
+    bStop = true;
+    swapper.join();
+    EXPECT_EQ(nPipesServed, 0);
+    EXPECT_GT(nFiles, 0);
 }
 
 TEST(JoinPath, OneSeparatorBetween) {

@@ -136,7 +136,7 @@ TEST_F(ServerControlTest, ConnectionsArrivingTogetherAreAllAccepted) {
 TEST_F(ServerControlTest, IdleConnectionDoesNotHoldUpOthers) {
     // A connection is read as soon as it is accepted; one that has sent nothing
     // must not be waited for, however long the bounds would allow.
-    m_server.m_nRequestHeadWaitMs = 20000;
+    m_server.m_waitPolicy.requestHead.nDeadlineMs = 20000;
     m_server.m_peerShares.Set(60000, 60000);
     Start();
     CClient idle(Port());
@@ -223,7 +223,10 @@ class StalledReaderCases : public ServerControlTest,
 
 TEST_P(StalledReaderCases, IsDroppedAfterItsBound) {
     const SStallCase& c = GetParam();
-    m_server.m_nSendStallMs = c.nSendStallMs;
+    m_server.m_waitPolicy.wholeFile.nStallMs = c.nSendStallMs;
+    // The share would drop the stalled peer too, once the normal client waits:
+    // out of the way, so each stall bound is seen alone.
+    m_server.m_peerShares.Set(60000, 60000);
     Start();
     CClient stalled(Port());
     stalled.SetReceiveBuffer(4096);
@@ -358,7 +361,7 @@ TEST_F(ServerControlTest, PeerOutOfShareGetsNoBarePageForAnUnfinishedLine) {
 }
 
 TEST_F(ServerControlTest, SilentConnectionIsClosedAfterTheIdleBound) {
-    m_server.m_nIdleClientMs = 300;
+    m_server.m_waitPolicy.nIdleClientMs = 300;
     Start();
     CClient silent(Port());
     PumpUntilListed(1);
@@ -369,7 +372,7 @@ TEST_F(ServerControlTest, SilentConnectionIsClosedAfterTheIdleBound) {
 }
 
 TEST_F(ServerControlTest, RequestQueuedBehindTheIdleSweepIsStillServed) {
-    m_server.m_nIdleClientMs = 300;
+    m_server.m_waitPolicy.nIdleClientMs = 300;
     Start();
     CClient late(Port());
     PumpUntilListed(1);
@@ -383,7 +386,7 @@ TEST_F(ServerControlTest, RequestQueuedBehindTheIdleSweepIsStillServed) {
 }
 
 TEST_F(ServerControlTest, StopDrainsIdleClientsWithinItsBound) {
-    m_server.m_nStopDrainMs = 500;
+    m_server.m_waitPolicy.stopDrain.nDeadlineMs = 500;
     Start();
     std::vector<std::unique_ptr<CClient>> clients;
     for (int i = 0; i < 4; ++i) {

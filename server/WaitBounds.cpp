@@ -1,0 +1,69 @@
+#include "WaitBounds.h"
+
+#include <algorithm>
+
+namespace {
+int MillisecondsBetween(CWaitJudge::Clock::time_point from, CWaitJudge::Clock::time_point to) {
+    const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(to - from);
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, remaining.count()));
+}
+}  // namespace
+
+CWaitJudge::CWaitJudge(const SWaitBounds& bounds, Clock::time_point deadline, Clock::time_point now,
+                       long long nWanted)
+    : m_bounds(bounds),
+      m_deadline(deadline),
+      m_periodEnd(now + std::chrono::milliseconds(bounds.nStallMs)),
+      m_nLeftAtPeriodStart(nWanted),
+      m_nLeft(nWanted) {}
+
+void CWaitJudge::Moved(long long nBytes) {
+    m_nMovedInPeriod += nBytes;
+    m_nLeft -= nBytes;
+}
+
+CWaitJudge::SNextWait CWaitJudge::NextWait(Clock::time_point now, int nShareLeftMs,
+                                           bool bOthersWaiting) {
+    if (m_bounds.nDeadlineMs > 0 && now >= m_deadline) {
+        return {EWaitEnd::TimedOut};
+    }
+    if (m_bounds.nStallMs > 0 && now >= m_periodEnd) {
+        // A full period has passed: it must have moved enough to go on. A send
+        // needs the minimum rate (or what was left); anything else, progress.
+        long long nNeeded =
+            std::max<long long>(1, m_bounds.nMinimumRate * m_bounds.nStallMs / 1000);
+        if (m_nLeftAtPeriodStart > 0) {
+            nNeeded = std::min(nNeeded, m_nLeftAtPeriodStart);
+        }
+        if (m_nMovedInPeriod < nNeeded) {
+            return {EWaitEnd::TimedOut};
+        }
+        m_periodEnd = now + std::chrono::milliseconds(m_bounds.nStallMs);
+        m_nMovedInPeriod = 0;
+        m_nLeftAtPeriodStart = m_nLeft;
+    }
+    int nWait = kPassMs;
+    if (m_bounds.nStallMs > 0) {
+        nWait = std::min(nWait, MillisecondsBetween(now, m_periodEnd));
+    }
+    if (m_bounds.nDeadlineMs > 0) {
+        nWait = std::min(nWait, MillisecondsBetween(now, m_deadline));
+    }
+    if (m_bounds.bShared) {
+        nWait = std::min(nWait, kSharePassMs);
+        if (bOthersWaiting) {
+            if (nShareLeftMs <= 0) {
+                return {EWaitEnd::ShareUsed};
+            }
+            nWait = std::min(nWait, nShareLeftMs);
+        }
+    }
+    return {std::nullopt, std::max(nWait, 1)};
+}
+
+int CWaitJudge::ChargeFor(int nWaitedMs, bool bSend, long long nMovedAfter) const {
+    if (nWaitedMs <= 0 || (bSend && nMovedAfter * 1000 >= m_bounds.nMinimumRate * nWaitedMs)) {
+        return 0;
+    }
+    return nWaitedMs;
+}

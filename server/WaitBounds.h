@@ -1,0 +1,63 @@
+// The bounds a blocking call of the socket layer waits under, and the judge
+// that applies them. The judge is given the time and what happened, and says
+// how long the next wait may last or why the call ends, so every bound can be
+// tested with a clock of the test's own. It knows no HTTP: the server names
+// its phases and hands each its bounds.
+#pragma once
+
+#include <chrono>
+#include <optional>
+
+// What ended a blocking call.
+enum class EWaitEnd {
+    Done,        // it completed
+    TimedOut,    // its deadline passed, or a stall period went by without enough progress
+    ShareUsed,   // its peer has used its fair share of the thread while others wait
+    Terminated,  // the program is asked to end
+    Closed,      // the peer closed
+    Failed,      // a socket error
+};
+
+struct SWaitBounds {
+    int nDeadlineMs = 0;         // the call ends this long after its phase began; 0: none
+    int nStallMs = 0;            // each period this long must show progress; 0: none
+    long long nMinimumRate = 0;  // bytes a second a send must move over each period
+    bool bShared = false;        // waits while others wait count against the peer's share
+};
+
+class CWaitJudge {
+public:
+    using Clock = std::chrono::steady_clock;
+    // Each wait is at most this long, then the call tries again.
+    static constexpr int kPassMs = 2000;
+    // While the peer's share is watched: short passes, so it is charged soon
+    // after others start waiting.
+    static constexpr int kSharePassMs = 100;
+
+    // deadline: when the phase ends (bounds.nDeadlineMs after it began);
+    // nWanted: the bytes the call is to move (0 for a receive or an accept).
+    CWaitJudge(const SWaitBounds& bounds, Clock::time_point deadline, Clock::time_point now,
+               long long nWanted);
+
+    // Bytes moved by the call's last attempt.
+    void Moved(long long nBytes);
+    // Before a wait: how long it may last, or the end of the call when it may
+    // not wait. nShareLeftMs: the peer's share left (unused when not shared).
+    struct SNextWait {
+        std::optional<EWaitEnd> end;
+        int nWaitMs = 0;
+    };
+    SNextWait NextWait(Clock::time_point now, int nShareLeftMs, bool bOthersWaiting);
+    // What a wait of nWaitedMs while others waited costs the peer's share: all
+    // of it, unless it is a send that then moved the minimum rate or better
+    // (a download that keeps up is no stall, however long it takes).
+    int ChargeFor(int nWaitedMs, bool bSend, long long nMovedAfter) const;
+
+private:
+    SWaitBounds m_bounds;
+    Clock::time_point m_deadline;
+    Clock::time_point m_periodEnd;  // of the current stall period
+    long long m_nMovedInPeriod = 0;
+    long long m_nLeftAtPeriodStart;
+    long long m_nLeft;
+};
