@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -80,9 +83,11 @@ bool CSocketDispatcher::Create() {
 
 CSocketDispatcher& CSocketDispatcher::Get() {
     // Sockets and timers are only ever made after AfxSocketInit; creating the
-    // dispatcher here as well keeps a forgotten init from crashing.
-    if (!g_pDispatcher) {
-        Create();
+    // dispatcher here as well covers a forgotten init. When even that fails no
+    // socket can work, and none could report it: say why and end here.
+    if (!g_pDispatcher && !Create()) {
+        std::fprintf(stderr, "The socket layer cannot start: %s\n", std::strerror(errno));
+        std::abort();
     }
     return *g_pDispatcher;
 }
@@ -257,6 +262,14 @@ void CSocketDispatcher::Poll(int nTimeoutMs) {
     UpdateStale();
     epoll_event events[64];
     int nReady = ::epoll_wait(m_hEpoll, events, 64, nTimeoutMs);
+    if (nReady < 0 && errno != EINTR && m_nPollError == 0) {
+        // The set is broken (it cannot fail otherwise): every wait would end
+        // at once, the loops would spin and serve nothing. Said, and ended as
+        // a termination request ends them.
+        m_nPollError = errno;
+        std::fprintf(stderr, "Waiting for socket events failed: %s\n", std::strerror(m_nPollError));
+        RequestTermination();
+    }
     for (int i = 0; i < nReady; ++i) {
         auto* pSink = static_cast<CEventSink*>(events[i].data.ptr);
         if (pSink == nullptr) {

@@ -109,6 +109,9 @@ public:
     // Queues what epoll holds ready, without delivering anything.
     void TakeInReady() { Poll(0); }
 
+    // The error of a failed epoll_wait (it also requested termination), or 0.
+    int PollError() const { return m_nPollError; }
+
     // Time left until a deadline, rounded up; 0 once it has passed.
     static int MillisecondsUntil(Clock::time_point deadline);
 
@@ -136,6 +139,7 @@ private:
     std::deque<SQueuedEvent> m_queue;
     std::vector<CEventSink*> m_stale;  // armings not yet made in the set
     int m_nPasses = 0;                 // passes under way (nested: a handler may wait)
+    int m_nPollError = 0;
     std::function<void()> m_repaint;
 };
 

@@ -87,5 +87,5 @@ int main(int argc, char** argv) {
         dispatcher.RunOnce(-1);
     }
     server.StopServer();
-    return 0;
+    return dispatcher.PollError() == 0 ? 0 : 1;
 }

@@ -349,4 +349,34 @@ TEST_F(SocketLayerTest, CloseForgetsQueuedEvents) {
     }
 }
 
+// Each in a fresh process (the death test runs the program again), so the
+// dispatcher of this one is not the one broken.
+TEST(SocketLayerFaults, ADispatcherThatCannotBeMadeIsReportedNotDereferenced) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            rlimit none{};
+            ::setrlimit(RLIMIT_NOFILE, &none);  // no descriptor for epoll
+            CSocketDispatcher::Get();
+        },
+        "The socket layer cannot start: Too many open files");
+}
+
+TEST(SocketLayerFaults, AFailedEpollWaitEndsTheLoopsAndIsReported) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            if (!AfxSocketInit()) {
+                std::_Exit(2);
+            }
+            CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
+            ::dup2(::open("/dev/null", O_RDONLY), dispatcher.Descriptor());  // not an epoll set
+            dispatcher.RunOnce(1000);
+            std::_Exit(CSocketDispatcher::TerminationRequested() && dispatcher.PollError() == EINVAL
+                           ? 3
+                           : 4);
+        },
+        ::testing::ExitedWithCode(3), "Waiting for socket events failed: Invalid argument");
+}
+
 }  // namespace
