@@ -91,6 +91,28 @@ SAnswerPlan PlanFile(const SParsedRequest& request, const SFound& file) {
     }
     return plan;
 }
+// A folder request whose default page is not a file that would be served,
+// with listings on: the folder's entries, or the 404 when it cannot be read.
+SAnswerPlan PlanListing(const SParsedRequest& request, CRootLookup& lookup) {
+    const SFound folder = lookup.Look(request.strPath);
+    std::vector<SFolderEntry> entries;
+    if (folder.kind != SFound::EKind::Folder ||
+        !lookup.ReadFolder(folder, request.strPath, entries)) {
+        return PlanErrorPage(request);
+    }
+    SAnswerPlan plan{.head = {.nStatus = 200,
+                              .bHttp11 = request.bHttp11,
+                              .strContentType = "text/html; charset=utf-8"},
+                     .phase = ESendPhase::Memory};
+    std::string strPage =
+        BuildFolderListing(request.strPath, std::move(entries), ListingOrderOf(request.strQuery));
+    plan.head.nContentLength = strPage.size();
+    if (!request.bHead) {
+        plan.body = EBody::Memory;
+        plan.strBody = std::move(strPage);
+    }
+    return plan;
+}
 }  // namespace
 
 std::optional<STarget> TargetOf(const SParsedRequest& request, std::string_view defaultPage) {
@@ -145,9 +167,9 @@ SAnswerPlan PlanErrorPage(const SParsedRequest& request) {
             .body = request.bHead ? EBody::None : EBody::ErrorPage};
 }
 
-SAnswerPlan PlanAnswer(const SParsedRequest& request, std::string_view defaultPage,
+SAnswerPlan PlanAnswer(const SParsedRequest& request, const SServeOptions& options,
                        CRootLookup& lookup) {
-    const std::optional<STarget> target = TargetOf(request, defaultPage);
+    const std::optional<STarget> target = TargetOf(request, options.defaultPage);
     if (!target || !request.bVersioned) {
         return PlanErrorPage(request);
     }
@@ -162,6 +184,9 @@ SAnswerPlan PlanAnswer(const SParsedRequest& request, std::string_view defaultPa
             break;
         case SFound::EKind::Nothing:
             break;
+    }
+    if (target->bFolderRequest && options.bListFolders) {
+        return PlanListing(request, lookup);
     }
     return PlanErrorPage(request);
 }

@@ -53,5 +53,11 @@ SFileAnswer PlanFileAnswer(const SRequestHeaders& headers, const SFileFacts& fac
 // The error page: a 404 with the page, or the bare page without a version word.
 SAnswerPlan PlanErrorPage(const SParsedRequest& request);
 
-SAnswerPlan PlanAnswer(const SParsedRequest& request, std::string_view defaultPage,
+// The person's choices that shape answers.
+struct SServeOptions {
+    std::string_view defaultPage;
+    bool bListFolders = false;  // a folder without its default page gets a listing
+};
+
+SAnswerPlan PlanAnswer(const SParsedRequest& request, const SServeOptions& options,
                        CRootLookup& lookup);

@@ -5,8 +5,10 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "File.h"
+#include "FolderListing.h"
 #include "PathResolver.h"
 #include "Validators.h"
 
@@ -28,6 +30,12 @@ public:
     // release a writer) and judged again on the open file, whose name may have
     // changed meanwhile. The running program's own file is Nothing.
     SFound Look(std::string_view path);
+    // The entries of a folder Look found that may be served from it, for a
+    // listing; requestPath: the folder as requested. False when it cannot be read.
+    bool ReadFolder(const SFound& folder, std::string_view requestPath,
+                    std::vector<SFolderEntry>& entries) const {
+        return ReadFolderEntries(folder.strName, requestPath, m_ownProgram, entries);
+    }
     // The file the last Look found, open, and the bytes of its start that Look
     // read (or none), for the sender.
     CFile& OpenFile() { return m_file; }

@@ -257,6 +257,7 @@ void CServerCore::HandleRequest(CClientSocket* pClient) {
         m_pStartBuffer = std::make_unique<char[]>(kCharsetLookBytes);
     }
     CRootLookup lookup(m_strRoot, m_ownProgramFile, {m_pStartBuffer.get(), kCharsetLookBytes});
-    SendAnswer(pClient, PlanAnswer(request, m_strDefaultURL, lookup), lookup);
+    const SServeOptions options{.defaultPage = m_strDefaultURL, .bListFolders = m_bListFolders};
+    SendAnswer(pClient, PlanAnswer(request, options, lookup), lookup);
     RemoveClient(pClient);
 }

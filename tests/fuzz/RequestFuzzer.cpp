@@ -438,7 +438,7 @@ void CheckPlan(std::string_view request, std::string_view defaultURL) {
     const SParsedRequest parsed = ParseRequest(request, CClientSocket::kRequestBufferSize);
     char start[256];
     CRootLookup lookup(g_pFixture->strRoot, g_pFixture->programFile, start);
-    const SAnswerPlan plan = PlanAnswer(parsed, defaultURL, lookup);
+    const SAnswerPlan plan = PlanAnswer(parsed, {.defaultPage = defaultURL}, lookup);
     if (parsed.headers.strRange) {
         // Sizes the fixture has not: a satisfiable range lies within the file.
         for (uint64_t nSize : {uint64_t{0}, uint64_t{1}, uint64_t{1} << 63, UINT64_MAX}) {

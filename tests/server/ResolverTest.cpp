@@ -25,9 +25,10 @@ SFileIdentity OwnProgram() {
 
 class PlanTest : public ::testing::Test {
 protected:
-    SAnswerPlan Plan(const std::string& strLine) {
+    SAnswerPlan Plan(const std::string& strLine, bool bListFolders = false) {
         CRootLookup lookup(m_strRoot, OwnProgram(), m_start);
-        return PlanAnswer(ParseRequest(strLine, 8192), "index.htm", lookup);
+        return PlanAnswer(ParseRequest(strLine, 8192),
+                          {.defaultPage = "index.htm", .bListFolders = bListFolders}, lookup);
     }
     // What the plan's look-up finds for the line's target.
     SFound Find(const std::string& strLine) {
@@ -92,10 +93,17 @@ TEST_F(PlanTest, OnlyRegularFilesUnderTheRootAreServed) {
     fs::create_symlink("/proc/self/exe", In("program"));
     fs::create_symlink(In("nowhere"), In("dangling"));
 
+    fs::create_directories(In("Photos/2026"));
+    fs::create_directories(In(".git"));
+    WriteFile(In("Site/index.htm"), "site");
+    fs::create_directories(In("Site/index.htm.d"));
+    fs::create_directories(In("Odd/index.htm"));  // a folder by the default page's name
+
     struct {
         const char* pszLine;
         int nStatus;  // 0: the bare page without a status line
         EBody body;
+        bool bListFolders = false;
     } cases[] = {
         {"GET /a.htm HTTP/1.0", 200, EBody::File},
         {"HEAD /a.htm HTTP/1.0", 200, EBody::None},
@@ -111,12 +119,33 @@ TEST_F(PlanTest, OnlyRegularFilesUnderTheRootAreServed) {
         {"GET /a.htm", 0, EBody::ErrorPage},
         {"GET //etc/passwd HTTP/1.0", 404, EBody::ErrorPage},
         {"GET /a.htm/ HTTP/1.0", 404, EBody::ErrorPage},
+        // With listings on, a folder without its default page is listed.
+        {"GET /photos/ HTTP/1.1", 200, EBody::Memory, true},
+        {"GET /Photos/2026/?sort=size HTTP/1.1", 200, EBody::Memory, true},
+        {"HEAD /photos/ HTTP/1.1", 200, EBody::None, true},
+        {"GET / HTTP/1.0", 200, EBody::Memory, true},
+        {"GET /odd/ HTTP/1.0", 200, EBody::Memory, true},
+        {"GET /site/ HTTP/1.0", 200, EBody::File, true},  // its page, as without listings
+        {"GET /photos HTTP/1.0", 301, EBody::None, true},
+        {"GET /photos/", 0, EBody::ErrorPage, true},
+        {"GET /.git/ HTTP/1.0", 404, EBody::ErrorPage, true},
+        {"GET /a.htm/ HTTP/1.0", 404, EBody::ErrorPage, true},
+        {"GET /missing/ HTTP/1.0", 404, EBody::ErrorPage, true},
+        {"GET /photos/ HTTP/1.0", 404, EBody::ErrorPage, false},
     };
     for (const auto& c : cases) {
-        SAnswerPlan plan = Plan(c.pszLine);
+        SAnswerPlan plan = Plan(c.pszLine, c.bListFolders);
         EXPECT_EQ(plan.bStatusLine ? plan.head.nStatus : 0, c.nStatus) << c.pszLine;
         EXPECT_EQ(plan.body, c.body) << c.pszLine;
+        if (c.bListFolders && c.nStatus == 200 && c.body != EBody::File) {
+            EXPECT_EQ(plan.head.strContentType, "text/html; charset=utf-8") << c.pszLine;
+            EXPECT_EQ(plan.phase, ESendPhase::Memory) << c.pszLine;
+            EXPECT_TRUE(plan.head.strEntityTag.empty()) << c.pszLine;
+        }
     }
+    // HEAD gets the length GET would send.
+    EXPECT_EQ(Plan("HEAD /photos/ HTTP/1.1", true).head.nContentLength,
+              Plan("GET /photos/ HTTP/1.1", true).strBody.size());
 }
 
 TEST_F(PlanTest, TargetWithoutSlashStaysInsideTheRoot) {

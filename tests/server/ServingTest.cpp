@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "ClientSocket.h"
@@ -115,6 +116,49 @@ const SServeCase kServeCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Requests, ServingCases, ::testing::ValuesIn(kServeCases),
                          [](const auto& info) { return std::string(info.param.pszName); });
+
+TEST_F(ServingTest, EveryLinkOfAListingReachesItsOwnFile) {
+    const std::string strLong(251, 'n');
+    const std::vector<std::string> names = {"a b.txt",     "#hash",
+                                            "&amp;",       "100%.txt",
+                                            "caf\xe9.txt", "caf\xc3\xa9.txt",
+                                            "q?x=1",       "<img src=x onerror=alert(1)>",
+                                            "new\nline",   strLong + ".txt",
+                                            "Readme.TXT",  "README.TXT",
+                                            "'quote\"",    "sub dir/inner.txt"};
+    for (const std::string& strName : names) {
+        WriteFile(m_root / ("share/" + strName), "bytes of " + strName);
+    }
+    WriteFile(m_root / "share/.hidden", "hidden");
+    WriteFile(m_root / "share/back\\slash", "unreachable");
+    m_server.m_bListFolders = true;
+    SAnswer listing = Get("GET /share/ HTTP/1.1\r\n\r\n");
+    ASSERT_EQ(listing.nStatus, 200);
+    EXPECT_EQ(listing.headers["Content-Type"], "text/html; charset=utf-8");
+    EXPECT_EQ(listing.headers["Cache-Control"], "no-cache");
+    EXPECT_EQ(listing.strBody.find("hidden"), std::string::npos);
+    EXPECT_EQ(listing.strBody.find("slash"), std::string::npos);
+    EXPECT_EQ(listing.strBody.find("<img"), std::string::npos);
+    std::set<std::string> reached;
+    for (size_t nAt = 0; (nAt = listing.strBody.find("href=\"", nAt)) != std::string::npos;) {
+        nAt += 6;
+        const std::string strLink =
+            listing.strBody.substr(nAt, listing.strBody.find('"', nAt) - nAt);
+        if (strLink == "../" || strLink.starts_with('?')) {
+            continue;
+        }
+        SAnswer answer = Get("GET /share/" + strLink + " HTTP/1.1\r\n\r\n");
+        EXPECT_EQ(answer.nStatus, 200) << strLink;
+        if (strLink.ends_with('/')) {
+            EXPECT_NE(answer.strBody.find("inner.txt"), std::string::npos) << strLink;
+            reached.insert("sub dir/inner.txt");
+        } else {
+            ASSERT_TRUE(answer.strBody.starts_with("bytes of ")) << strLink;
+            reached.insert(answer.strBody.substr(9));
+        }
+    }
+    EXPECT_EQ(reached, std::set<std::string>(names.begin(), names.end()));
+}
 
 TEST_F(ServingTest, FolderWithoutSlashIsRedirectedWithItsQuery) {
     SAnswer answer = Get("GET /Docs?page=2 HTTP/1.1\r\nHost: x\r\n\r\n");
