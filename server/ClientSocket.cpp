@@ -20,41 +20,39 @@ void CClientSocket::Init() {
     m_pFile = std::make_unique<CSocketFile>(this, 1);
 }
 
-bool CClientSocket::ReceiveRequest(std::string& strRequest, const SWaitBounds& headBounds) {
+bool CClientSocket::ReceiveRequest(std::string& strRequest, int nHeadDeadlineMs) {
+    // Reads take what has arrived and never wait: a head that comes in pieces
+    // is gathered here between read events, so however many peers send
+    // unfinished heads, the thread waits on none of them.
+    const size_t nHad = m_strHead.size();
     char buffer[kRequestBufferSize];
-    // The first read takes what has arrived without waiting: nothing yet is no
-    // reason to hold the thread, the read event will come with the bytes.
-    const int nFirst = CAsyncSocket::Receive(buffer, sizeof buffer);
-    if (nFirst < 0) {
-        if (GetLastError() == EWOULDBLOCK) {
-            return false;
-        }
+    const int nRead = CAsyncSocket::Receive(buffer, static_cast<int>(sizeof buffer - nHad));
+    if (nRead < 0 && GetLastError() != EWOULDBLOCK) {
         throw CFileException(CFileException::generic, GetLastError(), "receive");
     }
-    size_t nHave = static_cast<size_t>(nFirst);
-
-    // The first read holds what had arrived; a head split over several packets
-    // is waited for, briefly, so a slow client is served and a silent one is not.
-    SetWaitBounds(headBounds);
-    while (nHave > 0 && nHave < sizeof buffer &&
-           !IsRequestHeadComplete(std::string_view(buffer, nHave))) {
-        size_t nRead = 0;
-        try {
-            nRead = m_pFile->Read(buffer + nHave, sizeof buffer - nHave);
-        } catch (const CFileException&) {
-            if (LastWaitEnd() == EWaitEnd::TimedOut) {
-                break;  // time is up: what arrived is the request
-            }
-            // The peer has used its share, or the program ends: a part of a
-            // head gets no answer at all, since a bare page reads as a success.
-            throw;
-        }
-        if (nRead == 0) {
-            break;  // the peer closed: what arrived is the request
-        }
-        nHave += nRead;
+    if (nRead > 0) {
+        m_strHead.append(buffer, static_cast<size_t>(nRead));
     }
-    strRequest.assign(buffer, nHave);
+    const bool bPeerClosed = nRead == 0;
+    if (m_strHead.empty() && !bPeerClosed) {
+        return false;  // nothing yet; the read event comes with the bytes
+    }
+    // Served once whole, or when the buffer is full, the peer has closed or
+    // its time is up: then what arrived is the request.
+    if (!bPeerClosed && !m_bHeadTimeUp && m_strHead.size() < sizeof buffer &&
+        !IsRequestHeadComplete(m_strHead)) {
+        if (nHad == 0) {
+            m_headDeadline =
+                CSocketDispatcher::Clock::now() + std::chrono::milliseconds(nHeadDeadlineMs);
+        }
+        return false;
+    }
+    // A line cut off without its version word gets no answer at all.
+    if (m_bHeadTimeUp && IsBareLineFragment(m_strHead)) {
+        m_strHead.clear();
+    }
+    strRequest = std::move(m_strHead);
+    m_strHead.clear();
     return true;
 }
 
@@ -97,6 +95,10 @@ void CClientSocket::OnReceive(int nErrorCode) {
 
 void CClientSocket::OnClose(int nErrorCode) {
     CSocket::OnClose(nErrorCode);
+    if (IsGatheringHead()) {
+        m_pDlg->HandleRequest(this);  // a half-closing peer still reads the answer
+        return;
+    }
     // Closed before sending anything (a browser's unused spare connection):
     // kept listed, such clients would pile up until descriptors run out.
     m_pDlg->RemoveClient(this);

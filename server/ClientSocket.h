@@ -20,11 +20,16 @@ public:
     ~CClientSocket() override;
 
     void Init();
-    // Reads the request head: what has arrived, then more until the head is
-    // complete, the buffer full, the peer closed or headBounds end it. False
-    // when nothing has arrived yet (read stays armed); empty when the peer has
-    // closed. A read error throws CFileException and leaves strRequest unchanged.
-    bool ReceiveRequest(std::string& strRequest, const SWaitBounds& headBounds);
+    // Reads what has arrived of the request head, without waiting, and gathers
+    // it until the head is complete, the buffer full, the peer closed or
+    // nHeadDeadlineMs after its first bytes (HeadTimeIsUp). False while the
+    // head is not there yet (read stays armed); empty when the peer closed
+    // before sending anything. A read error throws CFileException.
+    bool ReceiveRequest(std::string& strRequest, int nHeadDeadlineMs);
+    bool IsGatheringHead() const { return !m_strHead.empty(); }
+    CSocketDispatcher::Clock::time_point HeadDeadline() const { return m_headDeadline; }
+    // What has arrived of the head is to be served as the request.
+    void HeadTimeIsUp() { m_bHeadTimeUp = true; }
     // The last segment waits in the socket until more comes or EndAnswer
     // sends it together with the FIN; bPushNow sends it at once.
     void SendData(const char* pData, size_t nCount, bool bPushNow = false);
@@ -46,4 +51,7 @@ private:
     CServerCore* m_pDlg;  // not owning
     CSocketDispatcher::Clock::time_point m_acceptedAt;
     bool m_bAnswerWaiting = false;  // sent bytes wait in the socket for more
+    std::string m_strHead;          // what has arrived of an unfinished request head
+    CSocketDispatcher::Clock::time_point m_headDeadline;
+    bool m_bHeadTimeUp = false;
 };

@@ -114,6 +114,11 @@ bool DecodePercentEscapes(std::string_view text, std::string& strDecoded) {
     return true;
 }
 
+bool IsBareLineFragment(std::string_view received) {
+    std::string_view text = received.substr(0, received.find('\0'));
+    return text.find('\n') == std::string_view::npos && VersionWordOf(text).empty();
+}
+
 bool IsRequestHeadComplete(std::string_view received) {
     size_t nLineEnd = received.find('\n');
     if (nLineEnd == std::string_view::npos) {

@@ -33,6 +33,10 @@ struct SParsedRequest {
 // that ends the headers, or a first line without a version word (which has none).
 bool IsRequestHeadComplete(std::string_view received);
 
+// A first line cut off before its end and without a version word: served,
+// it would get the bare page, which clients read as a success.
+bool IsBareLineFragment(std::string_view received);
+
 // nBufferSize: the size of the buffer the request was read into; a line that
 // filled it without ending is refused. A header line cut off by the end of the
 // bytes does not count. The path is judged by the answer's plan.

@@ -112,6 +112,7 @@ void CServerCore::StopServer() {
     if (m_pIdleSweep) {
         m_pIdleSweep->Stop();
     }
+    StopHeadTimer();
     // Each client is told we are done and drained until it closes; all drains
     // together get a fixed budget, so peers that never close cannot hold Stop.
     const auto started = CSocketDispatcher::Clock::now();
@@ -133,10 +134,18 @@ void CServerCore::StopServer() {
     m_bRunning = 0;
 }
 
+void CServerCore::StopHeadTimer() {
+    if (m_pHeadTimer) {
+        m_pHeadTimer->Stop();
+    }
+    m_bHeadTimerSet = false;
+}
+
 void CServerCore::ReleaseAll() {
     if (m_pIdleSweep) {
         m_pIdleSweep->Stop();
     }
+    StopHeadTimer();
     delete m_pListeningSocket;
     m_pListeningSocket = nullptr;
     for (CClientSocket* pClient : m_clientList) {
@@ -178,7 +187,8 @@ void CServerCore::CloseIdleClients() {
     for (CClientSocket* pClient : m_clientList) {
         // A request may have arrived while the server was busy: that client
         // is not idle, its read event is only queued behind this timer.
-        if (pClient->AcceptedAt() <= cutoff && pClient->BytesAvailable() == 0) {
+        if (pClient->AcceptedAt() <= cutoff && !pClient->IsGatheringHead() &&
+            pClient->BytesAvailable() == 0) {
             idle.push_back(pClient);
         }
     }
@@ -187,9 +197,40 @@ void CServerCore::CloseIdleClients() {
     }
 }
 
+void CServerCore::WakeForHeadAt(CSocketDispatcher::Clock::time_point deadline) {
+    if (!m_pHeadTimer) {
+        m_pHeadTimer = std::make_unique<CDispatchTimer>([this] { ServeHeadsWhoseTimeIsUp(); });
+    }
+    if (m_bHeadTimerSet && m_headTimerDue <= deadline) {
+        return;
+    }
+    m_bHeadTimerSet = true;
+    m_headTimerDue = deadline;
+    m_pHeadTimer->Start(std::max(1, CSocketDispatcher::MillisecondsUntil(deadline)));
+}
+
+void CServerCore::ServeHeadsWhoseTimeIsUp() {
+    m_bHeadTimerSet = false;
+    const auto now = CSocketDispatcher::Clock::now();
+    std::vector<CClientSocket*> due;
+    for (CClientSocket* pClient : m_clientList) {
+        if (pClient->IsGatheringHead()) {
+            if (pClient->HeadDeadline() <= now) {
+                due.push_back(pClient);
+            } else {
+                WakeForHeadAt(pClient->HeadDeadline());
+            }
+        }
+    }
+    for (CClientSocket* pClient : due) {
+        pClient->HeadTimeIsUp();
+        HandleRequest(pClient);
+    }
+}
+
 bool CServerCore::ReadRequest(CClientSocket* pClient, std::string& strRequest) {
     try {
-        return pClient->ReceiveRequest(strRequest, m_waitPolicy.requestHead);
+        return pClient->ReceiveRequest(strRequest, m_waitPolicy.requestHead.nDeadlineMs);
     } catch (const CFileException&) {
         pClient->Abort();
     }
@@ -242,7 +283,12 @@ void CServerCore::NormaliseRoot() {
 void CServerCore::HandleRequest(CClientSocket* pClient) {
     std::string strRequest;
     if (!ReadRequest(pClient, strRequest)) {
-        return;  // nothing has arrived yet; its read event comes when it does
+        // Nothing, or not all of the head, has arrived yet: its read event
+        // comes with the rest, or the head timer serves what it has.
+        if (pClient->IsGatheringHead()) {
+            WakeForHeadAt(pClient->HeadDeadline());
+        }
+        return;
     }
     if (strRequest.empty()) {
         RemoveClient(pClient);  // closed (or failed) before sending anything: no answer

@@ -85,6 +85,11 @@ protected:
 private:
     void ReportStartFailure(const std::string& strReason);
     void CloseIdleClients();
+    // Unfinished heads are served when their time is up, by one timer set for
+    // the earliest of them.
+    void WakeForHeadAt(CSocketDispatcher::Clock::time_point deadline);
+    void ServeHeadsWhoseTimeIsUp();
+    void StopHeadTimer();
     void NormaliseRoot();
     // The sender (AnswerSender.cpp): carries out a plan, deciding nothing.
     void SendAnswer(CClientSocket* pClient, const SAnswerPlan& plan, CRootLookup& lookup);
@@ -96,6 +101,9 @@ private:
     std::string& SendBuffer();
 
     std::unique_ptr<CDispatchTimer> m_pIdleSweep;
+    std::unique_ptr<CDispatchTimer> m_pHeadTimer;
+    bool m_bHeadTimerSet = false;
+    CSocketDispatcher::Clock::time_point m_headTimerDue;
     // The start of a plain-text file, read for its charset label.
     std::unique_ptr<char[]> m_pStartBuffer;
     std::string m_strSendBuffer;

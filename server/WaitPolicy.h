@@ -6,8 +6,9 @@
 #include "WaitBounds.h"
 
 struct SWaitPolicy {
-    // The rest of a request head split over packets: 1 s in all.
-    SWaitBounds requestHead{.nDeadlineMs = 1000, .bShared = true};
+    // The rest of a request head split over packets: 1 s in all, gathered
+    // between read events, so nobody waits for it.
+    SWaitBounds requestHead{.nDeadlineMs = 1000};
     // Below 1 KiB/s over a period a send counts as stalled: far below any real
     // network, but a trickle reader or TCP's window probes are not progress.
     SWaitBounds wholeFile{.nStallMs = 10000, .nMinimumRate = 1024, .bShared = true};

@@ -345,19 +345,28 @@ TEST_P(FairShareCases, NormalClientIsAnsweredWhileOneHostAttacks) {
 INSTANTIATE_TEST_SUITE_P(Attacks, FairShareCases, ::testing::ValuesIn(kAttackCases),
                          [](const auto& info) { return std::string(info.param.pszName); });
 
-TEST_F(ServerControlTest, PeerOutOfShareGetsNoBarePageForAnUnfinishedLine) {
+TEST_F(ServerControlTest, UnfinishedHeadsAreGatheredWithoutHoldingTheThread) {
+    m_server.m_waitPolicy.requestHead.nDeadlineMs = 500;
     Start();
-    // The share is used up at once: any wait while others wait ends the peer.
-    m_server.m_peerShares.Set(0, 10000);
-    const std::string strAnswer = WhileServing([&] {
-        CClient unfinished(Port(), kHostileHost);
-        unfinished.Send("GET /index.htm");
-        CClient other(Port());  // waits to be accepted, so the first peer is not alone
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        other.Send("GET / HTTP/1.0\r\n\r\n");
-        return unfinished.ReadAll().strRaw;
+    std::string strFragment, strPiecewise, strNormal;
+    std::chrono::steady_clock::duration normalTook{};
+    WhileServing([&] {
+        CClient fragment(Port(), kHostileHost);
+        fragment.Send("GET /index.htm");  // its time runs out: no bare page, no answer
+        CClient piecewise(Port(), kHostileHost);
+        piecewise.Send("GET / HTTP/1.0\r\n");
+        const auto started = std::chrono::steady_clock::now();
+        strNormal = Fetch(Port(), "GET / HTTP/1.0\r\n\r\n").strBody;
+        normalTook = std::chrono::steady_clock::now() - started;
+        piecewise.Send("\r\n");  // the rest of its head, in a later packet
+        strPiecewise = piecewise.ReadAll().strBody;
+        strFragment = fragment.ReadAll().strRaw;
+        return 0;
     });
-    EXPECT_EQ(strAnswer, "");
+    EXPECT_EQ(strNormal, "home");
+    EXPECT_LT(normalTook, std::chrono::milliseconds(400));  // not behind either head
+    EXPECT_EQ(strPiecewise, "home");
+    EXPECT_EQ(strFragment, "");
 }
 
 TEST_F(ServerControlTest, SilentConnectionIsClosedAfterTheIdleBound) {

@@ -86,7 +86,6 @@ TEST(WaitJudge, EachStallPeriodIsJudgedOnItsOwn) {
 TEST(WaitPolicy, EachPhaseHasItsBounds) {
     const SWaitPolicy policy;
     EXPECT_EQ(policy.requestHead.nDeadlineMs, 1000);
-    EXPECT_TRUE(policy.requestHead.bShared);
     EXPECT_EQ(policy.wholeFile.nStallMs, 10000);
     EXPECT_EQ(policy.wholeFile.nMinimumRate, 1024);
     EXPECT_EQ(policy.range.nStallMs, 500);
