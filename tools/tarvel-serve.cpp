@@ -1,19 +1,26 @@
 // Runs the serving core without a window, until SIGINT or SIGTERM:
-//   tarvel-serve ROOT PORT [DEFAULT_PAGE]
+//   tarvel-serve [--list] ROOT PORT [DEFAULT_PAGE]
 // For benchmarks, black-box tests and machines without a display.
 #include <signal.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "AsyncSocket.h"
 #include "ListeningSocket.h"
+#include "NetworkAddresses.h"
 #include "ProjectVersion.h"
+#include "ServeArguments.h"
 #include "ServerCore.h"
 
 namespace {
+constexpr char kUsage[] =
+    "usage: tarvel-serve [--list] ROOT PORT [DEFAULT_PAGE]\n"
+    "  --list  a folder without its default page shows the list of its files\n"
+    "          (the names that would be served), sortable by name, size and date\n"
+    "  PORT 0 picks a free port; the addresses are printed.\n";
+
 // Ends every socket wait at once and stops the loop below.
 void OnStopSignal(int) {
     CSocketDispatcher::RequestTermination();
@@ -26,36 +33,17 @@ protected:
     }
 };
 
-bool ParsePort(const char* pszText, int& nPort) {
-    char* pEnd = nullptr;
-    errno = 0;
-    long nValue = std::strtol(pszText, &pEnd, 10);
-    if (errno != 0 || pEnd == pszText || *pEnd != '\0' || nValue < 0 || nValue > 65535) {
-        return false;
+// Scripts and tests take the port from the first line: it keeps its form. Other machines
+// reach the server at the addresses after it, best first, as the window lists them.
+void PrintAddresses(const std::string& strRoot, unsigned nPort) {
+    std::printf("Serving %s on http://127.0.0.1:%u/\n", strRoot.c_str(), nPort);
+    for (const std::string& strAddress : ReachableAddresses()) {
+        std::printf("Also on http://%s:%u/\n", strAddress.c_str(), nPort);
     }
-    nPort = static_cast<int>(nValue);
-    return true;
+    std::fflush(stdout);
 }
-}  // namespace
 
-int main(int argc, char** argv) {
-    static constexpr char kUsage[] =
-        "usage: tarvel-serve ROOT PORT [DEFAULT_PAGE]\n"
-        "  PORT 0 picks a free port; the address is printed.\n";
-    const std::string strOption = argc == 2 ? argv[1] : "";
-    if (strOption == "--help") {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if (strOption == "--version") {
-        std::printf("tarvel-serve %s\n", version::kProjectVersion);
-        return 0;
-    }
-    int nPort = 0;
-    if (argc < 3 || argc > 4 || !ParsePort(argv[2], nPort)) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+int Serve(const SServeSettings& settings) {
     if (!AfxSocketInit()) {
         std::fprintf(stderr, "Windows sockets initialization failed.\n");
         return 1;
@@ -71,16 +59,15 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
 
     CHeadlessServer server;
-    server.m_strRoot = argv[1];
-    server.m_nChannel = static_cast<int16_t>(nPort);
-    server.m_strDefaultURL = argc == 4 ? argv[3] : "index.htm";
+    server.m_strRoot = settings.strRoot;
+    server.m_nChannel = static_cast<int16_t>(settings.nPort);
+    server.m_strDefaultURL = settings.strDefaultPage;
+    server.m_bListFolders = settings.bListFolders;
     server.StartServer();
     if (!server.m_bRunning) {
         return 1;
     }
-    std::printf("Serving %s on http://127.0.0.1:%u/\n", server.m_strRoot.c_str(),
-                server.m_pListeningSocket->LocalPort());
-    std::fflush(stdout);
+    PrintAddresses(server.m_strRoot, server.m_pListeningSocket->LocalPort());
 
     CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
     while (!CSocketDispatcher::TerminationRequested()) {
@@ -88,4 +75,23 @@ int main(int argc, char** argv) {
     }
     server.StopServer();
     return dispatcher.PollError() == 0 ? 0 : 1;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    SServeSettings settings;
+    switch (ParseServeArguments(std::vector<std::string>(argv + 1, argv + argc), settings)) {
+        case EServeCommand::kHelp:
+            std::fputs(kUsage, stdout);
+            return 0;
+        case EServeCommand::kVersion:
+            std::printf("tarvel-serve %s\n", version::kProjectVersion);
+            return 0;
+        case EServeCommand::kUsageError:
+            std::fputs(kUsage, stderr);
+            return 2;
+        case EServeCommand::kServe:
+            break;
+    }
+    return Serve(settings);
 }

@@ -165,6 +165,9 @@ bool CProfile::WriteProfileStrings(const std::string& strSection,
     CProfileText text(std::move(stored->strBytes));
     bool bAllSet = true;
     for (const SProfileValue& value : values) {
+        if (value.bOnlyWhereStored && !text.Find(strSection, value.strKey)) {
+            continue;
+        }
         bAllSet = text.Set(strSection, value.strKey, value.strValue) && bAllSet;
     }
     if (!text.Edited()) {

@@ -15,6 +15,9 @@
 struct SProfileValue {
     std::string strKey;
     std::string strValue;
+    // Set only where the file already holds the key, so a setting nobody changed from its
+    // default adds no line to a file that never had it.
+    bool bOnlyWhereStored = false;
 };
 
 // The profile as one reading of its file found it, so that several values come from the same
@@ -64,7 +67,8 @@ public:
     bool WriteProfileInt(const std::string& strSection, const std::string& strKey, int nValue);
     // Sets the keys in the given order and replaces the file once, so the file holds all the
     // new values or none: the same file as one WriteProfileString per key would leave. A key
-    // whose name or value a line cannot hold is passed over, and the result is then false.
+    // whose name or value a line cannot hold is passed over, and the result is then false;
+    // one marked bOnlyWhereStored that the file does not hold is passed over too.
     bool WriteProfileStrings(const std::string& strSection,
                              const std::vector<SProfileValue>& values);
 

@@ -105,6 +105,7 @@ CServerDlg::CServerDlg(CProfile& profile, QWidget* pParent)
     m_btnStart = m_pUi->startButton_1000;
     m_editDefaultURL = m_pUi->defaultPageEdit_1006;
     m_checkAutoStart = m_pUi->autoStartCheck_1014;
+    m_checkListFolders = m_pUi->listFoldersCheck;
 
     // An application window with a minimise box, neither maximised nor resized.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -132,6 +133,7 @@ CServerDlg::CServerDlg(CProfile& profile, QWidget* pParent)
     // Edits by the person only: filling the fields must not read them back.
     connect(m_editDefaultURL, &QLineEdit::textEdited, this, &CServerDlg::OnChangeDefaultURL);
     connect(m_checkAutoStart, &QCheckBox::clicked, this, &CServerDlg::OnAutoStart);
+    connect(m_checkListFolders, &QCheckBox::clicked, this, &CServerDlg::OnListFolders);
 
     connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
             &CServerDlg::OnHelp);
@@ -212,6 +214,7 @@ void CServerDlg::FillFields() {
     }
     m_checkAutoStart->setTristate(m_bAutoStart == 2);
     m_checkAutoStart->setCheckState(kCheckStates[m_bAutoStart]);
+    m_checkListFolders->setChecked(m_bListFolders);
 }
 
 void CServerDlg::UpdateControls() {
@@ -262,15 +265,17 @@ void CServerDlg::ShowAddress() {
     QString strText =
         strServing +
         (nRoom > 0 ? metrics.elidedText(strFolder, Qt::ElideMiddle, nRoom) : strFolder);
-    // There is no folder listing: a shared folder of photos shows visitors only the error page.
+    // Without the listing, a shared folder of photos shows visitors only the error page.
     if (!ServesDefaultPage()) {
+        const QString strReason =
+            m_strDefaultURL.empty()
+                ? tr("no default page is set.")
+                : tr("the folder holds no %1.")
+                      .arg(QString::fromStdString(FieldTextOfBytes(m_strDefaultURL)));
         strText += QLatin1Char('\n') +
-                   (m_strDefaultURL.empty()
-                        ? tr("Visitors of the bare address get the error page: no default page "
-                             "is set.")
-                        : tr("Visitors of the bare address get the error page: the folder holds "
-                             "no %1.")
-                              .arg(QString::fromStdString(FieldTextOfBytes(m_strDefaultURL))));
+                   (m_bListFolders ? tr("Visitors of the bare address see the list of files: %1")
+                                   : tr("Visitors of the bare address get the error page: %1"))
+                       .arg(strReason);
     }
     pServing->setText(strText);
     pServing->setToolTip(strFolder);
@@ -416,6 +421,14 @@ void CServerDlg::OnAutoStart() {
     m_checkAutoStart->setTristate(false);
     ReadFields();
     SaveSettings();
+}
+
+void CServerDlg::OnListFolders() {
+    // Applies from the next request, also while running; a bad Channel has been shown.
+    m_bListFolders = m_checkListFolders->isChecked();
+    ReadFields();
+    SaveSettings();
+    ShowAddress();  // what visitors of the bare address see
 }
 
 void CServerDlg::showEvent(QShowEvent* pEvent) {

@@ -74,6 +74,7 @@ private:
     void OpenWindowMenu(const QPoint& globalPos);
     void OnChangeDefaultURL();
     void OnAutoStart();
+    void OnListFolders();
     void FailChannel(const QString& strMessage);
     void ShowAddress();
     void ShowAddressLinks(const QStringList& urls);
@@ -88,6 +89,7 @@ private:
     QPushButton* m_btnStart;
     QLineEdit* m_editDefaultURL;
     QCheckBox* m_checkAutoStart;
+    QCheckBox* m_checkListFolders;
     QIcon m_hIcon;
 
     CProfile& m_profile;

@@ -7,8 +7,9 @@ void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAuto
     server.m_strRoot.clear();
     server.m_strDefaultURL.clear();
     bAutoStart = 0;
+    server.m_bListFolders = false;
 
-    // One reading of the file for all four, so they come from the same save.
+    // One reading of the file for all of them, so they come from the same save.
     CProfileReading stored = profile.Read();
     server.m_strRoot = stored.GetProfileString(kSettingsSection, kRootKey, kDefaultRoot);
     // The member holds the port's low 16 bits: a stored 70000 becomes 4464.
@@ -17,10 +18,12 @@ void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAuto
     server.m_strDefaultURL =
         stored.GetProfileString(kSettingsSection, kDefaultURLKey, kDefaultDefaultURL);
     bAutoStart = stored.GetProfileInt(kSettingsSection, kAutoStartKey, kDefaultAutoStart);
+    server.m_bListFolders =
+        stored.GetProfileInt(kSettingsSection, kListFoldersKey, kDefaultListFolders) == 1;
 }
 
 void StoreServerSettings(CProfile& profile, const CServerCore& server, int bAutoStart) {
-    // One replacement of the file for all four keys, so a crash cannot leave a mix of old and
+    // One replacement of the file for all the keys, so a crash cannot leave a mix of old and
     // new values. The result is ignored on purpose: a save that cannot write changes nothing
     // in the running server, and the profile layer leaves the old file whole.
     profile.WriteProfileStrings(
@@ -29,5 +32,8 @@ void StoreServerSettings(CProfile& profile, const CServerCore& server, int bAuto
          {.strKey = kChannelKey,
           .strValue = CProfile::FormatProfileInt(static_cast<int>(server.m_nChannel))},
          {.strKey = kDefaultURLKey, .strValue = server.m_strDefaultURL},
-         {.strKey = kAutoStartKey, .strValue = CProfile::FormatProfileInt(bAutoStart)}});
+         {.strKey = kAutoStartKey, .strValue = CProfile::FormatProfileInt(bAutoStart)},
+         {.strKey = kListFoldersKey,
+          .strValue = CProfile::FormatProfileInt(server.m_bListFolders ? 1 : 0),
+          .bOnlyWhereStored = !server.m_bListFolders}});
 }

@@ -1,5 +1,5 @@
-// The four stored settings of the control window: loaded once when the window is made, and
-// written together whenever the user starts the server, clicks the autostart box or exits.
+// The stored settings of the control window: loaded once when the window is made, and
+// written together whenever the user starts the server, clicks one of the boxes or exits.
 #pragma once
 
 #include "Profile.h"
@@ -11,17 +11,21 @@ inline constexpr const char* kRootKey = "Root";
 inline constexpr const char* kChannelKey = "Channel";
 inline constexpr const char* kDefaultURLKey = "DefaultURL";
 inline constexpr const char* kAutoStartKey = "AutoStart";
+inline constexpr const char* kListFoldersKey = "ListFolders";
 inline constexpr const char* kDefaultRoot = ".";
 inline constexpr int kDefaultChannel = 80;
 inline constexpr const char* kDefaultDefaultURL = "index.htm";
 inline constexpr int kDefaultAutoStart = 0;
+inline constexpr int kDefaultListFolders = 0;
 
 // The window constructor's loading: the empty values first, then Root, Channel (cut to its
-// low 16 bits), DefaultURL and AutoStart (kept whole), from one reading of the file.
+// low 16 bits), DefaultURL, AutoStart (kept whole) and ListFolders (on for 1 alone: listing
+// shows every served name, so no other value turns it on), from one reading of the file.
 // Cannot fail.
 void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAutoStart);
 
-// SaveSettings: writes Root, Channel (sign-extended), DefaultURL and AutoStart, in that order,
-// as the members stand, in one replacement of the file. A failed write is not reported; the
-// members keep their values.
+// SaveSettings: writes Root, Channel (sign-extended), DefaultURL, AutoStart and ListFolders, in
+// that order, as the members stand, in one replacement of the file. ListFolders=0 is written
+// only where the file holds the key, so the file of a person who never turned listing on keeps
+// its five lines. A failed write is not reported; the members keep their values.
 void StoreServerSettings(CProfile& profile, const CServerCore& server, int bAutoStart);

@@ -17,7 +17,6 @@ add_library(tarvel_window OBJECT
   AppMessage.cpp
   ChannelText.cpp
   FieldBytes.cpp
-  NetworkAddresses.cpp
   QrCodeWidget.cpp
   ServerApp.cpp
   ServerDlg.cpp

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "NetworkAddresses.h"
 #include "TestSupport.h"
 
 namespace {
@@ -22,7 +23,8 @@ using namespace tarvel_test;
 // A running tarvel-serve whose stdout and stderr go to files.
 class CServeProcess {
 public:
-    CServeProcess(const std::string& strRoot, unsigned nPort, rlim_t nFileLimit = 0) {
+    // The arguments after the program's name.
+    explicit CServeProcess(const std::vector<std::string>& arguments, rlim_t nFileLimit = 0) {
         m_strOut = m_logs / "out";
         m_strErr = m_logs / "err";
         m_pid = ::fork();
@@ -33,8 +35,12 @@ public:
             }
             std::freopen(m_strOut.c_str(), "w", stdout);
             std::freopen(m_strErr.c_str(), "w", stderr);
-            std::string strPort = std::to_string(nPort);
-            ::execl(TARVEL_SERVE_PATH, "tarvel-serve", strRoot.c_str(), strPort.c_str(), nullptr);
+            std::vector<char*> argv{const_cast<char*>("tarvel-serve")};
+            for (const std::string& strArgument : arguments) {
+                argv.push_back(const_cast<char*>(strArgument.c_str()));
+            }
+            argv.push_back(nullptr);
+            ::execv(TARVEL_SERVE_PATH, argv.data());
             ::_exit(127);
         }
     }
@@ -64,6 +70,7 @@ public:
     }
     void Signal(int nSignal) const { ::kill(m_pid, nSignal); }
     pid_t Pid() const { return m_pid; }
+    std::string Output() const { return ReadFile(m_strOut); }
     std::string Errors() const { return ReadFile(m_strErr); }
 
 private:
@@ -92,18 +99,35 @@ double CpuSeconds(pid_t pid) {
 TEST(HeadlessServer, ServesUntilSigtermAndRefusesAPortInUse) {
     CTempDir root;
     WriteFile(root / "index.htm", "headless home");
-    CServeProcess server(root.Path().string(), 0);
+    CServeProcess server({"--list", root.Path().string(), "0"});
     unsigned nPort = server.WaitForPort();
     ASSERT_NE(nPort, 0u);
     EXPECT_EQ(Fetch(nPort, "GET / HTTP/1.0\r\n\r\n").strBody, "headless home");
+    // The loopback line first, in the form scripts read, then the addresses other machines
+    // reach, as the window orders them (printed at once with it).
+    std::string strExpected =
+        "Serving " + root.Path().string() + " on http://127.0.0.1:" + std::to_string(nPort) + "/\n";
+    for (const std::string& strAddress : ReachableAddresses()) {
+        strExpected += "Also on http://" + strAddress + ":" + std::to_string(nPort) + "/\n";
+    }
+    EXPECT_EQ(server.Output(), strExpected);
 
-    CServeProcess second(root.Path().string(), nPort);
+    CServeProcess second({root.Path().string(), std::to_string(nPort)});
     EXPECT_EQ(second.Wait(), 1);
     EXPECT_NE(second.Errors().find("Error: Can't start server"), std::string::npos);
     EXPECT_NE(second.Errors().find("Address already in use"), std::string::npos);
 
     server.Signal(SIGTERM);
     EXPECT_EQ(server.Wait(), 0);
+}
+
+TEST(HeadlessServer, AMistakenCommandLinePrintsTheUsageAndExitsWith2) {
+    CTempDir root;
+    CServeProcess server({"--lsit", root.Path().string(), "0"});
+    EXPECT_EQ(server.Wait(), 2);
+    EXPECT_TRUE(server.Errors().starts_with("usage: tarvel-serve [--list] ROOT PORT"))
+        << server.Errors();
+    EXPECT_EQ(server.Output(), "");
 }
 
 // Whatever the peers do, a stop request ends the program within 3 s.
@@ -138,7 +162,7 @@ TEST_P(HeadlessSignalCases, EndsTheProgramWithinItsBound) {
     CTempDir root;
     WriteFile(root / "index.htm", "home");
     WriteFile(root / "big.bin", std::string(64 * 1024 * 1024, 'b'));
-    CServeProcess server(root.Path().string(), 0);
+    CServeProcess server({root.Path().string(), "0"});
     const unsigned nPort = server.WaitForPort();
     ASSERT_NE(nPort, 0u);
     std::vector<std::unique_ptr<CBackgroundLoop>> peers;
@@ -163,7 +187,7 @@ TEST(HeadlessServer, RecoversByItselfWhenDescriptorsRunOut) {
     CTempDir root;
     WriteFile(root / "index.htm", "still here");
     const int nFileLimit = 24;
-    CServeProcess server(root.Path().string(), 0, nFileLimit);
+    CServeProcess server({root.Path().string(), "0"}, nFileLimit);
     unsigned nPort = server.WaitForPort();
     ASSERT_NE(nPort, 0u);
     // Served once first. (This also lets a sanitizer build check its object

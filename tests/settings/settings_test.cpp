@@ -17,6 +17,7 @@ struct SLoaded {
     std::string strRoot;
     std::string strDefaultURL;
     int bAutoStart;
+    bool bListFolders;
 };
 
 SLoaded Load(const CProfile& profile) {
@@ -24,9 +25,11 @@ SLoaded Load(const CProfile& profile) {
     server.m_nChannel = 1234;
     server.m_strRoot = "/stale";
     server.m_strDefaultURL = "stale.htm";
+    server.m_bListFolders = true;
     int bAutoStart = 9;
     LoadServerSettings(profile, server, bAutoStart);
-    return {server.m_nChannel, server.m_strRoot, server.m_strDefaultURL, bAutoStart};
+    return {server.m_nChannel, server.m_strRoot, server.m_strDefaultURL, bAutoStart,
+            server.m_bListFolders};
 }
 
 TEST(Settings, FirstRunLoadsDefaultsAndTheFirstSaveWritesFiveLines) {
@@ -37,6 +40,7 @@ TEST(Settings, FirstRunLoadsDefaultsAndTheFirstSaveWritesFiveLines) {
     EXPECT_EQ(loaded.strRoot, ".");
     EXPECT_EQ(loaded.strDefaultURL, "index.htm");
     EXPECT_EQ(loaded.bAutoStart, 0);
+    EXPECT_FALSE(loaded.bListFolders);
     EXPECT_FALSE(Exists(folder.Path("config")));
 
     CServerCore server;
@@ -65,6 +69,7 @@ TEST_P(SettingsLoad, LoadsTheMembers) {
     EXPECT_EQ(loaded.strRoot, expected.strRoot);
     EXPECT_EQ(loaded.strDefaultURL, expected.strDefaultURL);
     EXPECT_EQ(loaded.bAutoStart, expected.bAutoStart);
+    EXPECT_EQ(loaded.bListFolders, expected.bListFolders);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -72,21 +77,34 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         SLoadRow{"AllFour",
                  "[Defaults]\nRoot=/srv/www\nChannel=8080\nDefaultURL=home.html\nAutoStart=1\n",
-                 {8080, "/srv/www", "home.html", 1}},
-        SLoadRow{"ChannelCutTo16Bits", "[Defaults]\nChannel=70000\n", {4464, ".", "index.htm", 0}},
-        SLoadRow{"ChannelNotANumber", "[Defaults]\nChannel=abc\n", {0, ".", "index.htm", 0}},
+                 {8080, "/srv/www", "home.html", 1, false}},
+        SLoadRow{"ChannelCutTo16Bits",
+                 "[Defaults]\nChannel=70000\n",
+                 {4464, ".", "index.htm", 0, false}},
+        SLoadRow{"ChannelNotANumber", "[Defaults]\nChannel=abc\n", {0, ".", "index.htm", 0, false}},
         SLoadRow{"HighPortStoredNegative",
                  "[Defaults]\nChannel=-25536\n",
-                 {-25536, ".", "index.htm", 0}},
+                 {-25536, ".", "index.htm", 0, false}},
+        SLoadRow{"HighPortStoredPositive",
+                 "[Defaults]\nChannel=40000\n",
+                 {-25536, ".", "index.htm", 0, false}},
         SLoadRow{
-            "HighPortStoredPositive", "[Defaults]\nChannel=40000\n", {-25536, ".", "index.htm", 0}},
-        SLoadRow{"AutoStartKeptWhole", "[Defaults]\nAutoStart=7\n", {80, ".", "index.htm", 7}},
-        SLoadRow{"AutoStartEmpty", "[Defaults]\nAutoStart=\n", {80, ".", "index.htm", 0}},
-        SLoadRow{
-            "OtherSectionIgnored", "[Server]\nChannel=8080\nRoot=/x\n", {80, ".", "index.htm", 0}},
+            "AutoStartKeptWhole", "[Defaults]\nAutoStart=7\n", {80, ".", "index.htm", 7, false}},
+        SLoadRow{"AutoStartEmpty", "[Defaults]\nAutoStart=\n", {80, ".", "index.htm", 0, false}},
+        SLoadRow{"OtherSectionIgnored",
+                 "[Server]\nChannel=8080\nRoot=/x\n",
+                 {80, ".", "index.htm", 0, false}},
         SLoadRow{"BytesThatAreNotUtf8Kept",
                  "[Defaults]\nRoot=/srv/caf\xe9\xff\nDefaultURL=\xc3(.htm\n",
-                 {80, "/srv/caf\xe9\xff", "\xc3(.htm", 0}}),
+                 {80, "/srv/caf\xe9\xff", "\xc3(.htm", 0, false}},
+        SLoadRow{"ListFoldersOn", "[Defaults]\nListFolders=1\n", {80, ".", "index.htm", 0, true}},
+        SLoadRow{"ListFoldersOff", "[Defaults]\nListFolders=0\n", {80, ".", "index.htm", 0, false}},
+        // Listing shows every served name: no value but 1 turns it on.
+        SLoadRow{"ListFoldersTwo", "[Defaults]\nListFolders=2\n", {80, ".", "index.htm", 0, false}},
+        SLoadRow{"ListFoldersGarbage",
+                 "[Defaults]\nListFolders=yes\n",
+                 {80, ".", "index.htm", 0, false}}),
+
     [](const testing::TestParamInfo<SLoadRow>& info) { return info.param.pszName; });
 
 // The strings are bytes that are not UTF-8: they are stored exactly as the members hold them.
@@ -142,6 +160,40 @@ TEST(Settings, SaveReplacesTheFileOnce) {
     EXPECT_EQ(ReadBytes(profile.Path()),
               "; mine\r\n[Defaults]\r\nRoot=/new\r\nChannel=8080\r\nDefaultURL=new.htm\n"
               "AutoStart=1\n");
+}
+
+// ListFolders=0 goes only where the file holds the key: a person who never turns listing on
+// keeps the five lines of the first save.
+TEST(Settings, ListFoldersIsWrittenWhenOnOrWhereTheFileHoldsIt) {
+    CTempFolder folder;
+    CProfile profile(folder.Path("p.INI"));
+    CServerCore server;
+    server.m_nChannel = 8080;
+    server.m_strRoot = "/srv";
+    server.m_strDefaultURL = "index.htm";
+    const std::string strFive =
+        "[Defaults]\nRoot=/srv\nChannel=8080\nDefaultURL=index.htm\n"
+        "AutoStart=1\n";
+    StoreServerSettings(profile, server, 1);
+    EXPECT_EQ(ReadBytes(profile.Path()), strFive);
+    StoreServerSettings(profile, server, 1);
+    EXPECT_EQ(ReadBytes(profile.Path()), strFive);
+
+    server.m_bListFolders = true;
+    StoreServerSettings(profile, server, 1);
+    EXPECT_EQ(ReadBytes(profile.Path()), strFive + "ListFolders=1\n");
+    EXPECT_TRUE(Load(profile).bListFolders);
+    server.m_bListFolders = false;
+    StoreServerSettings(profile, server, 1);
+    EXPECT_EQ(ReadBytes(profile.Path()), strFive + "ListFolders=0\n");
+    EXPECT_FALSE(Load(profile).bListFolders);
+
+    // A key written by hand keeps its spelling and gets the value.
+    WriteBytes(profile.Path(), "[Defaults]\r\n listfolders = yes\r\n");
+    StoreServerSettings(profile, server, 0);
+    EXPECT_EQ(ReadBytes(profile.Path()),
+              "[Defaults]\r\n listfolders = 0\r\nRoot=/srv\nChannel=8080\n"
+              "DefaultURL=index.htm\nAutoStart=0\n");
 }
 
 TEST(Settings, LongRootIsSavedWholeAndLoadsCut) {

@@ -89,6 +89,7 @@ protected:
     QPushButton* About() { return Find<QPushButton>("aboutButton_1011"); }
     QPushButton* Help() { return Find<QPushButton>("helpButton_9"); }
     QCheckBox* AutoStart() { return Find<QCheckBox>("autoStartCheck_1014"); }
+    QCheckBox* ListFolders() { return Find<QCheckBox>("listFoldersCheck"); }
     QLabel* Address() { return Find<QLabel>("addressLabel"); }
     QPushButton* Browse() { return Find<QPushButton>("browseButton"); }
     CQrCodeWidget* QrCode() { return Find<CQrCodeWidget>("qrCode"); }
@@ -150,8 +151,8 @@ protected:
         EXPECT_EQ(Channel()->isEnabled(), !bRunning);
         EXPECT_EQ(Root()->isEnabled(), !bRunning);
         EXPECT_EQ(Browse()->isEnabled(), !bRunning);
-        for (QWidget* pAlways :
-             std::initializer_list<QWidget*>{DefaultPage(), AutoStart(), Help(), About(), Exit()}) {
+        for (QWidget* pAlways : std::initializer_list<QWidget*>{
+                 DefaultPage(), AutoStart(), ListFolders(), Help(), About(), Exit()}) {
             EXPECT_TRUE(pAlways->isEnabled()) << pAlways->objectName().toStdString();
         }
     }
@@ -185,6 +186,7 @@ TEST_F(ServerDlgTest, FreshWindowShowsDefaultsInTheTemplatesTabOrder) {
     EXPECT_EQ(Root()->text(), QStringLiteral("."));
     EXPECT_EQ(DefaultPage()->text(), QStringLiteral("index.htm"));
     EXPECT_EQ(AutoStart()->checkState(), Qt::Unchecked);
+    EXPECT_EQ(ListFolders()->checkState(), Qt::Unchecked);
     EXPECT_EQ(Address()->text(), QStringLiteral("Stopped"));
     EXPECT_EQ(Address()->focusPolicy(), Qt::NoFocus);
     EXPECT_TRUE(Exit()->isDefault());
@@ -198,10 +200,10 @@ TEST_F(ServerDlgTest, FreshWindowShowsDefaultsInTheTemplatesTabOrder) {
         }
         pWidget = pWidget->nextInFocusChain();
     } while (pWidget != Channel());
-    EXPECT_EQ(tabOrder,
-              (QStringList{"channelEdit_1003", "rootEdit_1005", "browseButton", "startButton_1000",
-                           "stopButton_1001", "exitButton_1", "aboutButton_1011",
-                           "defaultPageEdit_1006", "helpButton_9", "autoStartCheck_1014"}));
+    EXPECT_EQ(tabOrder, (QStringList{"channelEdit_1003", "rootEdit_1005", "browseButton",
+                                     "startButton_1000", "stopButton_1001", "exitButton_1",
+                                     "aboutButton_1011", "defaultPageEdit_1006", "helpButton_9",
+                                     "autoStartCheck_1014", "listFoldersCheck"}));
     EXPECT_FALSE(std::filesystem::exists(m_strProfile));  // opening saves nothing
 }
 
@@ -458,6 +460,36 @@ TEST_F(ServerDlgTest, AutostartBoxClickSavesAndLeavesTheIndeterminateState) {
         EXPECT_FALSE(AutoStart()->isTristate());
         EXPECT_TRUE(ProfileHas(expected == Qt::Checked ? "AutoStart=1" : "AutoStart=0"));
     }
+}
+
+TEST_F(ServerDlgTest, ListFoldersBoxAppliesAndIsStoredAtOnceAlsoWhileRunning) {
+    const std::string strFive = "[Defaults]\nRoot=" + m_root.Path().string() +
+                                "\nChannel=" + std::to_string(static_cast<int16_t>(FreePort())) +
+                                "\nDefaultURL=index.htm\nAutoStart=0\n";
+    WriteFile(m_strProfile, strFive);
+    Open();
+    Click(Start());
+    ClickBox(AutoStart());
+    ClickBox(AutoStart());
+    Click(Exit());
+    EXPECT_EQ(ProfileText(), strFive);  // never ticked: not one byte more
+
+    Open();
+    Click(Start());
+    for (const bool bTicked : {true, false}) {
+        ClickBox(ListFolders());
+        EXPECT_EQ(m_pDlg->m_bListFolders, bTicked);
+        EXPECT_EQ(ProfileText(), strFive + (bTicked ? "ListFolders=1\n" : "ListFolders=0\n"));
+        ExpectArrangement(true);
+    }
+    Click(Exit());
+    EXPECT_EQ(ProfileText(), strFive + "ListFolders=0\n");
+
+    WriteFile(m_strProfile, strFive + "ListFolders=1\n");
+    Open();
+    EXPECT_EQ(ListFolders()->checkState(), Qt::Checked);
+    EXPECT_TRUE(m_pDlg->m_bListFolders);
+    EXPECT_TRUE(m_watcher.m_seen.empty());
 }
 
 TEST_F(ServerDlgTest, DefaultPageTypedWhileRunningServesFromTheNextRequest) {
@@ -780,7 +812,7 @@ TEST_F(ServerDlgTest, QrCodeReadsBackFromItsPixelsAsTheFirstAddress) {
     }
 }
 
-TEST_F(ServerDlgTest, RunningLineSaysWhenTheBareAddressGetsTheErrorPage) {
+TEST_F(ServerDlgTest, RunningLineSaysWhatVisitorsOfTheBareAddressGet) {
     std::filesystem::remove(m_root / "index.htm");
     WriteFile(m_root / "photo.jpg", "a photo");
     Open();
@@ -788,6 +820,19 @@ TEST_F(ServerDlgTest, RunningLineSaysWhenTheBareAddressGetsTheErrorPage) {
     const QString strNoPage = QStringLiteral(
         "Visitors of the bare address get the error page: the folder holds no index.htm.");
     EXPECT_TRUE(ReachText().contains(strNoPage)) << ReachText().toStdString();
+    ClickBox(ListFolders());
+    EXPECT_TRUE(ReachText().contains(QStringLiteral(
+        "Visitors of the bare address see the list of files: the folder holds no index.htm.")))
+        << ReachText().toStdString();
+    EXPECT_FALSE(ReachText().contains(QStringLiteral("error page")));
+    Type(DefaultPage(), QString());
+    EXPECT_TRUE(ReachText().contains(QStringLiteral(
+        "Visitors of the bare address see the list of files: no default page is set.")))
+        << ReachText().toStdString();
+    ClickBox(ListFolders());
+    EXPECT_TRUE(ReachText().contains(
+        QStringLiteral("Visitors of the bare address get the error page: no default page is set.")))
+        << ReachText().toStdString();
 
     WriteFile(m_root / "home.htm", "the home page");
     Type(DefaultPage(), QStringLiteral("home.htm"));

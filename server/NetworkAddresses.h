@@ -1,5 +1,6 @@
 // The IPv4 addresses at which other machines reach this one, best first: what
-// the window lists while it serves and puts into its QR code.
+// the window lists while it serves and puts into its QR code, and what
+// tarvel-serve prints when it starts.
 #pragma once
 
 #include <string>

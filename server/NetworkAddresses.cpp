@@ -103,7 +103,7 @@ std::vector<SInterfaceAddress> ListInterfaceAddresses() {
     std::vector<SInterfaceAddress> addresses;
     ifaddrs* pList = nullptr;
     if (::getifaddrs(&pList) != 0) {
-        return addresses;  // no list: the window says there is no network
+        return addresses;  // no list: reported as no network at all
     }
     const std::vector<std::string> defaultRoute =
         DefaultRouteInterfaces(ReadWholeFile("/proc/net/route"));

@@ -1,4 +1,4 @@
-// Which addresses the window offers to other machines, in which order.
+// Which addresses are offered to other machines, in which order.
 #include <gtest/gtest.h>
 #include <net/if.h>
 

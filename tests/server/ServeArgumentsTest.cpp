@@ -1,0 +1,71 @@
+// The command line of tarvel-serve: which words are options, operands and mistakes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ServeArguments.h"
+
+namespace {
+
+struct SArgumentsRow {
+    const char* pszName;
+    std::vector<std::string> arguments;
+    EServeCommand eCommand;
+    SServeSettings settings;  // for kServe
+};
+
+const SServeSettings kSrv8080{.strRoot = "/srv", .nPort = 8080};
+const SServeSettings kSrv8080Listed{.strRoot = "/srv", .nPort = 8080, .bListFolders = true};
+
+const SArgumentsRow kArgumentsRows[] = {
+    {"root_and_port", {"/srv", "8080"}, EServeCommand::kServe, kSrv8080},
+    {"default_page",
+     {"/srv", "0", "home.html"},
+     EServeCommand::kServe,
+     {.strRoot = "/srv", .strDefaultPage = "home.html"}},
+    {"list_before_root", {"--list", "/srv", "8080"}, EServeCommand::kServe, kSrv8080Listed},
+    {"list_twice", {"--list", "--list", "/srv", "8080"}, EServeCommand::kServe, kSrv8080Listed},
+    {"list_then_end_of_options",
+     {"--list", "--", "/srv", "8080"},
+     EServeCommand::kServe,
+     kSrv8080Listed},
+    {"root_after_end_of_options_may_look_like_an_option",
+     {"--", "--list", "8080", "-page.htm"},
+     EServeCommand::kServe,
+     {.strRoot = "--list", .nPort = 8080, .strDefaultPage = "-page.htm"}},
+    {"lone_dash_is_a_root", {"-", "8080"}, EServeCommand::kServe, {.strRoot = "-", .nPort = 8080}},
+    {"help_after_an_option", {"--list", "--help"}, EServeCommand::kHelp, {}},
+    {"version", {"--version"}, EServeCommand::kVersion, {}},
+    {"unknown_option", {"--lsit", "/srv", "8080"}, EServeCommand::kUsageError, {}},
+    {"short_option", {"-l", "/srv", "8080"}, EServeCommand::kUsageError, {}},
+    {"option_after_root", {"/srv", "8080", "--list"}, EServeCommand::kUsageError, {}},
+    {"option_between_root_and_port", {"/srv", "--list", "8080"}, EServeCommand::kUsageError, {}},
+    {"nothing", {}, EServeCommand::kUsageError, {}},
+    {"no_port", {"--list", "/srv"}, EServeCommand::kUsageError, {}},
+    {"too_many", {"/srv", "8080", "a.htm", "b.htm"}, EServeCommand::kUsageError, {}},
+    {"port_too_large", {"/srv", "65536"}, EServeCommand::kUsageError, {}},
+    {"port_not_a_number", {"/srv", "80x"}, EServeCommand::kUsageError, {}},
+    {"negative_port", {"--", "/srv", "-1"}, EServeCommand::kUsageError, {}},
+};
+
+class ServeArguments : public ::testing::TestWithParam<SArgumentsRow> {};
+
+TEST_P(ServeArguments, ReadsTheCommandLine) {
+    const SArgumentsRow& row = GetParam();
+    // Anything but kServe leaves the settings alone.
+    const SServeSettings kUntouched{.strRoot = "unset", .nPort = 1, .strDefaultPage = "unset"};
+    SServeSettings settings = kUntouched;
+    EXPECT_EQ(ParseServeArguments(row.arguments, settings), row.eCommand);
+    const SServeSettings& expected =
+        row.eCommand == EServeCommand::kServe ? row.settings : kUntouched;
+    EXPECT_EQ(settings.strRoot, expected.strRoot);
+    EXPECT_EQ(settings.nPort, expected.nPort);
+    EXPECT_EQ(settings.strDefaultPage, expected.strDefaultPage);
+    EXPECT_EQ(settings.bListFolders, expected.bListFolders);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ServeArguments, ::testing::ValuesIn(kArgumentsRows),
+                         [](const auto& info) { return std::string(info.param.pszName); });
+
+}  // namespace

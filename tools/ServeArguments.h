@@ -1,0 +1,23 @@
+// The command line of tarvel-serve, read without side effects, so its rules are tested
+// without starting a server: [OPTION...] ROOT PORT [DEFAULT_PAGE].
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the server is started with.
+struct SServeSettings {
+    std::string strRoot;
+    int nPort = 0;  // 0 picks a free port
+    std::string strDefaultPage = "index.htm";
+    bool bListFolders = false;
+};
+
+enum class EServeCommand { kServe, kHelp, kVersion, kUsageError };
+
+// The arguments after the program's name. Options come before ROOT, in any order; "--" ends
+// them, so a ROOT may begin with '-'. Anything else that begins with '-' and is not an option
+// here is a usage error, also after ROOT, so a misplaced option is never taken for a name.
+// The settings are filled for kServe alone.
+EServeCommand ParseServeArguments(const std::vector<std::string>& arguments,
+                                  SServeSettings& settings);
