@@ -95,6 +95,11 @@ void CServerCore::StartServer() {
         m_pIdleSweep = std::make_unique<CDispatchTimer>([this] { CloseIdleClients(); });
     }
     m_pIdleSweep->Start(kIdleSweepMs, kIdleSweepMs);
+    // Made now, not when the first unfinished head comes: descriptors may have
+    // run out by then.
+    if (!m_pHeadTimer) {
+        m_pHeadTimer = std::make_unique<CDispatchTimer>([this] { ServeHeadsWhoseTimeIsUp(); });
+    }
     m_bRunning = 1;
 }
 
@@ -199,7 +204,7 @@ void CServerCore::CloseIdleClients() {
 
 void CServerCore::WakeForHeadAt(CSocketDispatcher::Clock::time_point deadline) {
     if (!m_pHeadTimer) {
-        m_pHeadTimer = std::make_unique<CDispatchTimer>([this] { ServeHeadsWhoseTimeIsUp(); });
+        return;  // made at Start, while descriptors remain
     }
     if (m_bHeadTimerSet && m_headTimerDue <= deadline) {
         return;
