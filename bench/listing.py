@@ -157,6 +157,22 @@ def make_servers(build, root, scratch):
     return servers
 
 
+def start(server):
+    """Starts server, once more on another port if it fails; a second failure carries
+    what the server printed."""
+    log = os.path.join(server.scratch, f"{server.name.split()[0]}.log")
+    try:
+        server.start()
+    except RuntimeError as failure:
+        server.stop()
+        print(f"listing: {failure}; once more", file=sys.stderr, flush=True)
+        try:
+            server.start()
+        except RuntimeError:
+            with open(log, errors="replace") as f:
+                raise RuntimeError(f"{server.name} did not start; it printed:\n{f.read()}")
+
+
 def fetch_page(port, path, entries):
     """The page's size after checking it is a 200 that lists the folder: its first and
     last photo among its links and room for every entry."""
@@ -192,7 +208,7 @@ def one_round(servers, loads, args, round_number, results, turns):
     busy = 0
     try:
         for server in servers:
-            server.start()
+            start(server)
         for entries, path, concurrency, most in loads:
             for server in order:
                 quiet = bench.wait_for_quiet(args.quiet_wait)
@@ -223,7 +239,7 @@ def single_listings(servers, folders, args):
     and nginx: the median of --single-fetches curl fetches, one at a time."""
     timed = {}
     for server in [s for s in servers if s.name in (cost.SERVE, cost.NGINX)]:
-        server.start()
+        start(server)
         try:
             for entries, path in folders.items():
                 if entries < 10_000:
