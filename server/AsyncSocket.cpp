@@ -294,9 +294,7 @@ bool CSocket::EndedByBounds(EWaitEnd end) {
 }
 
 void CSocket::Ended(bool bFailed, bool bClosed) {
-    if (m_lastWaitEnd == EWaitEnd::Done) {
-        m_lastWaitEnd = bFailed ? EWaitEnd::Failed : bClosed ? EWaitEnd::Closed : EWaitEnd::Done;
-    }
+    m_lastWaitEnd = bFailed ? EWaitEnd::Failed : bClosed ? EWaitEnd::Closed : EWaitEnd::Done;
 }
 
 bool CSocket::WaitOnce(EventKind kind, CWaitJudge& judge, int& nOthersWaitedMs) {
