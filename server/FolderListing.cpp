@@ -97,53 +97,42 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// The end of the digit run at nAt, and where its digits after leading zeros begin.
-size_t DigitRunEnd(std::string_view text, size_t nAt, size_t& nSignificant) {
-    size_t nEnd = nAt;
-    while (nEnd < text.size() && IsDigit(text[nEnd])) {
-        ++nEnd;
-    }
-    nSignificant = nAt;
-    while (nSignificant < nEnd && text[nSignificant] == '0') {
-        ++nSignificant;
-    }
-    return nEnd;
-}
-
-// Natural order ignoring ASCII case: digit runs by numeric value, compared as
-// digit strings so runs of any length work; other bytes by folded value. Ties
-// go to the exact bytes, so the order is total.
-int CompareNatural(std::string_view a, std::string_view b) {
-    size_t nA = 0;
-    size_t nB = 0;
-    while (nA < a.size() && nB < b.size()) {
-        if (IsDigit(a[nA]) && IsDigit(b[nB])) {
-            size_t nDigitsA = 0;
-            size_t nDigitsB = 0;
-            const size_t nEndA = DigitRunEnd(a, nA, nDigitsA);
-            const size_t nEndB = DigitRunEnd(b, nB, nDigitsB);
-            const std::string_view valueA = a.substr(nDigitsA, nEndA - nDigitsA);
-            const std::string_view valueB = b.substr(nDigitsB, nEndB - nDigitsB);
-            if (valueA.size() != valueB.size()) {
-                return valueA.size() < valueB.size() ? -1 : 1;
-            }
-            if (const int nOrder = valueA.compare(valueB); nOrder != 0) {
-                return nOrder;
-            }
-            nA = nEndA;
-            nB = nEndB;
+// A key whose bytewise order is the natural order ignoring ASCII case: other
+// bytes folded; each digit run as '0' (so it still sorts against any other
+// byte as a digit does), then its significant length, big-endian behind its
+// own byte count, then its significant digits. Runs of any length compare by
+// value; built once per entry, so sorting compares keys, not names.
+std::string NaturalKeyOf(std::string_view name) {
+    std::string strKey;
+    strKey.reserve(name.size() + 8);
+    size_t nAt = 0;
+    while (nAt < name.size()) {
+        if (!IsDigit(name[nAt])) {
+            strKey += FoldAscii(name[nAt++]);
             continue;
         }
-        const auto nFoldedA = static_cast<unsigned char>(FoldAscii(a[nA++]));
-        const auto nFoldedB = static_cast<unsigned char>(FoldAscii(b[nB++]));
-        if (nFoldedA != nFoldedB) {
-            return nFoldedA < nFoldedB ? -1 : 1;
+        size_t nEnd = nAt;
+        while (nEnd < name.size() && IsDigit(name[nEnd])) {
+            ++nEnd;
         }
+        while (nAt < nEnd && name[nAt] == '0') {
+            ++nAt;
+        }
+        const size_t nLength = nEnd - nAt;
+        char lengthBytes[sizeof(size_t)];
+        size_t nLengthBytes = 0;
+        for (size_t n = nLength; n != 0; n >>= 8) {
+            lengthBytes[nLengthBytes++] = static_cast<char>(n & 0xFF);
+        }
+        strKey += '0';
+        strKey += static_cast<char>(nLengthBytes);
+        for (size_t n = nLengthBytes; n != 0; --n) {
+            strKey += lengthBytes[n - 1];
+        }
+        strKey.append(name.substr(nAt, nLength));
+        nAt = nEnd;
     }
-    if (nA < a.size() || nB < b.size()) {
-        return nA < a.size() ? 1 : -1;
-    }
-    return a.compare(b);
+    return strKey;
 }
 
 template <typename T>
@@ -154,7 +143,18 @@ int CompareValues(T a, T b) {
 
 void SortEntries(std::vector<SFolderEntry>& entries, SListingOrder order) {
     using EColumn = SListingOrder::EColumn;
-    std::sort(entries.begin(), entries.end(), [order](const auto& a, const auto& b) {
+    struct SKeyed {
+        std::string strKey;
+        SFolderEntry* pEntry;
+    };
+    std::vector<SKeyed> keyed;
+    keyed.reserve(entries.size());
+    for (SFolderEntry& entry : entries) {
+        keyed.push_back({NaturalKeyOf(entry.strName), &entry});
+    }
+    std::sort(keyed.begin(), keyed.end(), [order](const SKeyed& x, const SKeyed& y) {
+        const SFolderEntry& a = *x.pEntry;
+        const SFolderEntry& b = *y.pEntry;
         if (a.bFolder != b.bFolder) {
             return a.bFolder;
         }
@@ -165,7 +165,9 @@ void SortEntries(std::vector<SFolderEntry>& entries, SListingOrder order) {
             nOrder = CompareValues(a.nModified, b.nModified);
         }
         if (nOrder == 0) {
-            nOrder = CompareNatural(a.strName, b.strName);
+            // Ties of the key go to the exact bytes, so the order is total.
+            nOrder = x.strKey.compare(y.strKey);
+            nOrder = nOrder != 0 ? nOrder : a.strName.compare(b.strName);
             // Equal sizes or times read by name ascending in both directions.
             if (order.column != EColumn::Name) {
                 return nOrder < 0;
@@ -173,6 +175,12 @@ void SortEntries(std::vector<SFolderEntry>& entries, SListingOrder order) {
         }
         return order.bDescending ? nOrder > 0 : nOrder < 0;
     });
+    std::vector<SFolderEntry> sorted;
+    sorted.reserve(entries.size());
+    for (SKeyed& one : keyed) {
+        sorted.push_back(std::move(*one.pEntry));
+    }
+    entries = std::move(sorted);
 }
 
 namespace {
@@ -201,13 +209,26 @@ void AppendSize(std::string& strOut, uint64_t nBytes) {
     }
 }
 
+void AppendTwoDigits(std::string& strOut, int nValue) {
+    strOut += static_cast<char>('0' + nValue / 10);
+    strOut += static_cast<char>('0' + nValue % 10);
+}
+
+// Written out by hand: strftime's locale handling costs more than the rest of a row.
 void AppendModified(std::string& strOut, time_t nSeconds) {
     struct tm local {};
-    char szText[32];
-    if (::localtime_r(&nSeconds, &local) != nullptr &&
-        std::strftime(szText, sizeof szText, "%Y-%m-%d %H:%M", &local) != 0) {
-        strOut += szText;
+    if (::localtime_r(&nSeconds, &local) == nullptr) {
+        return;
     }
+    strOut += std::to_string(1900L + local.tm_year);
+    strOut += '-';
+    AppendTwoDigits(strOut, local.tm_mon + 1);
+    strOut += '-';
+    AppendTwoDigits(strOut, local.tm_mday);
+    strOut += ' ';
+    AppendTwoDigits(strOut, local.tm_hour);
+    strOut += ':';
+    AppendTwoDigits(strOut, local.tm_min);
 }
 }  // namespace
 
@@ -298,23 +319,25 @@ void AppendLinkTarget(std::string& strPage, std::string_view name) {
 }
 
 // Wide screens get a table; narrow ones put size and date under the name.
+// Rows leave out the end tags HTML lets them omit: a large folder's page is
+// mostly row markup.
 constexpr std::string_view kStyle =
     "body{font-family:sans-serif;margin:0 auto;max-width:60em;padding:0 .5em}"
     "h1{font-size:1.3em;overflow-wrap:anywhere}"
     "table{width:100%;border-collapse:collapse}"
     "tr{height:44px;border-bottom:1px solid #ddd}"
     "th,td{padding:.4em .5em;text-align:left}"
-    "td.n{overflow-wrap:anywhere}"
-    "td.n a{display:block;padding:.3em 0}"
-    "td.s,td.m{white-space:nowrap;color:#555}"
-    "td.s{text-align:right}"
+    "td:first-child{overflow-wrap:anywhere}"
+    "td a{display:block;padding:.3em 0}"
+    "td+td{white-space:nowrap;color:#555}"
+    "td:nth-child(2){text-align:right}"
     "@media (max-width:600px){"
     "table,thead,tbody,tr,th,td{display:block}"
     "thead tr{display:flex;height:auto}"
     "tr{min-height:44px;height:auto;padding:.3em 0}"
     "td{padding:0 .5em}"
-    "td.s,td.m{display:inline-block;font-size:.9em}"
-    "td.s{text-align:left}"
+    "td+td{display:inline-block;font-size:.9em}"
+    "td:nth-child(2){text-align:left}"
     "td:empty{display:none}}";
 
 void AppendHeading(std::string& strPage, std::string_view label, std::string_view key,
@@ -346,12 +369,12 @@ void AppendPageHead(std::string& strPage, std::string_view requestPath, SListing
     AppendHeading(strPage, "Modified", "date", EColumn::Modified, order);
     strPage += "</tr></thead>\n<tbody>\n";
     if (requestPath != "/") {
-        strPage += "<tr><td class=\"n\"><a href=\"../\">../</a></td><td></td><td></td></tr>\n";
+        strPage += "<tr><td><a href=\"../\">../</a></td></tr>\n";
     }
 }
 
 void AppendEntry(std::string& strPage, const SFolderEntry& entry) {
-    strPage += "<tr><td class=\"n\"><a href=\"";
+    strPage += "<tr><td><a href=\"";
     AppendLinkTarget(strPage, entry.strName);
     if (entry.bFolder) {
         strPage += '/';
@@ -361,13 +384,13 @@ void AppendEntry(std::string& strPage, const SFolderEntry& entry) {
     if (entry.bFolder) {
         strPage += '/';
     }
-    strPage += "</a></td><td class=\"s\">";
+    strPage += "</a><td>";
     if (!entry.bFolder) {
         AppendSize(strPage, entry.nSize);
     }
-    strPage += "</td><td class=\"m\">";
+    strPage += "<td>";
     AppendModified(strPage, entry.nModified);
-    strPage += "</td></tr>\n";
+    strPage += '\n';
 }
 }  // namespace
 
@@ -377,7 +400,7 @@ std::string BuildFolderListing(std::string_view requestPath, std::vector<SFolder
     // Markup and columns of a row, its name twice; most names need no escapes.
     size_t nReserve = 1024 + kStyle.size() + 4 * requestPath.size();
     for (const SFolderEntry& entry : entries) {
-        nReserve += 110 + 2 * entry.strName.size();
+        nReserve += 60 + 2 * entry.strName.size();
     }
     std::string strPage;
     strPage.reserve(nReserve);

@@ -165,12 +165,13 @@ std::string SortedNames(std::vector<SFolderEntry> entries, SListingOrder order) 
 TEST(FolderListing, NamesInNaturalOrderIgnoringCase) {
     std::vector<SFolderEntry> entries;
     for (const char* pszName : {"photo10", "b", "photo2", "Photo1", "a", "A", "a01", "a1", "a001",
-                                "x100000000000000000000000", "x99999999999999999999999", "x_"}) {
+                                "x100000000000000000000000", "x99999999999999999999999", "x_", "a_",
+                                "a!", "a00", "a0"}) {
         entries.push_back({.strName = pszName});
     }
     entries.push_back({.strName = "zeta", .bFolder = true});
     EXPECT_EQ(SortedNames(entries, {}),
-              "zeta A a a001 a01 a1 b Photo1 photo2 photo10 x99999999999999999999999 "
+              "zeta A a a! a0 a00 a001 a01 a1 a_ b Photo1 photo2 photo10 x99999999999999999999999 "
               "x100000000000000000000000 x_");
 }
 
@@ -243,8 +244,8 @@ TEST(FolderListing, SizesInUnitsOf1024WithOneDecimal) {
     }
     const std::string strPage = BuildFolderListing(
         "/", {{.strName = "f", .nSize = 2'500'000}, {.strName = "d", .bFolder = true}}, {});
-    EXPECT_NE(strPage.find(">f</a></td><td class=\"s\">2.4 MB</td>"), std::string::npos);
-    EXPECT_NE(strPage.find(">d/</a></td><td class=\"s\"></td>"), std::string::npos);
+    EXPECT_NE(strPage.find(">f</a><td>2.4 MB<td>"), std::string::npos);
+    EXPECT_NE(strPage.find(">d/</a><td><td>"), std::string::npos);
 }
 
 TEST(FolderListing, ModifiedInLocalTime) {
