@@ -19,6 +19,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -174,6 +175,19 @@ SFixture* MakeFixture() {
     add(root / "back\\slash.txt", "backslash in a name\n", true);
     add(root / ".well-known" / "security.txt", "Contact: nobody\n", true);
     add(root / "empty.htm", "", true);
+    // A folder without a default page, listed when listings are on: names
+    // that break links or markup when handled carelessly, and what must never
+    // be listed beside them.
+    add(root / "list" / "a&b<i>c</i>.txt", "listed: markup in a name\n", true);
+    add(root / "list" / "q\"uo'te.txt", "listed: quotes\n", true);
+    add(root / "list" / "sp ace#1%25+?.txt", "listed: reserved bytes\n", true);
+    add(root / "list" / "\xe9t\xe9-latin1.txt", "listed: not UTF-8\n", true);
+    add(root / "list" / "new\nline.txt", "listed: a newline\n", true);
+    add(root / "list" / "<img src=x onerror=alert(1)>", "listed: a tag\n", true);
+    add(root / "list" / "inner" / "x.txt", "listed: a sub-folder's file\n", true);
+    add(root / "list" / ".secret", "SECRET-HIDDEN-listed folder's dot file\n", false);
+    add(root / "list" / "Tarvel.Exe", "SECRET-GUARD-program name in a listing\n", false);
+    add(root / "list" / "back\\slash.txt", "SECRET-GUARD-unreachable backslash name\n", false);
     // Larger than the send buffer and several file blocks.
     add(root / "big.bin", Pseudorandom(300 * 1024 + 17, 7), true);
 
@@ -184,6 +198,10 @@ SFixture* MakeFixture() {
     }
     fs::create_symlink("index.htm", root / "link.htm");
     fs::create_symlink("nowhere.htm", root / "dangling.htm");
+    fs::create_symlink("nowhere.txt", root / "list" / "dangling.txt");
+    if (::mkfifo((root / "list" / "pipe.txt").c_str(), 0644) != 0) {
+        Fault("mkfifo failed");
+    }
 
     struct stat status {};
     if (::stat((root / "program.bin").c_str(), &status) != 0) {
@@ -326,7 +344,109 @@ void CheckPartial(std::string_view header, std::string_view body, uint64_t nLeng
     }
 }
 
-void CheckAnswer(std::string_view answer, std::string_view request) {
+bool IsInsideRoot(const fs::path& path) {
+    std::error_code error;
+    const std::string strReal = fs::canonical(path, error).string();
+    return !error && (strReal == g_pFixture->strRootReal ||
+                      strReal.starts_with(g_pFixture->strRootReal + "/"));
+}
+
+// A link's bytes decoded by hand, so the check does not lean on the server's decoder.
+std::string DecodeLink(std::string_view link) {
+    std::string strName;
+    for (size_t i = 0; i < link.size(); ++i) {
+        if (link[i] == '%' && i + 2 < link.size() && std::isxdigit(link[i + 1]) != 0 &&
+            std::isxdigit(link[i + 2]) != 0) {
+            strName += static_cast<char>(std::stoi(std::string(link.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else {
+            strName += link[i];
+        }
+    }
+    return strName;
+}
+
+// One link of a listing: encoded, and reaching a file or folder that may be served.
+void CheckListedLink(std::string_view href, const fs::path& folder, bool bAtRoot,
+                     bool bProgramKnown, std::string_view request) {
+    if (href.starts_with("?")) {
+        return;  // a column's sort link; the query is the page's own
+    }
+    if (href == "../") {
+        if (bAtRoot) {
+            Fault("a link above the root", request);
+        }
+        return;
+    }
+    const bool bFolderLink = href.ends_with("/");
+    const std::string_view encoded = href.substr(0, href.size() - (bFolderLink ? 1 : 0));
+    for (const char c : encoded) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && std::strchr("-._~%", c) == nullptr) {
+            Fault("a link byte left unencoded", request);
+        }
+    }
+    const std::string strName = DecodeLink(encoded);
+    std::string strFolded = strName;
+    LowerAscii(strFolded);
+    if (strName.empty() || (strName[0] == '.' && strName != ".well-known") ||
+        strName.find_first_of("/\\") != std::string::npos ||
+        strName.find("..") != std::string::npos || strFolded == "tarvel.exe") {
+        Fault("a listed name that may not be served", request);
+    }
+    struct stat status {};
+    const fs::path entry = folder / strName;
+    if (::stat(entry.c_str(), &status) != 0 || !IsInsideRoot(entry) ||
+        (bFolderLink ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode))) {
+        Fault("a listed link that reaches no servable file or folder", request);
+    }
+    if (!bFolderLink) {
+        std::ifstream in(entry, std::ios::binary);
+        const std::string strContent((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
+        if (!IsServableBody(strContent) || (bProgramKnown && strContent == kProgramStandIn)) {
+            Fault("a listed file that may not be served", request);
+        }
+    }
+}
+
+// A listing names only what may be served, each link reaching it, and no
+// byte of a name or of the request path appears as markup.
+void CheckListing(std::string_view page, std::string_view request, bool bProgramKnown) {
+    const SParsedRequest parsed = ParseRequest(request, CClientSocket::kRequestBufferSize);
+    CRootLookup lookup(g_pFixture->strRoot, g_pFixture->programFile, {});
+    const SFound folder = lookup.Look(parsed.strPath);
+    if (folder.kind != SFound::EKind::Folder || !IsInsideRoot(folder.strName) ||
+        !page.starts_with("<!DOCTYPE html>")) {
+        Fault("a listing of what is not a servable folder", request);
+    }
+    CheckNoSecret(page, request);
+    const bool bAtRoot = fs::canonical(folder.strName).string() == g_pFixture->strRootReal;
+    for (size_t nAt = page.find("<a href=\""); nAt != std::string_view::npos;
+         nAt = page.find("<a href=\"", nAt + 1)) {
+        const size_t nHref = nAt + 9;
+        const size_t nQuote = page.find('"', nHref);
+        const size_t nTextEnd = page.find("</a>", nQuote);
+        if (nQuote == std::string_view::npos || nTextEnd == std::string_view::npos ||
+            page.compare(nQuote, 2, "\">") != 0) {
+            Fault("a malformed link in a listing", request);
+        }
+        const std::string_view text = page.substr(nQuote + 2, nTextEnd - nQuote - 2);
+        if (text.find_first_of("<>\"'") != std::string_view::npos) {
+            Fault("markup from a name in a listing", request);
+        }
+        CheckListedLink(page.substr(nHref, nQuote - nHref), folder.strName, bAtRoot, bProgramKnown,
+                        request);
+    }
+    const size_t nHeading = page.find("<h1>");
+    const size_t nHeadingEnd = page.find("</h1>", nHeading);
+    if (nHeading == std::string_view::npos || nHeadingEnd == std::string_view::npos ||
+        page.substr(nHeading + 4, nHeadingEnd - nHeading - 4).find_first_of("<>\"'") !=
+            std::string_view::npos) {
+        Fault("markup from the request path in a listing's heading", request);
+    }
+}
+
+void CheckAnswer(std::string_view answer, std::string_view request, bool bListings) {
     const std::string_view version = StatusLineVersion(request);
     if (!answer.empty() && !version.empty() && !answer.starts_with(version)) {
         Fault("a versioned request answered without a status line of its version", request);
@@ -364,10 +484,12 @@ void CheckAnswer(std::string_view answer, std::string_view request) {
         Fault("no Connection: close, Cache-Control: no-cache or Date", request);
     }
     std::string_view status = header.substr(version.size(), header.find("\r\n") - version.size());
-    // A file's answers carry its validators; no other answer does.
-    const bool bFileAnswer = status == "200 OK" || status == "206 Partial Content" ||
-                             status == "304 Not Modified" || status == "416 Range Not Satisfiable";
     std::string_view entityTag = HeaderValue(header, "ETag");
+    const bool bListing = bListings && status == "200 OK" && entityTag.empty() &&
+                          HeaderValue(header, "Content-Type") == "text/html; charset=utf-8";
+    // A file's answers carry its validators; no other answer does.
+    const bool bFileAnswer = (status == "200 OK" && !bListing) || status == "206 Partial Content" ||
+                             status == "304 Not Modified" || status == "416 Range Not Satisfiable";
     if (bFileAnswer !=
             (entityTag.size() >= 2 && entityTag.front() == '"' && entityTag.back() == '"') ||
         bFileAnswer != ParseHttpDate(HeaderValue(header, "Last-Modified")).has_value()) {
@@ -393,7 +515,11 @@ void CheckAnswer(std::string_view answer, std::string_view request) {
         Fault("the body length differs from Content-Length", request);
     }
 
-    if (status == "200 OK") {
+    if (bListing) {
+        if (!body.empty()) {
+            CheckListing(body, request, false);
+        }
+    } else if (status == "200 OK") {
         if (!body.empty() ? !IsServableBody(body) : !IsServableSize(nLength)) {
             Fault("a 200 answer whose body is no servable file", request);
         }
@@ -434,11 +560,12 @@ void CheckAnswer(std::string_view answer, std::string_view request) {
 }
 
 // The decision's road: parse, plan, then read the file a file's answer is of.
-void CheckPlan(std::string_view request, std::string_view defaultURL) {
+void CheckPlan(std::string_view request, std::string_view defaultURL, bool bListings) {
     const SParsedRequest parsed = ParseRequest(request, CClientSocket::kRequestBufferSize);
     char start[256];
     CRootLookup lookup(g_pFixture->strRoot, g_pFixture->programFile, start);
-    const SAnswerPlan plan = PlanAnswer(parsed, {.defaultPage = defaultURL}, lookup);
+    const SAnswerPlan plan =
+        PlanAnswer(parsed, {.defaultPage = defaultURL, .bListFolders = bListings}, lookup);
     if (parsed.headers.strRange) {
         // Sizes the fixture has not: a satisfiable range lies within the file.
         for (uint64_t nSize : {uint64_t{0}, uint64_t{1}, uint64_t{1} << 63, UINT64_MAX}) {
@@ -458,6 +585,15 @@ void CheckPlan(std::string_view request, std::string_view defaultURL) {
         return;
     }
     if (!plan.bStatusLine || plan.head.nStatus == 404) {
+        return;
+    }
+    if (plan.phase == ESendPhase::Memory) {
+        if (!bListings) {
+            Fault("a listing planned with listings off", request);
+        }
+        if (plan.body == EBody::Memory) {
+            CheckListing(plan.strBody, request, true);
+        }
         return;
     }
     const std::optional<STarget> target = TargetOf(parsed, defaultURL);
@@ -572,9 +708,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         ".hidden.htm", "deeper/index.htm", "..\\index.htm", "",
     };
     for (const char* pszDefault : kDefaultPages) {
-        CheckPlan(request, pszDefault);
+        CheckPlan(request, pszDefault, false);
+        CheckPlan(request, pszDefault, true);
     }
 
-    CheckAnswer(Serve(request), request.substr(0, 2 * CClientSocket::kRequestBufferSize));
+    // The real road serves with listings on for inputs of odd length, so
+    // seeds reach either setting.
+    g_pServer->m_bListFolders = nSize % 2 == 1;
+    CheckAnswer(Serve(request), request.substr(0, 2 * CClientSocket::kRequestBufferSize),
+                g_pServer->m_bListFolders);
     return 0;
 }
