@@ -7,7 +7,9 @@
 #   window  the desktop program under Qt's offscreen platform with a temp
 #           profile (AutoStart=1), once it has been built
 # After tv_start_VARIANT: TV_PID (the server's process), TV_PORT, TV_URL, and
-# TV_LOG (the file holding what it printed).
+# TV_LOG (the file holding what it printed). With TV_LIST_FOLDERS=1 the server
+# lists folders without a default page (tarvel-serve --list, ListFolders=1 in
+# the window's profile); otherwise the option stays off.
 # After tv_netns, tv_start_serve starts tarvel-serve inside a network namespace
 # of the stage's own, reached from here at TV_NETNS_ADDRESS.
 
@@ -204,7 +206,9 @@ tv_start_serve() {
     tv_temp log
     log=$log/serve.log
     : >"$log"
-    "${inside[@]}" "$(tv_serve_binary "$build")" "$root" "$port" >"$log" 2>&1 &
+    local options=()
+    [ "${TV_LIST_FOLDERS:-0}" != 1 ] || options+=(--list)
+    "${inside[@]}" "$(tv_serve_binary "$build")" "${options[@]}" "$root" "$port" >"$log" 2>&1 &
     TV_PID=$!
     TV_PIDS+=("$TV_PID")
     for _ in $(seq 100); do
@@ -231,6 +235,7 @@ tv_start_window() {
     chmod 700 "$home/runtime"
     printf '[Defaults]\nRoot=%s\nChannel=%s\nDefaultURL=index.htm\nAutoStart=1\n' \
         "$root" "$port" >"$home/config/tarvel.INI"
+    [ "${TV_LIST_FOLDERS:-0}" != 1 ] || echo ListFolders=1 >>"$home/config/tarvel.INI"
     (cd "$home" && exec env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$home/config" \
         XDG_RUNTIME_DIR="$home/runtime" HOME="$home" \
         "$binary" >"$home/window.log" 2>&1) &

@@ -2,9 +2,11 @@
 """Builds the test site the stages serve: BASE/root is the document root,
 BASE/outside-secret.htm lies beside it, and BASE/manifest.json says what each
 URL must answer (status, content type, size and SHA-256 of the body, and the
-file under the root that holds it).
+file under the root that holds it). With --shared, BASE/shared is a small tree
+without default pages for the folder listing, its names the ones links and
+pages get wrong most easily.
 
-    site.py BASE [--big-mib N]
+    site.py BASE [--big-mib N] [--shared]
 """
 import argparse
 import hashlib
@@ -45,11 +47,36 @@ def write_random(path, size):
     return digest.hexdigest()
 
 
+# Names a link must encode and a page must escape to reach and show: a space,
+# '#', '&', '%', '?', '+', a quote, a Latin-1 byte that is not UTF-8, UTF-8,
+# numbers in natural order. Hidden names must never come across. None of them is
+# a default page, so every folder is listed.
+SHARED_FILES = [
+    b"a space.txt", b"hash#1.txt", b"amp&and.txt", b"100%.txt", b"what?.txt", b"a+b.txt",
+    b"it's \"quoted\".txt", b"caf\xe9-latin1.txt", "na\u00efve.txt".encode(), b"empty.bin",
+    b"file2.dat", b"file10.dat", b"sub folder/inner #2.txt", b"sub folder/deeper/%41.txt",
+    b"sub folder/deeper/x&y+z.bin", b"Zeta/readme.md", b"Zeta/\xff\xfe.bin",
+]
+SHARED_HIDDEN = [b".hidden.txt", b".secret/key.txt", b"sub folder/.cache.bin"]
+
+
+def write_shared(base):
+    """BASE/shared: files of a few bytes to some KiB, each of its own content."""
+    root = os.path.join(os.fsencode(base), b"shared")
+    for number, name in enumerate(SHARED_FILES + SHARED_HIDDEN):
+        data = b"" if name == b"empty.bin" else os.urandom(37 + 997 * number)
+        write(os.path.join(root, name), data)
+    os.makedirs(os.path.join(root, b"empty folder"))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("base")
     parser.add_argument("--big-mib", type=int, default=0)
+    parser.add_argument("--shared", action="store_true")
     args = parser.parse_args()
+    if args.shared:
+        write_shared(args.base)
     root = os.path.join(args.base, "root")
     files = {}  # URL -> (file, content type)
     manifest = {"ok": {}, "refused": [], "redirect": {}, "error_page_sha256":

@@ -5,16 +5,19 @@
 # headers must be what each client expects, refusals must be the error page.
 # curl -r fetches ranges, curl -C - and wget -c resume the 100 MiB file, and
 # curl -z and --etag-compare revalidate with a 304.
+# With folder listing on, wget -r -np, rclone (HTTP remote) and lftp mirror a
+# tree of awkward names (tests/clients/site.py --shared) to the same paths and
+# bytes, hidden files left behind, and lynx -dump shows every name as text.
 #   bash tests/stages/clients.sh BUILD_DIR
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:?usage: clients.sh BUILD_DIR}
 source "$top/tests/clients/servers.sh"
 
-tv_need_apt curl wget python3 apache2-utils
+tv_need_apt curl wget python3 apache2-utils rclone lftp lynx
 tv_temp base
 tv_say "building the test site (100 MiB file included)"
-"$PY" "$top/tests/clients/site.py" "$base" --big-mib 100
+"$PY" "$top/tests/clients/site.py" "$base" --big-mib 100 --shared
 manifest=$base/manifest.json
 root=$base/root
 fetched=$base/fetched
@@ -185,6 +188,38 @@ run_ab() {
     ab_check 200 4 /missing.htm 'Non-2xx responses: *200$' 'Document Length: *94 bytes'
 }
 
+# The shared tree through each client that mirrors a listed folder; every
+# client is bounded in time, and its files are compared by tests/clients/mirror.py.
+run_listing() {
+    local shared=$base/shared mirror=$base/mirror rc
+    local compare=("$PY" "$top/tests/clients/mirror.py" compare "$shared")
+    rm -rf "$mirror" && mkdir -p "$mirror/wget" "$mirror/rclone" "$mirror/lftp" "$mirror/home"
+    # Sorted views of the same folder are left out by their query; wget's
+    # handling of escapes follows its locale, so that is fixed here.
+    (cd "$mirror/wget" && LC_ALL=C.UTF-8 timeout 120 wget -r -np -nH -nv --no-iri -e robots=off \
+        --tries=1 --timeout=10 --reject-regex '[?]' "$TV_URL/") 2>"$mirror/wget.log"
+    rc=$?
+    [ $rc -eq 0 ] && "${compare[@]}" "$mirror/wget" --wget-log "$mirror/wget.log"
+    check $? "wget -r -np: exit status $rc, or not the tree (above): $(grep -v '^20.*URL:' "$mirror/wget.log" | head -c 600)"
+    HOME=$mirror/home timeout 120 rclone copy -q --config /dev/null --timeout 10s --retries 1 \
+        --http-url "$TV_URL/" :http: "$mirror/rclone" 2>"$mirror/rclone.log"
+    rc=$?
+    [ $rc -eq 0 ] && "${compare[@]}" "$mirror/rclone"
+    check $? "rclone copy: exit status $rc, or not the tree (above): $(head -c 600 "$mirror/rclone.log")"
+    HOME=$mirror/home timeout 120 lftp -c "set cmd:fail-exit yes; set net:max-retries 1; \
+        set net:timeout 10; mirror --no-perms '$TV_URL/' '$mirror/lftp'" >"$mirror/lftp.log" 2>&1
+    rc=$?
+    [ $rc -eq 0 ] && "${compare[@]}" "$mirror/lftp"
+    check $? "lftp mirror: exit status $rc, or not the tree (above): $(head -c 600 "$mirror/lftp.log")"
+    local folder
+    for folder in / "/sub folder/"; do
+        timeout 30 lynx -dump -nolist -display_charset=utf-8 -width=200 \
+            "$TV_URL${folder// /%20}" >"$mirror/lynx.txt" 2>&1 &&
+            "$PY" "$top/tests/clients/mirror.py" shown "$shared" "$folder" "$mirror/lynx.txt"
+        check $? "lynx -dump $folder: the names are not shown as text (above)"
+    done
+}
+
 # From here on a failed check is counted and reported, and the stage goes on.
 set +e
 variants=$(tv_variants "$build") || exit 1
@@ -203,6 +238,13 @@ for variant in $variants; do
     run_ab
     kill -0 "$TV_PID" 2>/dev/null
     check $? "$variant exited during the stage"
+    tv_stop_server "$TV_PID"
+
+    TV_LIST_FOLDERS=1 tv_start "$variant" "$build" "$base/shared"
+    tv_say "$variant listing folders: wget -r, rclone, lftp mirror, lynx -dump"
+    run_listing
+    kill -0 "$TV_PID" 2>/dev/null
+    check $? "$variant exited while listing folders"
     tv_stop_server "$TV_PID"
 done
 
