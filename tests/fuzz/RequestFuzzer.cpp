@@ -351,6 +351,11 @@ bool IsInsideRoot(const fs::path& path) {
                       strReal.starts_with(g_pFixture->strRootReal + "/"));
 }
 
+std::string ReadWhole(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 // A link's bytes decoded by hand, so the check does not lean on the server's decoder.
 std::string DecodeLink(std::string_view link) {
     std::string strName;
@@ -400,9 +405,7 @@ void CheckListedLink(std::string_view href, const fs::path& folder, bool bAtRoot
         Fault("a listed link that reaches no servable file or folder", request);
     }
     if (!bFolderLink) {
-        std::ifstream in(entry, std::ios::binary);
-        const std::string strContent((std::istreambuf_iterator<char>(in)),
-                                     std::istreambuf_iterator<char>());
+        const std::string strContent = ReadWhole(entry);
         if (!IsServableBody(strContent) || (bProgramKnown && strContent == kProgramStandIn)) {
             Fault("a listed file that may not be served", request);
         }
@@ -602,15 +605,10 @@ void CheckPlan(std::string_view request, std::string_view defaultURL, bool bList
         return;
     }
     const std::string strFile = lookup.Look(target->strPath).strName;
-    std::error_code error;
-    const fs::path real = fs::canonical(strFile, error);
-    const std::string strReal = real.string();
-    if (error || strReal.compare(0, g_pFixture->strRootReal.size() + 1,
-                                 g_pFixture->strRootReal + "/") != 0) {
+    if (!IsInsideRoot(strFile)) {
         Fault("a planned file outside the root", strFile);
     }
-    std::ifstream in(strFile, std::ios::binary);
-    std::string strContent((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string strContent = ReadWhole(strFile);
     CheckNoSecret(strContent, request);
     if (strContent == kProgramStandIn) {
         Fault("the running program's own file was planned", request);
