@@ -22,8 +22,9 @@ function watchdog(seconds) {
   }, seconds * 1000);
 }
 
-// A persistent context on a new empty profile; close() also removes the profile.
-async function launch(extraArgs = []) {
+// A persistent context on a new empty profile (with playwright's context
+// options, such as a phone's viewport); close() also removes the profile.
+async function launch(extraArgs = [], contextOptions = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), "tarvel-chromium-"));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
@@ -34,6 +35,7 @@ async function launch(extraArgs = []) {
       ...extraArgs,
     ],
     timeout: 60_000,
+    ...contextOptions,
   });
   return {
     context,
@@ -46,12 +48,12 @@ async function launch(extraArgs = []) {
 
 export const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-// Runs body(context) in a fresh browser (with Chromium's extra args), bounded
-// by a watchdog of that many seconds; an exception counts as a failure. Exits
-// the process: 1 on any failure.
-export async function runBrowserTest({ seconds, args = [] }, body) {
+// Runs body(context) in a fresh browser (with Chromium's extra args and the
+// context's options), bounded by a watchdog of that many seconds; an exception
+// counts as a failure. Exits the process: 1 on any failure.
+export async function runBrowserTest({ seconds, args = [], context = {} }, body) {
   const timer = watchdog(seconds);
-  const browser = await launch(args);
+  const browser = await launch(args, context);
   try {
     await body(browser.context);
   } catch (error) {

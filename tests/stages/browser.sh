@@ -5,6 +5,8 @@
 # each program under test on a port other than 80 and checks what it rendered
 # and what went over the wire. A screenshot of the first page is left in the
 # build folder (browser-VARIANT.png).
+# A folder listing from tarvel-serve --list is opened at a phone's viewport
+# (tests/browser/listing-test.mjs); its screenshot is listing-phone.png.
 # Then tarvel-serve runs inside a network namespace made here, and Chromium,
 # outside it, plays a video of about 200 s and 100 MiB made here by ffmpeg,
 # while other requests must be answered at once (tests/browser/media-test.mjs).
@@ -49,6 +51,21 @@ for variant in $variants; do
     fi
     tv_stop_server "$TV_PID"
 done
+
+# A listed folder at a phone's width: a name long enough that it must wrap,
+# names that are markup, a folder with a space.
+tv_temp listed
+long=$(printf 'Abcdefghij%.0s' $(seq 20))
+printf 'long\n' >"$listed/$long"
+printf 'tag\n' >"$listed/<img src=x onerror=window.__pwned=1>"
+printf 'quotes\n' >"$listed/say \"hi\" it's.txt" 2>/dev/null || tv_say "this file system takes no quotes in a name"
+mkdir "$listed/sub folder"
+printf 'inner\n' >"$listed/sub folder/inner file.txt"
+TV_LIST_FOLDERS=1 tv_start_serve "$build" "$listed"
+tv_say "serve listing folders on port $TV_PORT: chromium at 360x740"
+timeout --kill-after=10 90 node "$browser_dir/listing-test.mjs" "$TV_URL" "$build/listing-phone.png" \
+    "$listed" || failed+=("serve (listing)")
+tv_stop_server "$TV_PID"
 
 tv_netns
 tv_start_serve "$build" "$base/root"
