@@ -302,18 +302,18 @@ bool CSocket::WaitOnce(EventKind kind, CWaitJudge& judge, int& nOthersWaitedMs) 
     CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
     const auto now = Clock::now();
     const bool bShared = m_bounds.bShared && m_pShares != nullptr;
-    int nShareLeft = 0;
+    SShareLeft share;
     bool bOthersWaiting = false;
     if (bShared) {
-        nShareLeft = m_pShares->Remaining(m_nPeerAddress, now);
-        if (nShareLeft == 0) {
+        share = m_pShares->Left(m_nPeerAddress, now);
+        if (share.nPeerMs == 0 || share.nAllMs == 0) {
             // Who waits is known only once what epoll holds is in the queue;
             // without this, each new connection of a spent peer gets a pass.
             dispatcher.TakeInReady();
         }
         bOthersWaiting = dispatcher.OthersWaiting(*this);
     }
-    const CWaitJudge::SNextWait next = judge.NextWait(now, nShareLeft, bOthersWaiting);
+    const CWaitJudge::SNextWait next = judge.NextWait(now, share, bOthersWaiting);
     if (next.end) {
         return EndedByBounds(*next.end);
     }

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 
-void CPeerShares::DropOld(std::deque<SCharge>& charges, Clock::time_point now) const {
+long long CPeerShares::DropOld(std::deque<SCharge>& charges, Clock::time_point now) const {
     const auto cutoff = now - std::chrono::milliseconds(m_nWindowMs);
+    long long nDropped = 0;
     while (!charges.empty() && charges.front().at <= cutoff) {
+        nDropped += charges.front().nMilliseconds;
         charges.pop_front();
     }
+    return nDropped;
 }
 
 int CPeerShares::Remaining(uint32_t nAddress, Clock::time_point now) {
@@ -25,6 +28,15 @@ int CPeerShares::Remaining(uint32_t nAddress, Clock::time_point now) {
     return static_cast<int>(std::max<long long>(0, m_nShareMs - nUsed));
 }
 
+SShareLeft CPeerShares::Left(uint32_t nAddress, Clock::time_point now) {
+    m_nAllUsedMs -= DropOld(m_allCharges, now);
+    SShareLeft left;
+    left.nPeerMs = Remaining(nAddress, now);
+    left.nAllMs = static_cast<int>(std::max<long long>(0, m_nAllShareMs - m_nAllUsedMs));
+    left.bStalledLately = m_charges.count(nAddress) != 0;
+    return left;
+}
+
 void CPeerShares::Charge(uint32_t nAddress, int nMilliseconds, Clock::time_point now) {
     if (nMilliseconds <= 0) {
         return;
@@ -32,6 +44,9 @@ void CPeerShares::Charge(uint32_t nAddress, int nMilliseconds, Clock::time_point
     std::deque<SCharge>& charges = m_charges[nAddress];
     DropOld(charges, now);
     charges.push_back({now, nMilliseconds});
+    m_nAllUsedMs -= DropOld(m_allCharges, now);
+    m_allCharges.push_back({now, nMilliseconds});
+    m_nAllUsedMs += nMilliseconds;
 }
 
 void CPeerShares::Prune(Clock::time_point now) {
@@ -39,4 +54,5 @@ void CPeerShares::Prune(Clock::time_point now) {
         DropOld(it->second, now);
         it = it->second.empty() ? m_charges.erase(it) : std::next(it);
     }
+    m_nAllUsedMs -= DropOld(m_allCharges, now);
 }

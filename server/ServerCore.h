@@ -64,7 +64,8 @@ public:
     // Bounds on waiting, so one stalled peer never freezes the server or its
     // window for long; and the ledger of the fair share.
     SWaitPolicy m_waitPolicy;
-    CPeerShares m_peerShares{m_waitPolicy.nShareMs, m_waitPolicy.nShareWindowMs};
+    CPeerShares m_peerShares{m_waitPolicy.nShareMs, m_waitPolicy.nAllShareMs,
+                             m_waitPolicy.nShareWindowMs};
 
     int m_bRunning = 0;
     CListeningSocket* m_pListeningSocket = nullptr;  // owning

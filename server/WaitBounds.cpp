@@ -22,7 +22,7 @@ void CWaitJudge::Moved(long long nBytes) {
     m_nLeft -= nBytes;
 }
 
-CWaitJudge::SNextWait CWaitJudge::NextWait(Clock::time_point now, int nShareLeftMs,
+CWaitJudge::SNextWait CWaitJudge::NextWait(Clock::time_point now, const SShareLeft& share,
                                            bool bOthersWaiting) {
     if (m_bounds.nDeadlineMs > 0 && now >= m_deadline) {
         return {EWaitEnd::TimedOut};
@@ -52,17 +52,29 @@ CWaitJudge::SNextWait CWaitJudge::NextWait(Clock::time_point now, int nShareLeft
     if (m_bounds.bShared) {
         nWait = std::min(nWait, kSharePassMs);
         if (bOthersWaiting) {
-            if (nShareLeftMs <= 0) {
+            // Once all peers together have spent theirs, a peer that has
+            // stalled lately is let go at once, however many addresses there
+            // are; one that has not (a download that keeps up) goes on.
+            if (share.nPeerMs <= 0 || (share.nAllMs <= 0 && share.bStalledLately)) {
                 return {EWaitEnd::ShareUsed};
             }
-            nWait = std::min(nWait, nShareLeftMs);
+            nWait = std::min(nWait, share.nPeerMs);
+            if (share.nAllMs > 0) {
+                nWait = std::min(nWait, share.nAllMs);
+            } else if (!m_bKeptUp) {
+                nWait = std::min(nWait, kProbePassMs);
+            }
         }
     }
     return {std::nullopt, std::max(nWait, 1)};
 }
 
-int CWaitJudge::ChargeFor(int nWaitedMs, bool bSend, long long nMovedAfter) const {
-    if (nWaitedMs <= 0 || (bSend && nMovedAfter * 1000 >= m_bounds.nMinimumRate * nWaitedMs)) {
+int CWaitJudge::ChargeFor(int nWaitedMs, bool bSend, long long nMovedAfter) {
+    if (nWaitedMs <= 0) {
+        return 0;
+    }
+    if (bSend && nMovedAfter * 1000 >= m_bounds.nMinimumRate * nWaitedMs) {
+        m_bKeptUp = true;
         return 0;
     }
     return nWaitedMs;

@@ -25,6 +25,13 @@ struct SWaitBounds {
     bool bShared = false;        // waits while others wait count against the peer's share
 };
 
+// The fair share as it stands before a wait.
+struct SShareLeft {
+    int nPeerMs = 0;              // the peer address's own share left
+    int nAllMs = 0;               // what all peers together have left
+    bool bStalledLately = false;  // the peer has been charged within the window
+};
+
 class CWaitJudge {
 public:
     using Clock = std::chrono::steady_clock;
@@ -33,6 +40,10 @@ public:
     // While the peer's share is watched: short passes, so it is charged soon
     // after others start waiting.
     static constexpr int kSharePassMs = 100;
+    // Once all peers' share is spent, a send not yet seen keeping up gets one
+    // pass this short to show it does: each new address that stalls costs
+    // this, not a whole pass.
+    static constexpr int kProbePassMs = 20;
 
     // deadline: when the phase ends (bounds.nDeadlineMs after it began);
     // nWanted: the bytes the call is to move (0 for a receive or an accept).
@@ -42,16 +53,17 @@ public:
     // Bytes moved by the call's last attempt.
     void Moved(long long nBytes);
     // Before a wait: how long it may last, or the end of the call when it may
-    // not wait. nShareLeftMs: the peer's share left (unused when not shared).
+    // not wait. share: what is left of the shares (unused when not shared).
     struct SNextWait {
         std::optional<EWaitEnd> end;
         int nWaitMs = 0;
     };
-    SNextWait NextWait(Clock::time_point now, int nShareLeftMs, bool bOthersWaiting);
+    SNextWait NextWait(Clock::time_point now, const SShareLeft& share, bool bOthersWaiting);
     // What a wait of nWaitedMs while others waited costs the peer's share: all
     // of it, unless it is a send that then moved the minimum rate or better
     // (a download that keeps up is no stall, however long it takes).
-    int ChargeFor(int nWaitedMs, bool bSend, long long nMovedAfter) const;
+    // A send that was not charged has shown it keeps up.
+    int ChargeFor(int nWaitedMs, bool bSend, long long nMovedAfter);
 
 private:
     SWaitBounds m_bounds;
@@ -60,4 +72,5 @@ private:
     long long m_nMovedInPeriod = 0;
     long long m_nLeftAtPeriodStart;
     long long m_nLeft;
+    bool m_bKeptUp = false;  // a wait while others waited moved the minimum rate
 };

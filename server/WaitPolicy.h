@@ -28,4 +28,8 @@ struct SWaitPolicy {
     // slow sends, drains).
     int nShareMs = 1000;
     int nShareWindowMs = 10000;
+    // All peers together, within the same window: without it, ten addresses
+    // that stall take the whole thread. Beyond it, a peer that has stalled
+    // within the window is let go at once; a download that keeps up goes on.
+    int nAllShareMs = 1000;
 };

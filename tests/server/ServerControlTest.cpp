@@ -137,7 +137,7 @@ TEST_F(ServerControlTest, IdleConnectionDoesNotHoldUpOthers) {
     // A connection is read as soon as it is accepted; one that has sent nothing
     // must not be waited for, however long the bounds would allow.
     m_server.m_waitPolicy.requestHead.nDeadlineMs = 20000;
-    m_server.m_peerShares.Set(60000, 60000);
+    m_server.m_peerShares.Set(60000, 60000, 60000);
     Start();
     CClient idle(Port());
     PumpUntilListed(1);
@@ -226,7 +226,7 @@ TEST_P(StalledReaderCases, IsDroppedAfterItsBound) {
     m_server.m_waitPolicy.wholeFile.nStallMs = c.nSendStallMs;
     // The share would drop the stalled peer too, once the normal client waits:
     // out of the way, so each stall bound is seen alone.
-    m_server.m_peerShares.Set(60000, 60000);
+    m_server.m_peerShares.Set(60000, 60000, 60000);
     Start();
     CClient stalled(Port());
     stalled.SetReceiveBuffer(4096);

@@ -21,6 +21,8 @@ struct SJudgeCase {
     bool bOthersWaiting = false;
     std::optional<EWaitEnd> end = std::nullopt;
     int nMaxWaitMs = CWaitJudge::kPassMs;  // the wait allowed, when it may wait
+    int nAllLeftMs = 1000;                 // what all peers together have left
+    bool bStalledLately = false;
 };
 
 class WaitJudgeTest : public ::testing::TestWithParam<SJudgeCase> {};
@@ -29,8 +31,8 @@ TEST_P(WaitJudgeTest, JudgesTheNextWait) {
     const SJudgeCase& c = GetParam();
     CWaitJudge judge(c.bounds, kStart + milliseconds(c.bounds.nDeadlineMs), kStart, c.nWanted);
     judge.Moved(c.nMoved);
-    const auto next =
-        judge.NextWait(kStart + milliseconds(c.nAtMs), c.nShareLeftMs, c.bOthersWaiting);
+    const SShareLeft share{c.nShareLeftMs, c.nAllLeftMs, c.bStalledLately};
+    const auto next = judge.NextWait(kStart + milliseconds(c.nAtMs), share, c.bOthersWaiting);
     EXPECT_EQ(next.end, c.end);
     if (!c.end) {
         EXPECT_EQ(next.nWaitMs, c.nMaxWaitMs);
@@ -60,6 +62,12 @@ const SJudgeCase kJudgeCases[] = {
     {"share_used_while_others_wait", kShared, 1 << 20, 0, 0, 0, true, EWaitEnd::ShareUsed},
     {"share_used_but_nobody_waits", kShared, 1 << 20, 0, 0, 0, false, {}, 100},
     {"unshared_ignores_the_share", kSend, 1 << 20, 0, 0, 0, true, {}, 500},
+    // name, ..., wait allowed, all peers' share left, stalled lately
+    {"all_spent_lets_a_staller_go", kShared, 1 << 20, 0, 0, 1000, true, EWaitEnd::ShareUsed, 0,
+     0, true},
+    {"all_spent_a_new_peer_gets_a_probe", kShared, 1 << 20, 0, 0, 1000, true, {}, 20, 0, false},
+    {"all_left_bounds_the_wait", kShared, 1 << 20, 0, 0, 1000, true, {}, 30, 30, true},
+    {"all_spent_but_nobody_waits", kShared, 1 << 20, 0, 0, 1000, false, {}, 100, 0, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Judge, WaitJudgeTest, ::testing::ValuesIn(kJudgeCases),
@@ -72,14 +80,19 @@ TEST(WaitJudge, ADownloadThatKeepsUpIsNotCharged) {
     EXPECT_EQ(judge.ChargeFor(200, true, 204), 200);
     EXPECT_EQ(judge.ChargeFor(200, false, 1 << 20), 200);  // a receive always
     EXPECT_EQ(judge.ChargeFor(0, true, 0), 0);
+    // Having kept up, it waits whole passes after all peers' share is spent.
+    EXPECT_EQ(judge.NextWait(kStart, {1000, 0, false}, true).nWaitMs, CWaitJudge::kSharePassMs);
+    CWaitJudge stalled(kShared, kStart, kStart, 1 << 20);
+    EXPECT_EQ(stalled.ChargeFor(200, true, 204), 200);
+    EXPECT_EQ(stalled.NextWait(kStart, {1000, 0, false}, true).nWaitMs, CWaitJudge::kProbePassMs);
 }
 
 TEST(WaitJudge, EachStallPeriodIsJudgedOnItsOwn) {
     CWaitJudge judge(kSend, kStart, kStart, 1 << 20);
     judge.Moved(600);
-    ASSERT_FALSE(judge.NextWait(kStart + milliseconds(500), 0, false).end);
+    ASSERT_FALSE(judge.NextWait(kStart + milliseconds(500), {}, false).end);
     // The next period starts from nothing: what moved before does not count.
-    EXPECT_EQ(judge.NextWait(kStart + milliseconds(1000), 0, false).end, EWaitEnd::TimedOut);
+    EXPECT_EQ(judge.NextWait(kStart + milliseconds(1000), {}, false).end, EWaitEnd::TimedOut);
 }
 
 // The bounds the README's table promises, phase by phase.
@@ -95,6 +108,7 @@ TEST(WaitPolicy, EachPhaseHasItsBounds) {
     EXPECT_EQ(policy.nIdleClientMs, 30000);
     EXPECT_EQ(policy.nShareMs, 1000);
     EXPECT_EQ(policy.nShareWindowMs, 10000);
+    EXPECT_EQ(policy.nAllShareMs, 1000);
     for (const SWaitBounds& bounds : {policy.wholeFile, policy.range, policy.stopDrain}) {
         EXPECT_TRUE(bounds.bShared);
     }
@@ -114,7 +128,7 @@ TEST(PeerShares, ChargesLeaveTheWindowAndAddressesAreApart) {
         {1, 9999, 0, 0},     {1, 10000, 0, 200},  // the first charge has left the 10 s window
         {1, 12000, 0, 800},  {1, 12600, 5000, 0},
     };
-    CPeerShares shares(1000, 10000);
+    CPeerShares shares(1000, 1000000, 10000);
     for (const SShareStep& step : steps) {
         const auto at = kStart + milliseconds(step.nAtMs);
         shares.Charge(step.nAddress, step.nChargeMs, at);
@@ -123,6 +137,28 @@ TEST(PeerShares, ChargesLeaveTheWindowAndAddressesAreApart) {
     }
     shares.Prune(kStart + milliseconds(30000));
     EXPECT_EQ(shares.Remaining(1, kStart + milliseconds(30000)), 1000);
+}
+
+TEST(PeerShares, AllPeersTogetherHaveOneShare) {
+    // Four addresses within their own shares spend what all have together.
+    CPeerShares shares(1000, 1000, 10000);
+    for (uint32_t nAddress = 1; nAddress <= 4; ++nAddress) {
+        shares.Charge(nAddress, 300, kStart + milliseconds(100 * nAddress));
+    }
+    const auto at = kStart + milliseconds(500);
+    SShareLeft left = shares.Left(1, at);
+    EXPECT_EQ(left.nPeerMs, 700);
+    EXPECT_EQ(left.nAllMs, 0);
+    EXPECT_TRUE(left.bStalledLately);
+    EXPECT_FALSE(shares.Left(5, at).bStalledLately);  // never charged: may show it keeps up
+    EXPECT_EQ(shares.Left(5, at).nPeerMs, 1000);
+    // The first two charges leave the window: 400 ms are free again.
+    left = shares.Left(4, kStart + milliseconds(10200));
+    EXPECT_EQ(left.nAllMs, 400);
+    shares.Prune(kStart + milliseconds(30000));
+    left = shares.Left(4, kStart + milliseconds(30000));
+    EXPECT_EQ(left.nAllMs, 1000);
+    EXPECT_FALSE(left.bStalledLately);
 }
 
 }  // namespace
