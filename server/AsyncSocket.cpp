@@ -123,6 +123,7 @@ BOOL CAsyncSocket::Listen(int nBacklog) {
         if (!m_pAcceptPause) {
             m_pAcceptPause = std::make_unique<CDispatchTimer>([this] {
                 m_pAcceptPause->Stop();
+                m_bAcceptPaused = false;
                 CSocketDispatcher::Get().Arm(*this, kEventAccept);
             });
         }
@@ -155,6 +156,12 @@ BOOL CAsyncSocket::Accept(CAsyncSocket& connected) {
         Fail(nError == EAGAIN ? EWOULDBLOCK : nError);
         return FALSE;
     }
+    if (m_bAcceptPaused) {
+        // Descriptors were freed at once (see the server's room-making): the
+        // pause is over.
+        m_pAcceptPause->Stop();
+        m_bAcceptPaused = false;
+    }
     connected.Close();
     connected.Attach(hSocket, m_lEvent);
     connected.m_nPeerAddress = ntohl(peer.sin_addr.s_addr);
@@ -167,6 +174,7 @@ BOOL CAsyncSocket::Accept(CAsyncSocket& connected) {
 void CAsyncSocket::PauseAccepting() {
     if (m_pAcceptPause && m_pAcceptPause->IsValid()) {
         m_pAcceptPause->Start(kAcceptPauseMs);
+        m_bAcceptPaused = true;
     }
 }
 

@@ -87,6 +87,7 @@ private:
     void PauseAccepting();
 
     std::unique_ptr<CDispatchTimer> m_pAcceptPause;
+    bool m_bAcceptPaused = false;
 };
 
 class CPeerShares;

@@ -2,11 +2,13 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -30,6 +32,23 @@ namespace {
 // How much of a plain-text file decides its charset label.
 constexpr size_t kCharsetLookBytes = 64 * 1024;
 constexpr int kIdleSweepMs = 1000;
+// Closed at once when descriptors run out: room for the connection waiting to
+// be accepted, the file it asks for, and a folder it may list.
+constexpr size_t kDescriptorsToFree = 8;
+
+// The usual desktop soft limit (1,024) is far below what the system allows;
+// idle peers would exhaust it long before the idle sweep frees any.
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+bool IsOutOfDescriptors(int nError) {
+    return nError == EMFILE || nError == ENFILE;
+}
 
 SFileIdentity OwnProgramFile() {
     struct stat status {};
@@ -90,6 +109,7 @@ void CServerCore::StartServer() {
     m_pListeningSocket->SetSockOpt(TCP_DEFER_ACCEPT, &nDeferSeconds, sizeof nDeferSeconds,
                                    IPPROTO_TCP);
     m_pListeningSocket->SetWaitBounds(m_waitPolicy.accept);
+    RaiseDescriptorLimit();
     m_ownProgramFile = OwnProgramFile();
     if (!m_pIdleSweep) {
         m_pIdleSweep = std::make_unique<CDispatchTimer>([this] { CloseIdleClients(); });
@@ -172,7 +192,12 @@ void CServerCore::BeepStop() {
 
 void CServerCore::ProcessPendingAccept() {
     auto* pClient = new CClientSocket(this);
-    if (!m_pListeningSocket->Accept(*pClient)) {
+    bool bAccepted = m_pListeningSocket->Accept(*pClient);
+    if (!bAccepted && IsOutOfDescriptors(CAsyncSocket::GetLastError()) &&
+        CloseSilentClients(kDescriptorsToFree) > 0) {
+        bAccepted = m_pListeningSocket->Accept(*pClient);
+    }
+    if (!bAccepted) {
         delete pClient;
         return;
     }
@@ -200,6 +225,24 @@ void CServerCore::CloseIdleClients() {
     for (CClientSocket* pClient : idle) {
         RemoveClient(pClient);
     }
+}
+
+size_t CServerCore::CloseSilentClients(size_t nCount) {
+    // The list is in order of acceptance: the first silent ones have been
+    // silent longest. One that has sent anything is left to be served.
+    std::vector<CClientSocket*> silent;
+    for (CClientSocket* pClient : m_clientList) {
+        if (silent.size() == nCount) {
+            break;
+        }
+        if (!pClient->IsGatheringHead() && pClient->BytesAvailable() == 0) {
+            silent.push_back(pClient);
+        }
+    }
+    for (CClientSocket* pClient : silent) {
+        RemoveClient(pClient);
+    }
+    return silent.size();
 }
 
 void CServerCore::WakeForHeadAt(CSocketDispatcher::Clock::time_point deadline) {

@@ -86,6 +86,9 @@ protected:
 private:
     void ReportStartFailure(const std::string& strReason);
     void CloseIdleClients();
+    // Up to nCount of the connections that have sent nothing for longest, to
+    // free descriptors; how many were closed.
+    size_t CloseSilentClients(size_t nCount);
     // Unfinished heads are served when their time is up, by one timer set for
     // the earliest of them.
     void WakeForHeadAt(CSocketDispatcher::Clock::time_point deadline);
