@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -158,6 +160,33 @@ TEST_F(ServingTest, EveryLinkOfAListingReachesItsOwnFile) {
         }
     }
     EXPECT_EQ(reached, std::set<std::string>(names.begin(), names.end()));
+}
+
+TEST_F(ServingTest, AFolderOfTenThousandIsListedWholeWithinThreeSeconds) {
+    // The margin is wide on purpose: the benchmark has the real figure.
+    const int nEntries = 10000;
+    fs::create_directories(m_root / "many");
+    for (int i = 0; i < nEntries; ++i) {
+        const std::string strName = m_root / ("many/photo" + std::to_string(i) + ".jpg");
+        ::close(::open(strName.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+    }
+    m_server.m_bListFolders = true;
+    const auto started = std::chrono::steady_clock::now();
+    SAnswer listing = Get("GET /many/ HTTP/1.1\r\n\r\n");
+    const auto took = std::chrono::steady_clock::now() - started;
+    ASSERT_EQ(listing.nStatus, 200);
+    size_t nLinks = 0;
+    for (size_t nAt = 0; (nAt = listing.strBody.find("href=\"photo", nAt)) != std::string::npos;
+         ++nAt) {
+        ++nLinks;
+    }
+    EXPECT_EQ(nLinks, static_cast<size_t>(nEntries));
+    // Natural order: photo9 comes before photo10, photo9999 last.
+    EXPECT_LT(listing.strBody.find("\"photo9.jpg\""), listing.strBody.find("\"photo10.jpg\""));
+    EXPECT_GT(listing.strBody.find("\"photo9999.jpg\""), listing.strBody.find("\"photo1000.jpg\""));
+    EXPECT_LT(took, std::chrono::seconds(3));
+    std::printf("listed %d entries in %.0f ms\n", nEntries,
+                std::chrono::duration<double, std::milli>(took).count());
 }
 
 TEST_F(ServingTest, FolderWithoutSlashIsRedirectedWithItsQuery) {
