@@ -1,6 +1,7 @@
 #include "AsyncSocket.h"
 
 #include <arpa/inet.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/sendfile.h>
@@ -252,6 +253,14 @@ void CAsyncSocket::Close() {
     m_hSocket = -1;
 }
 
+int CAsyncSocket::QueuedToSend() const {
+    int nQueued = 0;
+    if (m_hSocket < 0 || ::ioctl(m_hSocket, SIOCOUTQ, &nQueued) != 0) {
+        return 0;
+    }
+    return nQueued;
+}
+
 int CAsyncSocket::BytesAvailable() const {
     int nAvailable = 0;
     if (m_hSocket < 0 || ::ioctl(m_hSocket, FIONREAD, &nAvailable) != 0) {
@@ -322,6 +331,9 @@ bool CSocket::WaitOnce(EventKind kind, CWaitJudge& judge, int& nOthersWaitedMs) 
         bOthersWaiting = dispatcher.OthersWaiting(*this);
     }
     const CWaitJudge::SNextWait next = judge.NextWait(now, share, bOthersWaiting);
+    if (next.end == EWaitEnd::ShareUsed && !judge.KeptUp()) {
+        m_pShares->MarkStalled(m_nPeerAddress, now);
+    }
     if (next.end) {
         return EndedByBounds(*next.end);
     }
@@ -345,10 +357,11 @@ bool CSocket::Retry(EventKind kind, long long nWanted, Attempt attempt) {
     CWaitJudge judge(bounds, m_deadline, Clock::now(), nWanted);
     m_lastWaitEnd = EWaitEnd::Done;
     int nOthersWaitedMs = 0;  // the last wait, while other peers waited
+    long long nTaken = 0;     // by the peer during it
     for (;;) {
         long long nMoved = 0;
         const bool bOver = attempt(nMoved);
-        const int nCharge = judge.ChargeFor(nOthersWaitedMs, kind == kEventWrite, nMoved);
+        const int nCharge = judge.ChargeFor(nOthersWaitedMs, kind == kEventWrite, nTaken);
         if (nCharge > 0) {
             m_pShares->Charge(m_nPeerAddress, nCharge, Clock::now());
         }
@@ -361,9 +374,13 @@ bool CSocket::Retry(EventKind kind, long long nWanted, Attempt attempt) {
         if (bWrite) {
             dispatcher.Arm(*this, kEventWrite);
         }
+        // What the peer took is what left the send queue: bytes moved into
+        // it say nothing, as the kernel grows the queue of a peer that never reads.
+        const long long nQueued = bWrite && bounds.bShared ? QueuedToSend() : 0;
         const bool bGoOn = WaitOnce(kind, judge, nOthersWaitedMs);
         if (bWrite) {
             dispatcher.Disarm(*this, kEventWrite);
+            nTaken = bounds.bShared ? std::max(0LL, nQueued - QueuedToSend()) : 0;
         }
         if (!bGoOn) {
             return false;

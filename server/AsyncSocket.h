@@ -61,6 +61,8 @@ public:
     int Handle() const { return m_hSocket; }
     // Bytes that have arrived and not been read.
     int BytesAvailable() const;
+    // Bytes sent that the peer has not acknowledged yet.
+    int QueuedToSend() const;
     // Port the socket is bound to, or 0.
     unsigned LocalPort() const;
     // The peer's IPv4 address (host order) of an accepted connection, or 0.

@@ -33,7 +33,9 @@ SShareLeft CPeerShares::Left(uint32_t nAddress, Clock::time_point now) {
     SShareLeft left;
     left.nPeerMs = Remaining(nAddress, now);
     left.nAllMs = static_cast<int>(std::max<long long>(0, m_nAllShareMs - m_nAllUsedMs));
-    left.bStalledLately = m_charges.count(nAddress) != 0;
+    const auto stalled = m_stalledAt.find(nAddress);
+    left.bStalledLately = stalled != m_stalledAt.end() &&
+                          stalled->second > now - std::chrono::milliseconds(m_nWindowMs);
     return left;
 }
 
@@ -54,5 +56,7 @@ void CPeerShares::Prune(Clock::time_point now) {
         DropOld(it->second, now);
         it = it->second.empty() ? m_charges.erase(it) : std::next(it);
     }
+    const auto cutoff = now - std::chrono::milliseconds(m_nWindowMs);
+    std::erase_if(m_stalledAt, [cutoff](const auto& entry) { return entry.second <= cutoff; });
     m_nAllUsedMs -= DropOld(m_allCharges, now);
 }

@@ -2,8 +2,8 @@
 // peer address while other peers waited, and on all of them together, over a
 // rolling window. A peer that has used its share is waited on no more until
 // old waits leave the window; once all together have used theirs, neither is
-// a peer that has stalled within it, so many addresses cannot add up to the
-// whole thread.
+// a peer one of whose sends was let go within it without ever keeping up, so
+// many addresses cannot add up to the whole thread.
 #pragma once
 
 #include <cstdint>
@@ -22,10 +22,12 @@ public:
 
     // Milliseconds of waiting the address has left in the window ending now.
     int Remaining(uint32_t nAddress, Clock::time_point now);
-    // The address's share, that of all peers, and whether the address was
-    // charged within the window.
+    // The address's share, that of all peers, and whether one of the
+    // address's sends was let go without keeping up within the window.
     SShareLeft Left(uint32_t nAddress, Clock::time_point now);
     void Charge(uint32_t nAddress, int nMilliseconds, Clock::time_point now);
+    // A send of the address's was let go without once moving the minimum rate.
+    void MarkStalled(uint32_t nAddress, Clock::time_point now) { m_stalledAt[nAddress] = now; }
     // Forgets waits that have left the window, and addresses with none left.
     void Prune(Clock::time_point now);
 
@@ -47,6 +49,7 @@ private:
     int m_nAllShareMs;
     int m_nWindowMs;
     std::unordered_map<uint32_t, std::deque<SCharge>> m_charges;
+    std::unordered_map<uint32_t, Clock::time_point> m_stalledAt;  // the last MarkStalled
     std::deque<SCharge> m_allCharges;
     long long m_nAllUsedMs = 0;  // the sum of m_allCharges
 };

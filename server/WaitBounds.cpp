@@ -52,16 +52,25 @@ CWaitJudge::SNextWait CWaitJudge::NextWait(Clock::time_point now, const SShareLe
     if (m_bounds.bShared) {
         nWait = std::min(nWait, kSharePassMs);
         if (bOthersWaiting) {
-            // Once all peers together have spent theirs, a peer that has
-            // stalled lately is let go at once, however many addresses there
-            // are; one that has not (a download that keeps up) goes on.
-            if (share.nPeerMs <= 0 || (share.nAllMs <= 0 && share.bStalledLately)) {
+            if (share.nPeerMs <= 0) {
                 return {EWaitEnd::ShareUsed};
             }
             nWait = std::min(nWait, share.nPeerMs);
             if (share.nAllMs > 0) {
                 nWait = std::min(nWait, share.nAllMs);
-            } else if (!m_bKeptUp) {
+            } else {
+                // All peers together have spent theirs: each wait is short, so
+                // a send stops soon after its peer does. One not seen keeping
+                // up at its last wait gets a few such passes in all to show it
+                // does, none where its peer failed to lately. One that keeps
+                // up has only its own share, as a reader at the minimum rate
+                // holds the thread anyway.
+                if (!m_bKeptUp) {
+                    if (share.bStalledLately || m_nProbes >= kProbes) {
+                        return {EWaitEnd::ShareUsed};
+                    }
+                    ++m_nProbes;
+                }
                 nWait = std::min(nWait, kProbePassMs);
             }
         }
@@ -69,13 +78,12 @@ CWaitJudge::SNextWait CWaitJudge::NextWait(Clock::time_point now, const SShareLe
     return {std::nullopt, std::max(nWait, 1)};
 }
 
-int CWaitJudge::ChargeFor(int nWaitedMs, bool bSend, long long nMovedAfter) {
+int CWaitJudge::ChargeFor(int nWaitedMs, bool bSend, long long nTaken) {
     if (nWaitedMs <= 0) {
         return 0;
     }
-    if (bSend && nMovedAfter * 1000 >= m_bounds.nMinimumRate * nWaitedMs) {
-        m_bKeptUp = true;
-        return 0;
-    }
-    return nWaitedMs;
+    // One wait's progress is no proof for later ones (a peer that never
+    // reads still lets a window probe through now and then).
+    m_bKeptUp = bSend && nTaken * 1000 >= m_bounds.nMinimumRate * nWaitedMs;
+    return m_bKeptUp ? 0 : nWaitedMs;
 }

@@ -29,7 +29,8 @@ struct SWaitBounds {
 struct SShareLeft {
     int nPeerMs = 0;              // the peer address's own share left
     int nAllMs = 0;               // what all peers together have left
-    bool bStalledLately = false;  // the peer has been charged within the window
+    bool bStalledLately = false;  // a send of the peer's was let go within the window
+                                  // without ever keeping up
 };
 
 class CWaitJudge {
@@ -40,10 +41,12 @@ public:
     // While the peer's share is watched: short passes, so it is charged soon
     // after others start waiting.
     static constexpr int kSharePassMs = 100;
-    // Once all peers' share is spent, a send not yet seen keeping up gets one
-    // pass this short to show it does: each new address that stalls costs
-    // this, not a whole pass.
+    // Once all peers' share is spent, passes are this short, and a send not
+    // seen keeping up gets kProbes of them in all to show it does: each new
+    // address that stalls costs this, not its share; a pause of the reader's
+    // own (a busy phone) is allowed for.
     static constexpr int kProbePassMs = 20;
+    static constexpr int kProbes = 3;
 
     // deadline: when the phase ends (bounds.nDeadlineMs after it began);
     // nWanted: the bytes the call is to move (0 for a receive or an accept).
@@ -60,10 +63,12 @@ public:
     };
     SNextWait NextWait(Clock::time_point now, const SShareLeft& share, bool bOthersWaiting);
     // What a wait of nWaitedMs while others waited costs the peer's share: all
-    // of it, unless it is a send that then moved the minimum rate or better
-    // (a download that keeps up is no stall, however long it takes).
-    // A send that was not charged has shown it keeps up.
-    int ChargeFor(int nWaitedMs, bool bSend, long long nMovedAfter);
+    // of it, unless it is a send whose peer took nTaken bytes meanwhile, at the
+    // minimum rate or better (a download that keeps up is no stall, however
+    // long it takes).
+    // A send that was not charged has shown it keeps up, until it is charged.
+    int ChargeFor(int nWaitedMs, bool bSend, long long nTaken);
+    bool KeptUp() const { return m_bKeptUp; }
 
 private:
     SWaitBounds m_bounds;
@@ -72,5 +77,6 @@ private:
     long long m_nMovedInPeriod = 0;
     long long m_nLeftAtPeriodStart;
     long long m_nLeft;
-    bool m_bKeptUp = false;  // a wait while others waited moved the minimum rate
+    bool m_bKeptUp = false;  // the last wait while others waited moved the minimum rate
+    int m_nProbes = 0;       // short passes given
 };

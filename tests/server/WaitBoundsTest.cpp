@@ -80,11 +80,29 @@ TEST(WaitJudge, ADownloadThatKeepsUpIsNotCharged) {
     EXPECT_EQ(judge.ChargeFor(200, true, 204), 200);
     EXPECT_EQ(judge.ChargeFor(200, false, 1 << 20), 200);  // a receive always
     EXPECT_EQ(judge.ChargeFor(0, true, 0), 0);
-    // Having kept up, it waits whole passes after all peers' share is spent.
-    EXPECT_EQ(judge.NextWait(kStart, {1000, 0, false}, true).nWaitMs, CWaitJudge::kSharePassMs);
-    CWaitJudge stalled(kShared, kStart, kStart, 1 << 20);
-    EXPECT_EQ(stalled.ChargeFor(200, true, 204), 200);
-    EXPECT_EQ(stalled.NextWait(kStart, {1000, 0, false}, true).nWaitMs, CWaitJudge::kProbePassMs);
+    // Having kept up at its last wait, it goes on in short passes after all
+    // peers' share is spent, within its own share, though its peer has stalled.
+    EXPECT_EQ(judge.ChargeFor(200, true, 205), 0);
+    EXPECT_EQ(judge.NextWait(kStart, {1000, 0, true}, true).nWaitMs, 20);
+    EXPECT_EQ(judge.NextWait(kStart, {0, 0, true}, true).end, EWaitEnd::ShareUsed);
+}
+
+TEST(WaitJudge, ASendNotKeepingUpGetsAFewProbesOnceAllHaveSpentTheirs) {
+    CWaitJudge judge(kShared, kStart, kStart, 1 << 20);
+    // Three passes of 20 ms: what each new address that stalls may cost.
+    for (int i = 0; i < 3; ++i) {
+        const auto next = judge.NextWait(kStart, {1000, 0, false}, true);
+        ASSERT_FALSE(next.end);
+        EXPECT_EQ(next.nWaitMs, 20);
+        EXPECT_EQ(judge.ChargeFor(next.nWaitMs, true, 0), next.nWaitMs);
+    }
+    EXPECT_EQ(judge.NextWait(kStart, {1000, 0, false}, true).end, EWaitEnd::ShareUsed);
+    // Keeping up at one wait earns one more pass, but no new probes: a peer
+    // that never reads lets a window probe through now and then.
+    EXPECT_EQ(judge.ChargeFor(20, true, 2048), 0);
+    EXPECT_EQ(judge.NextWait(kStart, {1000, 0, false}, true).nWaitMs, 20);
+    EXPECT_EQ(judge.ChargeFor(20, true, 0), 20);
+    EXPECT_EQ(judge.NextWait(kStart, {1000, 0, false}, true).end, EWaitEnd::ShareUsed);
 }
 
 TEST(WaitJudge, EachStallPeriodIsJudgedOnItsOwn) {
@@ -145,12 +163,14 @@ TEST(PeerShares, AllPeersTogetherHaveOneShare) {
     for (uint32_t nAddress = 1; nAddress <= 4; ++nAddress) {
         shares.Charge(nAddress, 300, kStart + milliseconds(100 * nAddress));
     }
+    shares.MarkStalled(1, kStart + milliseconds(100));
     const auto at = kStart + milliseconds(500);
     SShareLeft left = shares.Left(1, at);
     EXPECT_EQ(left.nPeerMs, 700);
     EXPECT_EQ(left.nAllMs, 0);
     EXPECT_TRUE(left.bStalledLately);
     EXPECT_FALSE(shares.Left(5, at).bStalledLately);  // never charged: may show it keeps up
+    EXPECT_FALSE(shares.Left(2, at).bStalledLately);  // charged, but never let go
     EXPECT_EQ(shares.Left(5, at).nPeerMs, 1000);
     // The first two charges leave the window: 400 ms are free again.
     left = shares.Left(4, kStart + milliseconds(10200));
