@@ -5,9 +5,10 @@ with resets before and during the answer, half-closes, idle connects, readers
 that never read, media players that stop reading once buffered, oversized and
 binary requests, hidden-file and traversal targets; ranges must be exactly the
 bytes asked for, and revalidations 304s. Each client is a host of its own on
-the loopback range, as people on a network are, and beside them a hostile host
-(127.0.0.9) keeps unfinished request lines, never-reading peers and a reader
-far below any real network's rate on the server the whole time.
+the loopback range, as people on a network are, and beside them a swarm of 16
+hostile hosts (127.0.2.1-16) keeps unfinished request lines, never-reading
+peers and readers far below any real network's rate on the server the whole
+time: each host within the per-address share, all of them together past it.
 
 Every normal request must have had its full, correct answer, the slowest of
 them within a few seconds (connect to the last byte). Afterwards the server
@@ -29,7 +30,7 @@ import threading
 import time
 
 ANSWER_TIMEOUT = 40  # above the server's 10 s bound on a stalled send, twice over
-HOSTILE_HOST = "127.0.0.9"
+HOSTILE_HOSTS = [f"127.0.2.{i + 1}" for i in range(16)]
 # The address this thread's clients connect from: a worker's host of its own
 # (all of 127.0.0.0/8 is loopback), 127.0.0.1 where unset. The server shares
 # its waiting out per address, so one address for all would be one peer.
@@ -406,7 +407,7 @@ def idle_holder(run):
         run.record("idle-30s", f"not closed by the server: {error!r}")
 
 
-# ---- a hostile host: attacks from an address of its own, all soak long -----
+# ---- hostile hosts: attacks from addresses of their own, all soak long ------
 # The server owes it nothing but a bound: the normal clients beside it must be
 # answered in time.
 
@@ -425,12 +426,12 @@ def until_closed(run, s):
     return None
 
 
-def hostile_line(run):
+def hostile_line(run, host):
     """23 bytes of a request line, never ended; again as soon as the server
     closes the connection, with an answer or without."""
     while run.running():
         try:
-            with connect(run, timeout=0.5, source=HOSTILE_HOST) as s:
+            with connect(run, timeout=0.5, source=host) as s:
                 s.sendall(b"GET /index.htm HTTP/1.0")
                 answer = until_closed(run, s)
             if answer is not None:
@@ -440,27 +441,27 @@ def hostile_line(run):
             run.pause(0.1)
 
 
-def hostile_never_reader(run, seed):
+def hostile_never_reader(run, host, seed):
     """Asks for a large file with a small receive buffer and never reads it;
     renewed every 5 to 15 s."""
     rng = random.Random(seed)
     while run.running():
         def action():
-            s = connect(run, rcvbuf=4096, source=HOSTILE_HOST)
+            s = connect(run, rcvbuf=4096, source=host)
             s.sendall(request_bytes("GET", "/file-16m.bin"))
             run.pause(rng.uniform(5, 15))
             reset(s)
         fault(run, "hostile-never-reads", action)
 
 
-def hostile_slow_reader(run):
+def hostile_slow_reader(run, host):
     """Takes 2 KiB of a large file every 8 s (256 B/s) and asks again when
     dropped. A drop shows only once what was on its way has been read, so it
     also asks again after three reads, past the server's 10 s bound on a send
     below its minimum rate."""
     while run.running():
         def action():
-            with connect(run, timeout=1, rcvbuf=4096, source=HOSTILE_HOST) as s:
+            with connect(run, timeout=1, rcvbuf=4096, source=host) as s:
                 s.sendall(request_bytes("GET", "/file-16m.bin"))
                 for _ in range(3):
                     try:
@@ -514,7 +515,8 @@ def main():
     parser.add_argument("--seed", type=int, default=int(time.time()))
     # A few MiB; a sanitizer build keeps freed memory in quarantine and is given more.
     parser.add_argument("--max-rss-growth-kib", type=int, default=4096)
-    # Connect to the last byte, with the hostile host at work.
+    # Connect to the last byte, with the hostile swarm at work: far below the
+    # 16 s that 16 stalling hosts took when only each host's share bounded them.
     parser.add_argument("--max-answer-seconds", type=float, default=5)
     args = parser.parse_args()
     manifest = json.load(open(args.manifest))
@@ -535,10 +537,13 @@ def main():
     run = Run(args, manifest)
     threads = [threading.Thread(target=worker, args=(run, i, args.seed + i))
                for i in range(args.workers)]
-    threads += [threading.Thread(target=hostile_line, args=(run,)) for _ in range(20)]
-    threads += [threading.Thread(target=hostile_never_reader, args=(run, args.seed + 1000 + i))
-                for i in range(3)]
-    threads.append(threading.Thread(target=hostile_slow_reader, args=(run,)))
+    hosts = HOSTILE_HOSTS
+    threads += [threading.Thread(target=hostile_line, args=(run, hosts[i % len(hosts)]))
+                for i in range(20)]
+    threads += [threading.Thread(target=hostile_never_reader, args=(run, host, args.seed + 1000 + i))
+                for i, host in enumerate(hosts)]
+    threads += [threading.Thread(target=hostile_slow_reader, args=(run, hosts[i * 4]))
+                for i in range(4)]
     threads.append(threading.Thread(target=never_reader, args=(run, 5)))
     threads.append(threading.Thread(target=never_reader, args=(run, args.seconds * 0.7)))
     threads.append(threading.Thread(target=media_player, args=(run, args.seed - 1)))

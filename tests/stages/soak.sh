@@ -3,10 +3,10 @@
 # under test: about a minute of many clients at once, normal requests mixed with
 # resets, half-closes, idle connects, readers that never read, range readers
 # that pause, ranges, revalidations, oversized, binary, hidden-file and
-# traversal requests, while a hostile host (127.0.0.9) keeps unfinished request
-# lines, never-reading peers and a 256 B/s reader on the server. Every normal
-# request must have had its full, correct answer within 5 s (the slowest is
-# reported). Then the server must answer at once, hold no more descriptors
+# traversal requests, while a swarm of 16 hostile hosts (127.0.2.1-16) keeps
+# unfinished request lines, never-reading peers and 256 B/s readers on the
+# server. Every normal request must have had its full, correct answer within
+# 5 s (the slowest is reported). Then the server must answer at once, hold no more descriptors
 # than before and not have grown in memory beyond a few MiB.
 # When the sanitizer build sits beside the build folder (BUILD_DIR-asan), its
 # tarvel-serve gets a shorter soak as well, and must exit without a report.
