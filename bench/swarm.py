@@ -502,6 +502,7 @@ def honest(server, label, rate, path, size, expected, beside, args):
                   2 * seconds + args.timeout + 30)
         if reader.done is None:
             reader.done = "stalled"
+        held = swarm.connected_count()  # before the close below drops them all
         results = collect(client, args.timeout + 10)
         spent = time.monotonic() - reader.started if reader.started else 0.0
     finally:
@@ -518,7 +519,7 @@ def honest(server, label, rate, path, size, expected, beside, args):
         detail += f", {reader.done}" + ("" if " 200 " in status else f", answer {status!r}")
     return dict(answers=answers, median=median, p95=p95, max=worst,
                 goal=f"exact bytes, never cut ({detail})", result="PASS" if whole else "FAIL",
-                swarm=f"{swarm.connected_count()} of {len(swarm.peers)}",
+                swarm=f"{held} of {len(swarm.peers)}",
                 opened=swarm.stats["opened"], closed=swarm.stats["closed_by_server"],
                 failed=swarm.stats["failed"])
 
