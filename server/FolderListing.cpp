@@ -353,6 +353,19 @@ void AppendHeading(std::string& strPage, std::string_view label, std::string_vie
     strPage += "</a></th>";
 }
 
+// "//" or "/./" name the root as "/" does: a parent link there would lead above it.
+bool NamesTheRoot(std::string_view requestPath) {
+    for (size_t nAt = 0; nAt < requestPath.size();) {
+        const size_t nEnd = std::min(requestPath.find('/', nAt), requestPath.size());
+        const std::string_view segment = requestPath.substr(nAt, nEnd - nAt);
+        if (!segment.empty() && segment != ".") {
+            return false;
+        }
+        nAt = nEnd + 1;
+    }
+    return true;
+}
+
 void AppendPageHead(std::string& strPage, std::string_view requestPath, SListingOrder order) {
     using EColumn = SListingOrder::EColumn;
     strPage +=
@@ -368,7 +381,7 @@ void AppendPageHead(std::string& strPage, std::string_view requestPath, SListing
     AppendHeading(strPage, "Size", "size", EColumn::Size, order);
     AppendHeading(strPage, "Modified", "date", EColumn::Modified, order);
     strPage += "</tr></thead>\n<tbody>\n";
-    if (requestPath != "/") {
+    if (!NamesTheRoot(requestPath)) {
         strPage += "<tr><td><a href=\"../\">../</a></td></tr>\n";
     }
 }

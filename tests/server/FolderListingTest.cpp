@@ -148,7 +148,12 @@ TEST(FolderListing, HeadingNamesTheFolderAsRequestedAndLinksItsParent) {
     EXPECT_NE(strPage.find("<title>/&lt;b&gt;/caf\\xE9\\x5C/</title>"), std::string::npos);
     EXPECT_NE(strPage.find("<h1>/&lt;b&gt;/caf\\xE9\\x5C/</h1>"), std::string::npos);
     EXPECT_NE(strPage.find("<a href=\"../\">../</a>"), std::string::npos);
-    EXPECT_EQ(BuildFolderListing("/", {}, {}).find("href=\"../\""), std::string::npos);
+    // The root, however it is spelled, has no parent to link to.
+    for (const char* pszRoot : {"/", "//", "/./", "//.//"}) {
+        EXPECT_EQ(BuildFolderListing(pszRoot, {}, {}).find("href=\"../\""), std::string::npos)
+            << pszRoot;
+    }
+    EXPECT_NE(BuildFolderListing("//a/", {}, {}).find("href=\"../\""), std::string::npos);
     ExpectNoActiveContent(strPage);
 }
 
