@@ -256,7 +256,7 @@ void CAsyncSocket::Close() {
 int CAsyncSocket::QueuedToSend() const {
     int nQueued = 0;
     if (m_hSocket < 0 || ::ioctl(m_hSocket, SIOCOUTQ, &nQueued) != 0) {
-        return 0;
+        return -1;
     }
     return nQueued;
 }
@@ -331,7 +331,9 @@ bool CSocket::WaitOnce(EventKind kind, CWaitJudge& judge, int& nOthersWaitedMs) 
         bOthersWaiting = dispatcher.OthersWaiting(*this);
     }
     const CWaitJudge::SNextWait next = judge.NextWait(now, share, bOthersWaiting);
-    if (next.end == EWaitEnd::ShareUsed && !judge.KeptUp()) {
+    // Only a send that spent its own probes marks its peer: one let go for a
+    // mark already there would keep the mark alive for as long as others wait.
+    if (next.end == EWaitEnd::ShareUsed && judge.ProbesSpent()) {
         m_pShares->MarkStalled(m_nPeerAddress, now);
     }
     if (next.end) {
@@ -374,13 +376,16 @@ bool CSocket::Retry(EventKind kind, long long nWanted, Attempt attempt) {
         if (bWrite) {
             dispatcher.Arm(*this, kEventWrite);
         }
-        // What the peer took is what left the send queue: bytes moved into
-        // it say nothing, as the kernel grows the queue of a peer that never reads.
-        const long long nQueued = bWrite && bounds.bShared ? QueuedToSend() : 0;
+        // What the peer took is what left the send queue, acknowledged by its
+        // kernel: bytes moved into the queue say nothing, as the kernel grows
+        // the queue of a peer that never reads (whose kernel takes only what
+        // its receive window holds).
+        const long long nQueued = bWrite && bounds.bShared ? QueuedToSend() : -1;
         const bool bGoOn = WaitOnce(kind, judge, nOthersWaitedMs);
         if (bWrite) {
             dispatcher.Disarm(*this, kEventWrite);
-            nTaken = bounds.bShared ? std::max(0LL, nQueued - QueuedToSend()) : 0;
+            const long long nLeft = nQueued < 0 ? -1 : QueuedToSend();
+            nTaken = nLeft < 0 ? 0 : std::max(0LL, nQueued - nLeft);
         }
         if (!bGoOn) {
             return false;

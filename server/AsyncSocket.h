@@ -61,7 +61,7 @@ public:
     int Handle() const { return m_hSocket; }
     // Bytes that have arrived and not been read.
     int BytesAvailable() const;
-    // Bytes sent that the peer has not acknowledged yet.
+    // Bytes sent that the peer has not acknowledged yet; -1 when unknown.
     int QueuedToSend() const;
     // Port the socket is bound to, or 0.
     unsigned LocalPort() const;

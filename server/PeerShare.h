@@ -2,7 +2,7 @@
 // peer address while other peers waited, and on all of them together, over a
 // rolling window. A peer that has used its share is waited on no more until
 // old waits leave the window; once all together have used theirs, neither is
-// a peer one of whose sends was let go within it without ever keeping up, so
+// a peer one of whose sends spent its probes within it (see CWaitJudge), so
 // many addresses cannot add up to the whole thread.
 #pragma once
 
@@ -23,10 +23,10 @@ public:
     // Milliseconds of waiting the address has left in the window ending now.
     int Remaining(uint32_t nAddress, Clock::time_point now);
     // The address's share, that of all peers, and whether one of the
-    // address's sends was let go without keeping up within the window.
+    // address's sends spent its probes within the window.
     SShareLeft Left(uint32_t nAddress, Clock::time_point now);
     void Charge(uint32_t nAddress, int nMilliseconds, Clock::time_point now);
-    // A send of the address's was let go without once moving the minimum rate.
+    // A send of the address's spent its probes without its peer keeping up.
     void MarkStalled(uint32_t nAddress, Clock::time_point now) { m_stalledAt[nAddress] = now; }
     // Forgets waits that have left the window, and addresses with none left.
     void Prune(Clock::time_point now);

@@ -61,10 +61,10 @@ CWaitJudge::SNextWait CWaitJudge::NextWait(Clock::time_point now, const SShareLe
             } else {
                 // All peers together have spent theirs: each wait is short, so
                 // a send stops soon after its peer does. One not seen keeping
-                // up at its last wait gets a few such passes in all to show it
-                // does, none where its peer failed to lately. One that keeps
-                // up has only its own share, as a reader at the minimum rate
-                // holds the thread anyway.
+                // up at its last wait spends one of a few probes, and ends
+                // when they are spent, or at once where a send of its peer's
+                // spent them lately. One that keeps up has only its own share,
+                // as a reader at the minimum rate holds the thread anyway.
                 if (!m_bKeptUp) {
                     if (share.bStalledLately || m_nProbes >= kProbes) {
                         return {EWaitEnd::ShareUsed};
@@ -83,7 +83,12 @@ int CWaitJudge::ChargeFor(int nWaitedMs, bool bSend, long long nTaken) {
         return 0;
     }
     // One wait's progress is no proof for later ones (a peer that never
-    // reads still lets a window probe through now and then).
+    // reads still lets a window probe through now and then), but it gives
+    // back one probe: a reader whose acknowledgements come in bursts is not
+    // cut for the passes between them.
     m_bKeptUp = bSend && nTaken * 1000 >= m_bounds.nMinimumRate * nWaitedMs;
+    if (m_bKeptUp && m_nProbes > 0) {
+        --m_nProbes;
+    }
     return m_bKeptUp ? 0 : nWaitedMs;
 }

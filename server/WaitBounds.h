@@ -29,8 +29,7 @@ struct SWaitBounds {
 struct SShareLeft {
     int nPeerMs = 0;              // the peer address's own share left
     int nAllMs = 0;               // what all peers together have left
-    bool bStalledLately = false;  // a send of the peer's was let go within the window
-                                  // without ever keeping up
+    bool bStalledLately = false;  // a send of the peer's spent its probes within the window
 };
 
 class CWaitJudge {
@@ -42,9 +41,9 @@ public:
     // after others start waiting.
     static constexpr int kSharePassMs = 100;
     // Once all peers' share is spent, passes are this short, and a send not
-    // seen keeping up gets kProbes of them in all to show it does: each new
-    // address that stalls costs this, not its share; a pause of the reader's
-    // own (a busy phone) is allowed for.
+    // seen keeping up spends one of kProbes on each (a pass that keeps up
+    // gives one back): each new address that stalls costs about this, not its
+    // share; a pause of the reader's own (a busy phone) is allowed for.
     static constexpr int kProbePassMs = 20;
     static constexpr int kProbes = 3;
 
@@ -69,6 +68,7 @@ public:
     // A send that was not charged has shown it keeps up, until it is charged.
     int ChargeFor(int nWaitedMs, bool bSend, long long nTaken);
     bool KeptUp() const { return m_bKeptUp; }
+    bool ProbesSpent() const { return m_nProbes >= kProbes; }
 
 private:
     SWaitBounds m_bounds;
@@ -78,5 +78,5 @@ private:
     long long m_nLeftAtPeriodStart;
     long long m_nLeft;
     bool m_bKeptUp = false;  // the last wait while others waited moved the minimum rate
-    int m_nProbes = 0;       // short passes given
+    int m_nProbes = 0;       // probes spent, less those given back
 };

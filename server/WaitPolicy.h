@@ -29,7 +29,8 @@ struct SWaitPolicy {
     int nShareMs = 1000;
     int nShareWindowMs = 10000;
     // All peers together, within the same window: without it, ten addresses
-    // that stall take the whole thread. Beyond it, a peer that has stalled
-    // within the window is let go at once; a download that keeps up goes on.
+    // that stall take the whole thread. Beyond it, waits are short and a send
+    // whose peer is not keeping up is soon let go (see CWaitJudge); a download
+    // that keeps up goes on.
     int nAllShareMs = 1000;
 };

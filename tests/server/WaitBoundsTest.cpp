@@ -97,12 +97,19 @@ TEST(WaitJudge, ASendNotKeepingUpGetsAFewProbesOnceAllHaveSpentTheirs) {
         EXPECT_EQ(judge.ChargeFor(next.nWaitMs, true, 0), next.nWaitMs);
     }
     EXPECT_EQ(judge.NextWait(kStart, {1000, 0, false}, true).end, EWaitEnd::ShareUsed);
-    // Keeping up at one wait earns one more pass, but no new probes: a peer
-    // that never reads lets a window probe through now and then.
+    EXPECT_TRUE(judge.ProbesSpent());
+    // Keeping up at one wait gives back one probe, no more: a peer that never
+    // reads lets a window probe through now and then.
     EXPECT_EQ(judge.ChargeFor(20, true, 2048), 0);
-    EXPECT_EQ(judge.NextWait(kStart, {1000, 0, false}, true).nWaitMs, 20);
+    EXPECT_EQ(judge.NextWait(kStart, {1000, 0, false}, true).nWaitMs, 20);  // kept up
+    EXPECT_EQ(judge.ChargeFor(20, true, 0), 20);
+    EXPECT_EQ(judge.NextWait(kStart, {1000, 0, false}, true).nWaitMs, 20);  // the probe given back
     EXPECT_EQ(judge.ChargeFor(20, true, 0), 20);
     EXPECT_EQ(judge.NextWait(kStart, {1000, 0, false}, true).end, EWaitEnd::ShareUsed);
+    // A peer that spent its probes lately gets none.
+    CWaitJudge next(kShared, kStart, kStart, 1 << 20);
+    EXPECT_EQ(next.NextWait(kStart, {1000, 0, true}, true).end, EWaitEnd::ShareUsed);
+    EXPECT_FALSE(next.ProbesSpent());  // so it marks nobody again
 }
 
 TEST(WaitJudge, EachStallPeriodIsJudgedOnItsOwn) {
@@ -172,6 +179,9 @@ TEST(PeerShares, AllPeersTogetherHaveOneShare) {
     EXPECT_FALSE(shares.Left(5, at).bStalledLately);  // never charged: may show it keeps up
     EXPECT_FALSE(shares.Left(2, at).bStalledLately);  // charged, but never let go
     EXPECT_EQ(shares.Left(5, at).nPeerMs, 1000);
+    // The mark lasts the window, no longer.
+    EXPECT_TRUE(shares.Left(1, kStart + milliseconds(10099)).bStalledLately);
+    EXPECT_FALSE(shares.Left(1, kStart + milliseconds(10100)).bStalledLately);
     // The first two charges leave the window: 400 ms are free again.
     left = shares.Left(4, kStart + milliseconds(10200));
     EXPECT_EQ(left.nAllMs, 400);
