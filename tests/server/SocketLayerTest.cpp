@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "AsyncSocket.h"
+#include "PeerShare.h"
 #include "TestSupport.h"
 
 namespace {
@@ -224,6 +225,54 @@ TEST_F(SocketLayerTest, ATrickleBelowTheMinimumRateIsNoProgress) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     bDone = true;
     reader.join();
+}
+
+// All peers' share spent by another address while a read waits: a send whose
+// peer takes nothing is let go after its probes and marks its address; one
+// whose peer reads goes on to the end.
+TEST_F(SocketLayerTest, OnceAllPeersHaveSpentTheirShareOnlyASendThatKeepsUpGoesOn) {
+    CPeerShares shares(1000, 1000, 10000);
+    shares.Charge(7, 1000, CSocketDispatcher::Clock::now());
+    SPair waiting;
+    CRecordingSocket other(2, waiting.hOurs);
+    waiting.PeerSends("x");
+    const SWaitBounds bounds{.nStallMs = 10000, .nMinimumRate = 1024, .bShared = true};
+    const std::string strBlock(8 << 20, 'x');
+
+    SPair stalled;
+    CRecordingSocket never(1, stalled.hOurs);
+    never.SetWaitBounds(bounds);
+    never.SetShare(&shares);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(never.Send(strBlock.data(), static_cast<int>(strBlock.size())), -1);
+    EXPECT_EQ(never.LastWaitEnd(), EWaitEnd::ShareUsed);
+    // Three 20 ms probes, not the address's own second.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+    EXPECT_TRUE(shares.Left(0, CSocketDispatcher::Clock::now()).bStalledLately);
+
+    CPeerShares fresh(1000, 1000, 10000);
+    fresh.Charge(7, 1000, CSocketDispatcher::Clock::now());
+    SPair drained;
+    CRecordingSocket reader(3, drained.hOurs);
+    reader.SetWaitBounds(bounds);
+    reader.SetShare(&fresh);
+    std::thread taking([&] {
+        char buffer[65536];
+        for (size_t nTotal = 0; nTotal < strBlock.size();) {
+            const ssize_t n = ::read(drained.hPeer, buffer, sizeof buffer);
+            if (n > 0) {
+                nTotal += static_cast<size_t>(n);
+            } else if (n == 0 || errno != EAGAIN) {
+                break;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        }
+    });
+    EXPECT_EQ(reader.Send(strBlock.data(), static_cast<int>(strBlock.size())),
+              static_cast<int>(strBlock.size()));
+    taking.join();
+    EXPECT_FALSE(fresh.Left(0, CSocketDispatcher::Clock::now()).bStalledLately);
 }
 
 TEST_F(SocketLayerTest, TerminationEndsAWaitAsACloseDoesAndHoldsEvents) {
