@@ -245,19 +245,6 @@ std::string FormatModified(time_t nSeconds) {
 }
 
 namespace {
-void AppendByteEscape(std::string& strPage, uint8_t nByte) {
-    strPage += "\\x";
-    strPage += kHexDigits[nByte >> 4];
-    strPage += kHexDigits[nByte & 0xF];
-}
-
-// C0, DEL and C1 controls, which a browser would show as nothing or a box.
-bool IsControlSequence(std::string_view bytes, size_t nAt, size_t nLength) {
-    const auto nLead = static_cast<uint8_t>(bytes[nAt]);
-    return (nLength == 1 && (nLead < 0x20 || nLead == 0x7F)) ||
-           (nLength == 2 && nLead == 0xC2 && static_cast<uint8_t>(bytes[nAt + 1]) < 0xA0);
-}
-
 const char* EntityOf(char c) {
     switch (c) {
         case '&':

@@ -1,9 +1,11 @@
-// Reading UTF-8 one sequence at a time, shared by the charset label of served
-// text and the window's display of names.
+// Reading UTF-8 one sequence at a time, and the escape of bytes that cannot be
+// shown, shared by the charset label of served text, the window's display of
+// names and the folder listing's.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // The length of the well-formed UTF-8 sequence at nAt (no overlong forms, no
@@ -42,4 +44,20 @@ inline size_t Utf8SequenceLength(std::string_view bytes, size_t nAt, bool* pbCut
         }
     }
     return nLength;
+}
+
+// A control character (C0, DEL, C1) at nAt, a sequence of nLength bytes: what a
+// field or a page would show as nothing or as a box.
+inline bool IsControlSequence(std::string_view bytes, size_t nAt, size_t nLength) {
+    const auto nLead = static_cast<uint8_t>(bytes[nAt]);
+    return (nLength == 1 && (nLead < 0x20 || nLead == 0x7F)) ||
+           (nLength == 2 && nLead == 0xC2 && static_cast<uint8_t>(bytes[nAt + 1]) < 0xA0);
+}
+
+// The visible form of a byte that cannot be shown: "\xHH", upper-case hex.
+inline void AppendByteEscape(std::string& strText, uint8_t nByte) {
+    constexpr char kHex[] = "0123456789ABCDEF";
+    strText += "\\x";
+    strText += kHex[nByte >> 4];
+    strText += kHex[nByte & 0xF];
 }

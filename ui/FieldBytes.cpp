@@ -6,8 +6,6 @@
 #include "Utf8.h"
 
 namespace {
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
 // The byte value of a "\xHH" escape at nAt, or -1 when none stands there.
 int EscapeAt(std::string_view text, size_t nAt) {
     if (nAt + 4 > text.size() || text[nAt] != '\\' || text[nAt + 1] != 'x') {
@@ -17,21 +15,6 @@ int EscapeAt(std::string_view text, size_t nAt) {
     const int nLow = HexValue(text[nAt + 3]);
     return nHigh < 0 || nLow < 0 ? -1 : nHigh * 16 + nLow;
 }
-
-// Characters a field would show as nothing or as a box.
-bool IsControl(std::string_view bytes, size_t nAt, size_t nLength) {
-    const auto nLead = static_cast<uint8_t>(bytes[nAt]);
-    if (nLength == 1) {
-        return nLead < 0x20 || nLead == 0x7F;
-    }
-    return nLength == 2 && nLead == 0xC2 && static_cast<uint8_t>(bytes[nAt + 1]) < 0xA0;
-}
-
-void AppendEscape(std::string& strText, uint8_t nByte) {
-    strText += "\\x";
-    strText += kHexDigits[nByte >> 4];
-    strText += kHexDigits[nByte & 0xF];
-}
 }  // namespace
 
 std::string FieldTextOfBytes(std::string_view bytes) {
@@ -40,10 +23,10 @@ std::string FieldTextOfBytes(std::string_view bytes) {
     size_t nAt = 0;
     while (nAt < bytes.size()) {
         const size_t nLength = Utf8SequenceLength(bytes, nAt);
-        if (nLength == 0 || IsControl(bytes, nAt, nLength) || EscapeAt(bytes, nAt) >= 0) {
+        if (nLength == 0 || IsControlSequence(bytes, nAt, nLength) || EscapeAt(bytes, nAt) >= 0) {
             const size_t nEscaped = nLength == 0 ? 1 : nLength;
             for (size_t n = 0; n < nEscaped; ++n) {
-                AppendEscape(strText, static_cast<uint8_t>(bytes[nAt + n]));
+                AppendByteEscape(strText, static_cast<uint8_t>(bytes[nAt + n]));
             }
             nAt += nEscaped;
         } else {
