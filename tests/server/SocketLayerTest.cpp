@@ -256,9 +256,10 @@ TEST_F(SocketLayerTest, OnceAllPeersHaveSpentTheirShareOnlyASendThatKeepsUpGoesO
     CRecordingSocket reader(3, drained.hOurs);
     reader.SetWaitBounds(bounds);
     reader.SetShare(&fresh);
+    std::atomic<bool> bSendOver{false};
     std::thread taking([&] {
         char buffer[65536];
-        for (size_t nTotal = 0; nTotal < strBlock.size();) {
+        for (size_t nTotal = 0; nTotal < strBlock.size() && !bSendOver;) {
             const ssize_t n = ::read(drained.hPeer, buffer, sizeof buffer);
             if (n > 0) {
                 nTotal += static_cast<size_t>(n);
@@ -271,6 +272,7 @@ TEST_F(SocketLayerTest, OnceAllPeersHaveSpentTheirShareOnlyASendThatKeepsUpGoesO
     });
     EXPECT_EQ(reader.Send(strBlock.data(), static_cast<int>(strBlock.size())),
               static_cast<int>(strBlock.size()));
+    bSendOver = true;  // a send cut short must not leave the reader waiting for the rest
     taking.join();
     EXPECT_FALSE(fresh.Left(0, CSocketDispatcher::Clock::now()).bStalledLately);
 }
