@@ -2,8 +2,12 @@
 
 #include <algorithm>
 
+CPeerShares::Clock::time_point CPeerShares::WindowStart(Clock::time_point now) const {
+    return now - std::chrono::milliseconds(m_nWindowMs);
+}
+
 long long CPeerShares::DropOld(std::deque<SCharge>& charges, Clock::time_point now) const {
-    const auto cutoff = now - std::chrono::milliseconds(m_nWindowMs);
+    const auto cutoff = WindowStart(now);
     long long nDropped = 0;
     while (!charges.empty() && charges.front().at <= cutoff) {
         nDropped += charges.front().nMilliseconds;
@@ -28,14 +32,17 @@ int CPeerShares::Remaining(uint32_t nAddress, Clock::time_point now) {
     return static_cast<int>(std::max<long long>(0, m_nShareMs - nUsed));
 }
 
-SShareLeft CPeerShares::Left(uint32_t nAddress, Clock::time_point now) {
+void CPeerShares::DropOldOfAll(Clock::time_point now) {
     m_nAllUsedMs -= DropOld(m_allCharges, now);
+}
+
+SShareLeft CPeerShares::Left(uint32_t nAddress, Clock::time_point now) {
+    DropOldOfAll(now);
     SShareLeft left;
     left.nPeerMs = Remaining(nAddress, now);
     left.nAllMs = static_cast<int>(std::max<long long>(0, m_nAllShareMs - m_nAllUsedMs));
     const auto stalled = m_stalledAt.find(nAddress);
-    left.bStalledLately = stalled != m_stalledAt.end() &&
-                          stalled->second > now - std::chrono::milliseconds(m_nWindowMs);
+    left.bStalledLately = stalled != m_stalledAt.end() && stalled->second > WindowStart(now);
     return left;
 }
 
@@ -46,7 +53,7 @@ void CPeerShares::Charge(uint32_t nAddress, int nMilliseconds, Clock::time_point
     std::deque<SCharge>& charges = m_charges[nAddress];
     DropOld(charges, now);
     charges.push_back({now, nMilliseconds});
-    m_nAllUsedMs -= DropOld(m_allCharges, now);
+    DropOldOfAll(now);
     m_allCharges.push_back({now, nMilliseconds});
     m_nAllUsedMs += nMilliseconds;
 }
@@ -56,7 +63,7 @@ void CPeerShares::Prune(Clock::time_point now) {
         DropOld(it->second, now);
         it = it->second.empty() ? m_charges.erase(it) : std::next(it);
     }
-    const auto cutoff = now - std::chrono::milliseconds(m_nWindowMs);
+    const auto cutoff = WindowStart(now);
     std::erase_if(m_stalledAt, [cutoff](const auto& entry) { return entry.second <= cutoff; });
-    m_nAllUsedMs -= DropOld(m_allCharges, now);
+    DropOldOfAll(now);
 }

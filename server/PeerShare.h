@@ -42,8 +42,10 @@ private:
         Clock::time_point at;
         int nMilliseconds;
     };
+    Clock::time_point WindowStart(Clock::time_point now) const;
     // Drops the charges that have left the window; returns what they came to.
     long long DropOld(std::deque<SCharge>& charges, Clock::time_point now) const;
+    void DropOldOfAll(Clock::time_point now);  // and keeps m_nAllUsedMs their sum
 
     int m_nShareMs;
     int m_nAllShareMs;

@@ -194,7 +194,7 @@ void CServerCore::ProcessPendingAccept() {
     auto* pClient = new CClientSocket(this);
     bool bAccepted = m_pListeningSocket->Accept(*pClient);
     if (!bAccepted && IsOutOfDescriptors(CAsyncSocket::GetLastError()) &&
-        CloseSilentClients(kDescriptorsToFree) > 0) {
+        CloseSilentClients(CSocketDispatcher::Clock::now(), kDescriptorsToFree) > 0) {
         bAccepted = m_pListeningSocket->Accept(*pClient);
     }
     if (!bAccepted) {
@@ -212,27 +212,18 @@ void CServerCore::ProcessPendingAccept() {
 void CServerCore::CloseIdleClients() {
     const auto now = CSocketDispatcher::Clock::now();
     m_peerShares.Prune(now);
-    const auto cutoff = now - std::chrono::milliseconds(m_waitPolicy.nIdleClientMs);
-    std::vector<CClientSocket*> idle;
-    for (CClientSocket* pClient : m_clientList) {
-        // A request may have arrived while the server was busy: that client
-        // is not idle, its read event is only queued behind this timer.
-        if (pClient->AcceptedAt() <= cutoff && !pClient->IsGatheringHead() &&
-            pClient->BytesAvailable() == 0) {
-            idle.push_back(pClient);
-        }
-    }
-    for (CClientSocket* pClient : idle) {
-        RemoveClient(pClient);
-    }
+    CloseSilentClients(now - std::chrono::milliseconds(m_waitPolicy.nIdleClientMs),
+                       m_clientList.size());
 }
 
-size_t CServerCore::CloseSilentClients(size_t nCount) {
+size_t CServerCore::CloseSilentClients(CSocketDispatcher::Clock::time_point acceptedBy,
+                                       size_t nCount) {
     // The list is in order of acceptance: the first silent ones have been
-    // silent longest. One that has sent anything is left to be served.
+    // silent longest. A request may have arrived while the server was busy:
+    // that client is not silent, its read event is only queued.
     std::vector<CClientSocket*> silent;
     for (CClientSocket* pClient : m_clientList) {
-        if (silent.size() == nCount) {
+        if (silent.size() == nCount || pClient->AcceptedAt() > acceptedBy) {
             break;
         }
         if (!pClient->IsGatheringHead() && pClient->BytesAvailable() == 0) {

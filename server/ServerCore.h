@@ -86,9 +86,9 @@ protected:
 private:
     void ReportStartFailure(const std::string& strReason);
     void CloseIdleClients();
-    // Up to nCount of the connections that have sent nothing for longest, to
-    // free descriptors; how many were closed.
-    size_t CloseSilentClients(size_t nCount);
+    // Up to nCount of the connections accepted by acceptedBy that have sent
+    // nothing, those silent longest first; how many were closed.
+    size_t CloseSilentClients(CSocketDispatcher::Clock::time_point acceptedBy, size_t nCount);
     // Unfinished heads are served when their time is up, by one timer set for
     // the earliest of them.
     void WakeForHeadAt(CSocketDispatcher::Clock::time_point deadline);
