@@ -73,6 +73,23 @@ bool DescriptorReadable() {
     return ::poll(&descriptor, 1, 0) == 1;
 }
 
+// A peer that reads nTotal bytes as fast as they come, or until stop is set.
+std::thread ReadInBackground(int hPeer, size_t nTotal, const std::atomic<bool>& stop) {
+    return std::thread([hPeer, nTotal, &stop] {
+        char buffer[65536];
+        for (size_t nRead = 0; nRead < nTotal && !stop;) {
+            const ssize_t n = ::read(hPeer, buffer, sizeof buffer);
+            if (n > 0) {
+                nRead += static_cast<size_t>(n);
+            } else if (n == 0 || errno != EAGAIN) {
+                break;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+    });
+}
+
 class SocketLayerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -182,19 +199,8 @@ TEST_F(SocketLayerTest, WaitsEndAtTheirLimitWithTimedOut) {
 TEST_F(SocketLayerTest, RoomToWriteAfterASendThatWaitedDoesNotWakeTheLoop) {
     SPair drained;
     CRecordingSocket socket(1, drained.hOurs);
-    std::thread reader([&] {
-        char buffer[65536];
-        for (size_t nTotal = 0; nTotal < (4u << 20);) {
-            ssize_t n = ::read(drained.hPeer, buffer, sizeof buffer);
-            if (n > 0) {
-                nTotal += static_cast<size_t>(n);
-            } else if (n == 0 || errno != EAGAIN) {
-                break;
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        }
-    });
+    const std::atomic<bool> bNever{false};
+    std::thread reader = ReadInBackground(drained.hPeer, 4u << 20, bNever);
     std::string strBlock(4 << 20, 'x');  // more than the buffers hold: the send waits
     EXPECT_EQ(socket.Send(strBlock.data(), static_cast<int>(strBlock.size())),
               static_cast<int>(strBlock.size()));
@@ -257,19 +263,7 @@ TEST_F(SocketLayerTest, OnceAllPeersHaveSpentTheirShareOnlyASendThatKeepsUpGoesO
     reader.SetWaitBounds(bounds);
     reader.SetShare(&fresh);
     std::atomic<bool> bSendOver{false};
-    std::thread taking([&] {
-        char buffer[65536];
-        for (size_t nTotal = 0; nTotal < strBlock.size() && !bSendOver;) {
-            const ssize_t n = ::read(drained.hPeer, buffer, sizeof buffer);
-            if (n > 0) {
-                nTotal += static_cast<size_t>(n);
-            } else if (n == 0 || errno != EAGAIN) {
-                break;
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-        }
-    });
+    std::thread taking = ReadInBackground(drained.hPeer, strBlock.size(), bSendOver);
     EXPECT_EQ(reader.Send(strBlock.data(), static_cast<int>(strBlock.size())),
               static_cast<int>(strBlock.size()));
     bSendOver = true;  // a send cut short must not leave the reader waiting for the rest
