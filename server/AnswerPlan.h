@@ -57,6 +57,7 @@ SAnswerPlan PlanErrorPage(const SParsedRequest& request);
 struct SServeOptions {
     std::string_view defaultPage;
     bool bListFolders = false;  // a folder without its default page gets a listing
+    bool bPreview = false;      // reload script, front pages, 404.html, links without .html
 };
 
 SAnswerPlan PlanAnswer(const SParsedRequest& request, const SServeOptions& options,

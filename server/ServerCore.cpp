@@ -342,7 +342,8 @@ void CServerCore::HandleRequest(CClientSocket* pClient) {
         m_pStartBuffer = std::make_unique<char[]>(kCharsetLookBytes);
     }
     CRootLookup lookup(m_strRoot, m_ownProgramFile, {m_pStartBuffer.get(), kCharsetLookBytes});
-    const SServeOptions options{.defaultPage = m_strDefaultURL, .bListFolders = m_bListFolders};
+    const SServeOptions options{.defaultPage = m_strDefaultURL, .bListFolders = m_bListFolders,
+                                 .bPreview = m_bPreview};
     SendAnswer(pClient, PlanAnswer(request, options, lookup), lookup);
     RemoveClient(pClient);
 }

@@ -60,6 +60,10 @@ public:
     // A folder without its default page gets a listing of what may be served
     // from it, instead of the error page. Off unless the person turns it on.
     bool m_bListFolders = false;
+    // Previewing a website: pages reload themselves when their files change,
+    // the site's 404.html is its error page, and links may leave out ".html".
+    // Off unless the person turns it on.
+    bool m_bPreview = false;
 
     // Bounds on waiting, so one stalled peer never freezes the server or its
     // window for long; and the ledger of the fair share.
