@@ -7,6 +7,7 @@
 #include "ContentType.h"
 #include "HttpDate.h"
 #include "PathResolver.h"
+#include "ReloadScript.h"
 
 namespace {
 // The Location keeps the target as received, but a control byte or blank in a
@@ -91,14 +92,108 @@ SAnswerPlan PlanFile(const SParsedRequest& request, const SFound& file) {
     }
     return plan;
 }
+// ---- Previewing a website ---------------------------------------------------
+
+// A page answered to a navigation: the file with the reload script, read
+// whole. A 200 page's validator is marked as the scripted page's own; the
+// site's 404 page has none. HEAD gets the length GET would send.
+SAnswerPlan PlanScriptedPage(const SParsedRequest& request, const SFound& page, int nStatus,
+                             CRootLookup& lookup) {
+    const std::string strFileTag = EntityTagFor(page.facts);
+    const bool bMissingPage = nStatus == 404;
+    SAnswerPlan plan{.head = {.nStatus = nStatus, .bHttp11 = request.bHttp11},
+                     .phase = ESendPhase::Memory};
+    if (!bMissingPage) {
+        plan.head.strLastModified = HttpDate(page.facts.nModifiedSeconds);
+        plan.head.strEntityTag = ScriptedEntityTag(strFileTag);
+        if (IsNotModified(request.headers, page.facts, plan.head.strEntityTag)) {
+            plan.head.nStatus = 304;
+            return plan;
+        }
+    }
+    const std::string strScript =
+        ReloadScriptFor({.entityTag = strFileTag, .bMissingPage = bMissingPage});
+    plan.head.strContentType = ContentTypeOf(page);
+    if (request.bHead) {
+        plan.head.nContentLength = page.facts.nSize + strScript.size();
+        return plan;
+    }
+    std::string strPage;
+    if (!lookup.ReadWhole(page.facts.nSize, strPage)) {
+        return PlanErrorPage(request);
+    }
+    strPage.insert(ReloadScriptPlace(strPage), strScript);
+    plan.head.nContentLength = strPage.size();
+    plan.body = EBody::Memory;
+    plan.strBody = std::move(strPage);
+    return plan;
+}
+
+bool CarriesReloadScript(const SParsedRequest& request, const SFound& page) {
+    return IsNavigation(request.headers) &&
+           MayCarryReloadScript(ContentTypeFor(page.strName), page.facts.nSize, page.start);
+}
+
+// What would get the fixed error page gets the site's own 404.html instead,
+// sent whole and without validators: never a 304, never a range.
+SAnswerPlan PlanMissing(const SParsedRequest& request, const SServeOptions& options,
+                        CRootLookup& lookup) {
+    if (!options.bPreview || !request.bVersioned) {
+        return PlanErrorPage(request);
+    }
+    const SFound page = lookup.Look("/404.html");
+    if (page.kind != SFound::EKind::File) {
+        return PlanErrorPage(request);
+    }
+    if (CarriesReloadScript(request, page)) {
+        return PlanScriptedPage(request, page, 404, lookup);
+    }
+    SAnswerPlan plan{.head = {.nStatus = 404,
+                              .bHttp11 = request.bHttp11,
+                              .strContentType = ContentTypeOf(page),
+                              .nContentLength = page.facts.nSize}};
+    if (!request.bHead && page.facts.nSize > 0) {
+        plan.body = EBody::File;
+        plan.nCount = page.facts.nSize;
+    }
+    return plan;
+}
+
+// A path the guards let through, judged lower-cased as a request's path is.
+bool MayLookUp(std::string strPath) {
+    LowerAscii(strPath);
+    return !IsForbiddenPath(strPath);
+}
+
+// A folder whose default page is missing: its front page. A name that names
+// nothing: the page it names without its ending. Each is judged by the guards
+// as if it had been asked for by its full name.
+SFound LookPreviewPage(const SParsedRequest& request, const STarget& target, CRootLookup& lookup) {
+    static constexpr std::string_view kFrontPages[] = {"index.html", "index.htm"};
+    static constexpr std::string_view kPageEndings[] = {".html", ".htm"};
+    for (size_t i = 0; i < std::size(kFrontPages); ++i) {
+        std::string strPath = target.bFolderRequest ? request.strPath : target.strPath;
+        strPath += target.bFolderRequest ? kFrontPages[i] : kPageEndings[i];
+        if (!MayLookUp(strPath)) {
+            continue;
+        }
+        SFound found = lookup.Look(strPath);
+        if (found.kind == SFound::EKind::File) {
+            return found;
+        }
+    }
+    return {};
+}
+
 // A folder request whose default page is not a file that would be served,
 // with listings on: the folder's entries, or the 404 when it cannot be read.
-SAnswerPlan PlanListing(const SParsedRequest& request, CRootLookup& lookup) {
+SAnswerPlan PlanListing(const SParsedRequest& request, const SServeOptions& options,
+                        CRootLookup& lookup) {
     const SFound folder = lookup.Look(request.strPath);
     std::vector<SFolderEntry> entries;
     if (folder.kind != SFound::EKind::Folder ||
         !lookup.ReadFolder(folder, request.strPath, entries)) {
-        return PlanErrorPage(request);
+        return PlanMissing(request, options, lookup);
     }
     SAnswerPlan plan{.head = {.nStatus = 200,
                               .bHttp11 = request.bHttp11,
@@ -171,22 +266,24 @@ SAnswerPlan PlanAnswer(const SParsedRequest& request, const SServeOptions& optio
                        CRootLookup& lookup) {
     const std::optional<STarget> target = TargetOf(request, options.defaultPage);
     if (!target || !request.bVersioned) {
-        return PlanErrorPage(request);
+        return PlanMissing(request, options, lookup);
     }
-    const SFound found = lookup.Look(target->strPath);
-    switch (found.kind) {
-        case SFound::EKind::File:
-            return PlanFile(request, found);
-        case SFound::EKind::Folder:
-            if (!target->bFolderRequest) {
-                return PlanRedirect(request);
-            }
-            break;
-        case SFound::EKind::Nothing:
-            break;
+    SFound found = lookup.Look(target->strPath);
+    if (found.kind == SFound::EKind::Folder && !target->bFolderRequest) {
+        return PlanRedirect(request);
+    }
+    if (found.kind != SFound::EKind::File && options.bPreview) {
+        found = LookPreviewPage(request, *target, lookup);
+    }
+    if (found.kind == SFound::EKind::File) {
+        // A range is of the file's own bytes: it never carries the script.
+        if (options.bPreview && !request.headers.strRange && CarriesReloadScript(request, found)) {
+            return PlanScriptedPage(request, found, 200, lookup);
+        }
+        return PlanFile(request, found);
     }
     if (target->bFolderRequest && options.bListFolders) {
-        return PlanListing(request, lookup);
+        return PlanListing(request, options, lookup);
     }
-    return PlanErrorPage(request);
+    return PlanMissing(request, options, lookup);
 }

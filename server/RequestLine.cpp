@@ -80,6 +80,10 @@ SRequestHeaders ParseHeaders(std::string_view lines) {
             AddField(headers.strIfNoneMatch, value);
         } else if (EqualFolded(name, "If-Modified-Since")) {
             AddField(headers.strIfModifiedSince, value);
+        } else if (EqualFolded(name, "Accept")) {
+            AddField(headers.strAccept, value);
+        } else if (EqualFolded(name, "Sec-Fetch-Dest")) {
+            AddField(headers.strSecFetchDest, value);
         } else if ((EqualFolded(name, "Content-Length") && value != "0") ||
                    EqualFolded(name, "Transfer-Encoding")) {
             headers.bAnnouncesBody = true;

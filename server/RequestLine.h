@@ -14,6 +14,8 @@ struct SRequestHeaders {
     std::optional<std::string> strIfRange{};
     std::optional<std::string> strIfNoneMatch{};
     std::optional<std::string> strIfModifiedSince{};
+    std::optional<std::string> strAccept{};        // whether a page is asked for to be shown
+    std::optional<std::string> strSecFetchDest{};
     bool bAnnouncesBody = false;  // Content-Length (not 0) or Transfer-Encoding
 };
 

@@ -50,3 +50,22 @@ SFound CRootLookup::Look(std::string_view path) {
     }
     return found;
 }
+
+bool CRootLookup::ReadWhole(uint64_t nSize, std::string& strBytes) {
+    strBytes.resize(static_cast<size_t>(nSize));
+    size_t nDone = 0;
+    try {
+        while (nDone < strBytes.size()) {
+            const size_t nRead =
+                m_file.Read(strBytes.data() + nDone, strBytes.size() - nDone, nDone);
+            if (nRead == 0) {
+                break;
+            }
+            nDone += nRead;
+        }
+    } catch (const CFileException&) {
+        return false;
+    }
+    strBytes.resize(nDone);
+    return true;
+}

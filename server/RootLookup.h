@@ -39,6 +39,9 @@ public:
     // The file the last Look found, open, and the bytes of its start that Look
     // read (or none), for the sender.
     CFile& OpenFile() { return m_file; }
+    // Up to nSize bytes of that file, as far as it reads now (it may have
+    // shrunk); false when the read fails.
+    bool ReadWhole(uint64_t nSize, std::string& strBytes);
     std::string_view FileStart() const { return m_fileStart; }
 
 private:

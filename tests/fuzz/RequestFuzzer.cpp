@@ -38,8 +38,8 @@
 #include "AsciiCase.h"
 #include "AsyncSocket.h"
 #include "ByteRange.h"
-#include "HttpDate.h"
 #include "ClientSocket.h"
+#include "HttpDate.h"
 #include "RequestLine.h"
 #include "RootLookup.h"
 #include "ServerCore.h"
@@ -148,6 +148,8 @@ SFixture* MakeFixture() {
     add(root / ".git" / "config", "SECRET-HIDDEN-git config\n", false);
     add(root / "sub" / ".ssh" / "id_rsa", "SECRET-HIDDEN-ssh key\n", false);
     add(root / "a..b.htm", "SECRET-GUARD-two dots\n", false);
+    add(root / ".dark.html", "SECRET-HIDDEN-a page a name without its ending may not reach\n",
+        false);
     add(root / "tarvel.exe", "SECRET-GUARD-program name\n", false);
     add(root / "sub" / "TARVEL.EXE", "SECRET-GUARD-program name upper\n", false);
     // Refused by identity, not by name: the pure road gets its identity as the
@@ -175,6 +177,10 @@ SFixture* MakeFixture() {
     add(root / "back\\slash.txt", "backslash in a name\n", true);
     add(root / ".well-known" / "security.txt", "Contact: nobody\n", true);
     add(root / "empty.htm", "", true);
+    // What the preview finds in a name's place: the site's 404 page, pages
+    // named without their ending.
+    add(root / "404.html", "<html><body>site's own 404</body></html>\n", true);
+    add(root / "sub" / "about.html", "<p>about, without a body end\n", true);
     // A folder without a default page, listed when listings are on: names
     // that break links or markup when handled carelessly, and what must never
     // be listed beside them.
@@ -199,6 +205,9 @@ SFixture* MakeFixture() {
     fs::create_symlink("index.htm", root / "link.htm");
     fs::create_symlink("nowhere.htm", root / "dangling.htm");
     fs::create_symlink("nowhere.txt", root / "list" / "dangling.txt");
+    if (::mkfifo((root / "fifo.html").c_str(), 0644) != 0) {
+        Fault("mkfifo failed");
+    }
     if (::mkfifo((root / "list" / "pipe.txt").c_str(), 0644) != 0) {
         Fault("mkfifo failed");
     }
@@ -362,7 +371,8 @@ std::string DecodeLink(std::string_view link) {
     for (size_t i = 0; i < link.size(); ++i) {
         if (link[i] == '%' && i + 2 < link.size() && std::isxdigit(link[i + 1]) != 0 &&
             std::isxdigit(link[i + 2]) != 0) {
-            strName += static_cast<char>(std::stoi(std::string(link.substr(i + 1, 2)), nullptr, 16));
+            strName +=
+                static_cast<char>(std::stoi(std::string(link.substr(i + 1, 2)), nullptr, 16));
             i += 2;
         } else {
             strName += link[i];
@@ -618,6 +628,37 @@ void CheckPlan(std::string_view request, std::string_view defaultURL, bool bList
     }
 }
 
+// With the preview on, the page found in a name's place (a front page, the
+// name with ".html", the site's 404 page) passes the same guards, and a page
+// with the reload script is the file's bytes and the script alone.
+void CheckPreviewPlan(std::string_view request, std::string_view defaultURL) {
+    const SParsedRequest parsed = ParseRequest(request, CClientSocket::kRequestBufferSize);
+    char start[256];
+    CRootLookup lookup(g_pFixture->strRoot, g_pFixture->programFile, start);
+    const SAnswerPlan plan =
+        PlanAnswer(parsed, {.defaultPage = defaultURL, .bPreview = true}, lookup);
+    if (lookup.OpenFile().Handle() < 0) {
+        if (plan.body == EBody::File || plan.body == EBody::Memory) {
+            Fault("a preview body without a file", request);
+        }
+        return;
+    }
+    const fs::path file = "/proc/self/fd/" + std::to_string(lookup.OpenFile().Handle());
+    const std::string strContent = ReadWhole(file);
+    if (!IsInsideRoot(file) || !IsServableBody(strContent) || strContent == kProgramStandIn) {
+        Fault("a preview planned a file that is not servable", request);
+    }
+    if (plan.body == EBody::Memory) {
+        const size_t nScript = plan.strBody.find("<script>/* Tarvel preview");
+        const size_t nEnd = plan.strBody.find("</script>", nScript);
+        if (nScript == std::string::npos || nEnd == std::string::npos ||
+            plan.strBody.substr(0, nScript) + plan.strBody.substr(nEnd + 9) != strContent ||
+            *plan.head.nContentLength != plan.strBody.size()) {
+            Fault("a page with the script is not the file and the script", request);
+        }
+    }
+}
+
 // The request with "@ETAG@" replaced by the ETag of the file it asks for (or
 // a tag no file has), so seeds can hold a current validator.
 std::string WithEntityTag(std::string_view request) {
@@ -708,6 +749,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     for (const char* pszDefault : kDefaultPages) {
         CheckPlan(request, pszDefault, false);
         CheckPlan(request, pszDefault, true);
+        CheckPreviewPlan(request, pszDefault);
     }
 
     // The real road serves with listings on for inputs of odd length, so

@@ -30,6 +30,14 @@ protected:
         return PlanAnswer(ParseRequest(strLine, 8192),
                           {.defaultPage = "index.htm", .bListFolders = bListFolders}, lookup);
     }
+    // With the preview on: front pages, links without ".html", the 404 page and
+    // the reload script.
+    SAnswerPlan Preview(const std::string& strLine, bool bListFolders = false) {
+        CRootLookup lookup(m_strRoot, OwnProgram(), m_start);
+        return PlanAnswer(
+            ParseRequest(strLine, 8192),
+            {.defaultPage = "home.htm", .bListFolders = bListFolders, .bPreview = true}, lookup);
+    }
     // What the plan's look-up finds for the line's target.
     SFound Find(const std::string& strLine) {
         std::optional<STarget> target = TargetOf(ParseRequest(strLine, 8192), "index.htm");
@@ -212,6 +220,128 @@ TEST_F(PlanTest, AFileSwappedAfterItsLookUpIsJudgedAsOpened) {
     swapper.join();
     EXPECT_EQ(nPipesServed, 0);
     EXPECT_GT(nFiles, 0);
+}
+
+TEST_F(PlanTest, PreviewFindsFrontPagesAndPagesNamedWithoutTheirEnding) {
+    WriteFile(In("both/index.html"), "html");
+    WriteFile(In("both/index.htm"), "htm");
+    WriteFile(In("old/index.htm"), "htm");
+    WriteFile(In("own/home.htm"), "default");
+    WriteFile(In("own/index.html"), "html");
+    fs::create_directories(In("empty"));
+    WriteFile(In("about.html"), "about");
+    WriteFile(In("about.htm"), "older");
+    WriteFile(In("page.htm"), "page");
+    WriteFile(In(".secret.html"), "hidden");
+    ASSERT_EQ(::mkfifo(In("pipe.html").c_str(), 0644), 0);
+    fs::create_directories(In("docs"));
+    WriteFile(In("docs.html"), "a page beside a folder");
+    const struct {
+        const char* pszLine;
+        int nStatus;
+        std::string strBody;  // the file sent, or "" for none
+    } cases[] = {
+        {"GET /both/ HTTP/1.0", 200, In("both/index.html")},
+        {"GET /old/ HTTP/1.0", 200, In("old/index.htm")},
+        {"GET /own/ HTTP/1.0", 200, In("own/home.htm")},
+        {"GET /empty/ HTTP/1.0", 404, ""},
+        {"GET /about HTTP/1.0", 200, In("about.html")},
+        {"GET /ABOUT HTTP/1.0", 200, In("about.html")},
+        {"GET /page HTTP/1.0", 200, In("page.htm")},
+        {"GET /about/ HTTP/1.0", 404, ""},
+        {"GET /.secret HTTP/1.0", 404, ""},
+        {"GET /pipe HTTP/1.0", 404, ""},
+        {"GET /docs HTTP/1.0", 301, ""},
+        {"GET /abou%2e HTTP/1.0", 404, ""},
+    };
+    for (const auto& c : cases) {
+        CRootLookup lookup(m_strRoot, OwnProgram(), m_start);
+        const SAnswerPlan plan = PlanAnswer(ParseRequest(c.pszLine, 8192),
+                                            {.defaultPage = "home.htm", .bPreview = true}, lookup);
+        EXPECT_EQ(plan.head.nStatus, c.nStatus) << c.pszLine;
+        if (!c.strBody.empty()) {
+            EXPECT_EQ(plan.body, EBody::File) << c.pszLine;
+            struct stat file {};
+            ASSERT_EQ(::stat(c.strBody.c_str(), &file), 0);
+            EXPECT_EQ(lookup.OpenFile().Status().st_ino, file.st_ino) << c.pszLine;
+        }
+    }
+    // Off, none of it: the plain 404.
+    EXPECT_EQ(Plan("GET /about HTTP/1.0").head.nStatus, 404);
+    EXPECT_EQ(Plan("GET /own/ HTTP/1.0").head.nStatus, 404);
+    // The page found so keeps its own validators and ranges.
+    const SAnswerPlan range = Preview("GET /about HTTP/1.1\r\nRange: bytes=1-2\r\n\r\n");
+    EXPECT_EQ(range.head.nStatus, 206);
+    EXPECT_EQ(range.head.strContentRange, "bytes 1-2/5");
+}
+
+TEST_F(PlanTest, PreviewAnswersMissingPagesWithTheSites404Page) {
+    WriteFile(In("404.html"), "<p>gone</p>");
+    fs::create_directories(In("empty"));
+    for (const char* pszLine : {"GET /missing HTTP/1.1\r\nIf-None-Match: *\r\n\r\n",
+                                "GET /missing HTTP/1.1\r\nRange: bytes=0-1\r\n\r\n",
+                                "GET /empty/ HTTP/1.0", "GET /../x HTTP/1.0"}) {
+        const SAnswerPlan plan = Preview(pszLine);
+        EXPECT_EQ(plan.head.nStatus, 404) << pszLine;
+        EXPECT_EQ(plan.body, EBody::File) << pszLine;
+        EXPECT_EQ(plan.nFirst, 0u);
+        EXPECT_EQ(plan.nCount, 11u);
+        EXPECT_EQ(plan.head.nContentLength, 11u);
+        EXPECT_EQ(plan.head.strContentType, "text/html");
+        EXPECT_TRUE(plan.head.strEntityTag.empty() && plan.head.strLastModified.empty() &&
+                    !plan.head.bAcceptRanges)
+            << pszLine;
+    }
+    EXPECT_EQ(Preview("HEAD /missing HTTP/1.0").body, EBody::None);
+    EXPECT_EQ(Preview("HEAD /missing HTTP/1.0").head.nContentLength, 11u);
+    EXPECT_FALSE(Preview("GET /missing").bStatusLine);
+    EXPECT_EQ(Preview("GET /missing").body, EBody::ErrorPage);
+    EXPECT_EQ(Preview("GET /empty/ HTTP/1.0", true).body, EBody::Memory);  // the listing stays
+    EXPECT_EQ(Plan("GET /missing HTTP/1.0").body, EBody::ErrorPage);
+}
+
+TEST_F(PlanTest, PreviewPagesShownCarryTheReloadScriptAndOnlyThey) {
+    const std::string strPage = "<html><body><p>x</p></body></html>";
+    WriteFile(In("home.htm"), strPage);
+    WriteFile(In("style.css"), "p{}");
+    WriteFile(In("404.html"), "<p>gone");
+    const std::string kShow = " HTTP/1.1\r\nSec-Fetch-Dest: document\r\n";
+    const SAnswerPlan page = Preview("GET /" + kShow + "\r\n");
+    ASSERT_EQ(page.head.nStatus, 200);
+    ASSERT_EQ(page.body, EBody::Memory);
+    EXPECT_EQ(page.head.nContentLength, page.strBody.size());
+    EXPECT_TRUE(page.strBody.starts_with("<html><body><p>x</p><script>"));
+    EXPECT_TRUE(page.strBody.ends_with("</script></body></html>"));
+    const SAnswerPlan plain = Preview("GET / HTTP/1.1\r\nAccept: */*\r\n\r\n");
+    EXPECT_EQ(plain.body, EBody::File);
+    EXPECT_EQ(page.strBody.find(plain.head.strEntityTag), page.strBody.rfind("('") + 2);
+    EXPECT_NE(page.head.strEntityTag, plain.head.strEntityTag);
+    EXPECT_FALSE(page.head.bAcceptRanges);
+    // Its own validator gives a 304; the plain file's does not.
+    EXPECT_EQ(Preview("GET /" + kShow + "If-None-Match: " + page.head.strEntityTag + "\r\n\r\n")
+                  .head.nStatus,
+              304);
+    EXPECT_EQ(
+        Preview("GET /" + kShow + "If-None-Match: " + plain.head.strEntityTag + "\r\n\r\n").body,
+        EBody::Memory);
+    const SAnswerPlan head = Preview("HEAD /" + kShow + "\r\n");
+    EXPECT_EQ(head.body, EBody::None);
+    EXPECT_EQ(head.head.nContentLength, page.strBody.size());
+    // Not a range, a stylesheet, the fixed error page or a listing.
+    EXPECT_EQ(Preview("GET /" + kShow + "Range: bytes=0-3\r\n\r\n").head.nStatus, 206);
+    EXPECT_EQ(Preview("GET /style.css" + kShow + "\r\n").body, EBody::File);
+    fs::remove(In("home.htm"));
+    fs::create_directories(In("sub"));
+    EXPECT_EQ(Preview("GET /sub/" + kShow + "\r\n", true).strBody.find("<script>"),
+              std::string::npos);
+    // The site's 404 page: the script watches the file it came from.
+    const SAnswerPlan missing = Preview("GET /nothing" + kShow + "\r\n");
+    EXPECT_EQ(missing.head.nStatus, 404);
+    EXPECT_TRUE(missing.strBody.starts_with("<p>gone<script>"));
+    EXPECT_TRUE(missing.strBody.ends_with("', 1);\n</script>"));
+    EXPECT_TRUE(missing.head.strEntityTag.empty());
+    fs::remove(In("404.html"));
+    EXPECT_EQ(Preview("GET /nothing" + kShow + "\r\n").body, EBody::ErrorPage);
 }
 
 TEST(JoinPath, OneSeparatorBetween) {
