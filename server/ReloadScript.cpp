@@ -97,7 +97,7 @@ constexpr std::string_view kScript =
   } catch (e) {}
   setInterval(tick, 1000);
   document.addEventListener('visibilitychange', tick);
-})js";
+}))js";
 
 // Marks the page's validator with the script's own text, so a page cached
 // with an older script is sent again.
