@@ -313,11 +313,16 @@ void CServerDlg::ShowAddressLinks(const QStringList& urls) {
 }
 
 bool CServerDlg::ServesDefaultPage() const {
-    const std::optional<STarget> target = TargetOf(
-        ParseRequest("GET / HTTP/1.0\r\n\r\n", CClientSocket::kRequestBufferSize), m_strDefaultURL);
+    // The bare address's answer as the server plans it, so each way to a front page counts:
+    // the default page, and with the preview a folder's index.html. A listing is no page.
     const std::string strRoot = RootFolder();
     CRootLookup lookup(strRoot, {}, {});
-    return target && lookup.Look(target->strPath).kind == SFound::EKind::File;
+    const SAnswerPlan plan = PlanAnswer(
+        ParseRequest("GET / HTTP/1.0\r\n\r\n", CClientSocket::kRequestBufferSize),
+        SServeOptions{
+            .defaultPage = m_strDefaultURL, .bListFolders = false, .bPreview = m_bPreview},
+        lookup);
+    return plan.head.nStatus == 200;
 }
 
 void CServerDlg::OpenAddressMenu(const QString& strUrl, const QPoint& globalPos) {

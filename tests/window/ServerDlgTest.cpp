@@ -856,6 +856,13 @@ TEST_F(ServerDlgTest, RunningLineSaysWhatVisitorsOfTheBareAddressGet) {
     const auto answer = FetchWhileServing(nPort, "/");
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->strBody, "the home page");
+
+    // With the preview the default page still counts, and a folder with no front page at all
+    // still gets the error page.
+    ClickBox(Preview());
+    EXPECT_FALSE(ReachText().contains(QStringLiteral("error page"))) << ReachText().toStdString();
+    Type(DefaultPage(), QStringLiteral("index.htm"));
+    EXPECT_TRUE(ReachText().contains(strNoPage)) << ReachText().toStdString();
 }
 
 }  // namespace
