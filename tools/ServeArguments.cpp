@@ -15,6 +15,7 @@ struct SSwitch {
 
 constexpr SSwitch kSwitches[] = {
     {.strName = "--list", .pbSetting = &SServeSettings::bListFolders},
+    {.strName = "--preview", .pbSetting = &SServeSettings::bPreview},
 };
 
 constexpr std::string_view kEndOfOptions = "--";

@@ -11,6 +11,7 @@ struct SServeSettings {
     int nPort = 0;  // 0 picks a free port
     std::string strDefaultPage = "index.htm";
     bool bListFolders = false;
+    bool bPreview = false;
 };
 
 enum class EServeCommand { kServe, kHelp, kVersion, kUsageError };

@@ -1,5 +1,5 @@
 // Runs the serving core without a window, until SIGINT or SIGTERM:
-//   tarvel-serve [--list] ROOT PORT [DEFAULT_PAGE]
+//   tarvel-serve [--list] [--preview] ROOT PORT [DEFAULT_PAGE]
 // For benchmarks, black-box tests and machines without a display.
 #include <signal.h>
 
@@ -16,9 +16,15 @@
 
 namespace {
 constexpr char kUsage[] =
-    "usage: tarvel-serve [--list] ROOT PORT [DEFAULT_PAGE]\n"
-    "  --list  a folder without its default page shows the list of its files\n"
-    "          (the names that would be served), sortable by name, size and date\n"
+    "usage: tarvel-serve [--list] [--preview] ROOT PORT [DEFAULT_PAGE]\n"
+    "  --list     a folder without its default page shows the list of its files\n"
+    "             (the names that would be served), sortable by name, size and date\n"
+    "  --preview  preview a website: an open HTML page asks about once a second\n"
+    "             whether it or a file it loaded changed, and reloads keeping its\n"
+    "             place (a changed stylesheet is swapped in place); the root's\n"
+    "             404.html answers missing pages, /about gets about.html (then\n"
+    "             .htm), a folder without its default page gets index.html, then\n"
+    "             index.htm\n"
     "  PORT 0 picks a free port; the addresses are printed.\n";
 
 // Ends every socket wait at once and stops the loop below.
@@ -63,6 +69,7 @@ int Serve(const SServeSettings& settings) {
     server.m_nChannel = static_cast<int16_t>(settings.nPort);
     server.m_strDefaultURL = settings.strDefaultPage;
     server.m_bListFolders = settings.bListFolders;
+    server.m_bPreview = settings.bPreview;
     server.StartServer();
     if (!server.m_bRunning) {
         return 1;

@@ -106,6 +106,7 @@ CServerDlg::CServerDlg(CProfile& profile, QWidget* pParent)
     m_editDefaultURL = m_pUi->defaultPageEdit_1006;
     m_checkAutoStart = m_pUi->autoStartCheck_1014;
     m_checkListFolders = m_pUi->listFoldersCheck;
+    m_checkPreview = m_pUi->previewCheck;
 
     // An application window with a minimise box, neither maximised nor resized.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -134,6 +135,7 @@ CServerDlg::CServerDlg(CProfile& profile, QWidget* pParent)
     connect(m_editDefaultURL, &QLineEdit::textEdited, this, &CServerDlg::OnChangeDefaultURL);
     connect(m_checkAutoStart, &QCheckBox::clicked, this, &CServerDlg::OnAutoStart);
     connect(m_checkListFolders, &QCheckBox::clicked, this, &CServerDlg::OnListFolders);
+    connect(m_checkPreview, &QCheckBox::clicked, this, &CServerDlg::OnPreview);
 
     connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
             &CServerDlg::OnHelp);
@@ -215,6 +217,7 @@ void CServerDlg::FillFields() {
     m_checkAutoStart->setTristate(m_bAutoStart == 2);
     m_checkAutoStart->setCheckState(kCheckStates[m_bAutoStart]);
     m_checkListFolders->setChecked(m_bListFolders);
+    m_checkPreview->setChecked(m_bPreview);
 }
 
 void CServerDlg::UpdateControls() {
@@ -310,11 +313,16 @@ void CServerDlg::ShowAddressLinks(const QStringList& urls) {
 }
 
 bool CServerDlg::ServesDefaultPage() const {
-    const std::optional<STarget> target = TargetOf(
-        ParseRequest("GET / HTTP/1.0\r\n\r\n", CClientSocket::kRequestBufferSize), m_strDefaultURL);
+    // The bare address's answer as the server plans it, so each way to a front page counts:
+    // the default page, and with the preview a folder's index.html. A listing is no page.
     const std::string strRoot = RootFolder();
     CRootLookup lookup(strRoot, {}, {});
-    return target && lookup.Look(target->strPath).kind == SFound::EKind::File;
+    const SAnswerPlan plan = PlanAnswer(
+        ParseRequest("GET / HTTP/1.0\r\n\r\n", CClientSocket::kRequestBufferSize),
+        SServeOptions{
+            .defaultPage = m_strDefaultURL, .bListFolders = false, .bPreview = m_bPreview},
+        lookup);
+    return plan.head.nStatus == 200;
 }
 
 void CServerDlg::OpenAddressMenu(const QString& strUrl, const QPoint& globalPos) {
@@ -424,8 +432,16 @@ void CServerDlg::OnAutoStart() {
 }
 
 void CServerDlg::OnListFolders() {
+    ApplyServingBox(m_checkListFolders, m_bListFolders);
+}
+
+void CServerDlg::OnPreview() {
+    ApplyServingBox(m_checkPreview, m_bPreview);
+}
+
+void CServerDlg::ApplyServingBox(const QCheckBox* pBox, bool& bOption) {
     // Applies from the next request, also while running; a bad Channel has been shown.
-    m_bListFolders = m_checkListFolders->isChecked();
+    bOption = pBox->isChecked();
     ReadFields();
     SaveSettings();
     ShowAddress();  // what visitors of the bare address see

@@ -75,6 +75,8 @@ private:
     void OnChangeDefaultURL();
     void OnAutoStart();
     void OnListFolders();
+    void OnPreview();
+    void ApplyServingBox(const QCheckBox* pBox, bool& bOption);
     void FailChannel(const QString& strMessage);
     void ShowAddress();
     void ShowAddressLinks(const QStringList& urls);
@@ -90,6 +92,7 @@ private:
     QLineEdit* m_editDefaultURL;
     QCheckBox* m_checkAutoStart;
     QCheckBox* m_checkListFolders;
+    QCheckBox* m_checkPreview;
     QIcon m_hIcon;
 
     CProfile& m_profile;

@@ -2,12 +2,23 @@
 
 #include <cstdint>
 
+namespace {
+// A box that is off by default: its key is written once it is on, and then wherever the file
+// holds it, so a file that never had it keeps its lines.
+SProfileValue OptionalFlag(const char* pszKey, bool bOn) {
+    return {.strKey = pszKey,
+            .strValue = CProfile::FormatProfileInt(bOn ? 1 : 0),
+            .bOnlyWhereStored = !bOn};
+}
+}  // namespace
+
 void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAutoStart) {
     server.m_nChannel = 0;
     server.m_strRoot.clear();
     server.m_strDefaultURL.clear();
     bAutoStart = 0;
     server.m_bListFolders = false;
+    server.m_bPreview = false;
 
     // One reading of the file for all of them, so they come from the same save.
     CProfileReading stored = profile.Read();
@@ -20,6 +31,7 @@ void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAuto
     bAutoStart = stored.GetProfileInt(kSettingsSection, kAutoStartKey, kDefaultAutoStart);
     server.m_bListFolders =
         stored.GetProfileInt(kSettingsSection, kListFoldersKey, kDefaultListFolders) == 1;
+    server.m_bPreview = stored.GetProfileInt(kSettingsSection, kPreviewKey, kDefaultPreview) == 1;
 }
 
 void StoreServerSettings(CProfile& profile, const CServerCore& server, int bAutoStart) {
@@ -33,7 +45,6 @@ void StoreServerSettings(CProfile& profile, const CServerCore& server, int bAuto
           .strValue = CProfile::FormatProfileInt(static_cast<int>(server.m_nChannel))},
          {.strKey = kDefaultURLKey, .strValue = server.m_strDefaultURL},
          {.strKey = kAutoStartKey, .strValue = CProfile::FormatProfileInt(bAutoStart)},
-         {.strKey = kListFoldersKey,
-          .strValue = CProfile::FormatProfileInt(server.m_bListFolders ? 1 : 0),
-          .bOnlyWhereStored = !server.m_bListFolders}});
+         OptionalFlag(kListFoldersKey, server.m_bListFolders),
+         OptionalFlag(kPreviewKey, server.m_bPreview)});
 }

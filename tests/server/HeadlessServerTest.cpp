@@ -128,7 +128,7 @@ TEST(HeadlessServer, AMistakenCommandLinePrintsTheUsageAndExitsWith2) {
     CTempDir root;
     CServeProcess server({"--lsit", root.Path().string(), "0"});
     EXPECT_EQ(server.Wait(), 2);
-    EXPECT_TRUE(server.Errors().starts_with("usage: tarvel-serve [--list] ROOT PORT"))
+    EXPECT_TRUE(server.Errors().starts_with("usage: tarvel-serve [--list] [--preview] ROOT PORT"))
         << server.Errors();
     EXPECT_EQ(server.Output(), "");
 }

@@ -17,6 +17,9 @@ struct SArgumentsRow {
 
 const SServeSettings kSrv8080{.strRoot = "/srv", .nPort = 8080};
 const SServeSettings kSrv8080Listed{.strRoot = "/srv", .nPort = 8080, .bListFolders = true};
+const SServeSettings kSrv8080Preview{.strRoot = "/srv", .nPort = 8080, .bPreview = true};
+const SServeSettings kSrv8080Both{
+    .strRoot = "/srv", .nPort = 8080, .bListFolders = true, .bPreview = true};
 
 const SArgumentsRow kArgumentsRows[] = {
     {"root_and_port", {"/srv", "8080"}, EServeCommand::kServe, kSrv8080},
@@ -30,6 +33,19 @@ const SArgumentsRow kArgumentsRows[] = {
      {"--list", "--", "/srv", "8080"},
      EServeCommand::kServe,
      kSrv8080Listed},
+    {"preview", {"--preview", "/srv", "8080"}, EServeCommand::kServe, kSrv8080Preview},
+    {"preview_twice",
+     {"--preview", "--preview", "/srv", "8080"},
+     EServeCommand::kServe,
+     kSrv8080Preview},
+    {"preview_then_list",
+     {"--preview", "--list", "/srv", "8080"},
+     EServeCommand::kServe,
+     kSrv8080Both},
+    {"list_then_preview",
+     {"--list", "--preview", "/srv", "8080"},
+     EServeCommand::kServe,
+     kSrv8080Both},
     {"root_after_end_of_options_may_look_like_an_option",
      {"--", "--list", "8080", "-page.htm"},
      EServeCommand::kServe,
@@ -63,6 +79,7 @@ TEST_P(ServeArguments, ReadsTheCommandLine) {
     EXPECT_EQ(settings.nPort, expected.nPort);
     EXPECT_EQ(settings.strDefaultPage, expected.strDefaultPage);
     EXPECT_EQ(settings.bListFolders, expected.bListFolders);
+    EXPECT_EQ(settings.bPreview, expected.bPreview);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ServeArguments, ::testing::ValuesIn(kArgumentsRows),

@@ -18,6 +18,7 @@ struct SLoaded {
     std::string strDefaultURL;
     int bAutoStart;
     bool bListFolders;
+    bool bPreview = false;
 };
 
 SLoaded Load(const CProfile& profile) {
@@ -26,10 +27,11 @@ SLoaded Load(const CProfile& profile) {
     server.m_strRoot = "/stale";
     server.m_strDefaultURL = "stale.htm";
     server.m_bListFolders = true;
+    server.m_bPreview = true;
     int bAutoStart = 9;
     LoadServerSettings(profile, server, bAutoStart);
-    return {server.m_nChannel, server.m_strRoot, server.m_strDefaultURL, bAutoStart,
-            server.m_bListFolders};
+    return {server.m_nChannel, server.m_strRoot,      server.m_strDefaultURL,
+            bAutoStart,        server.m_bListFolders, server.m_bPreview};
 }
 
 TEST(Settings, FirstRunLoadsDefaultsAndTheFirstSaveWritesFiveLines) {
@@ -41,6 +43,7 @@ TEST(Settings, FirstRunLoadsDefaultsAndTheFirstSaveWritesFiveLines) {
     EXPECT_EQ(loaded.strDefaultURL, "index.htm");
     EXPECT_EQ(loaded.bAutoStart, 0);
     EXPECT_FALSE(loaded.bListFolders);
+    EXPECT_FALSE(loaded.bPreview);
     EXPECT_FALSE(Exists(folder.Path("config")));
 
     CServerCore server;
@@ -70,6 +73,7 @@ TEST_P(SettingsLoad, LoadsTheMembers) {
     EXPECT_EQ(loaded.strDefaultURL, expected.strDefaultURL);
     EXPECT_EQ(loaded.bAutoStart, expected.bAutoStart);
     EXPECT_EQ(loaded.bListFolders, expected.bListFolders);
+    EXPECT_EQ(loaded.bPreview, expected.bPreview);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -103,7 +107,10 @@ INSTANTIATE_TEST_SUITE_P(
         SLoadRow{"ListFoldersTwo", "[Defaults]\nListFolders=2\n", {80, ".", "index.htm", 0, false}},
         SLoadRow{"ListFoldersGarbage",
                  "[Defaults]\nListFolders=yes\n",
-                 {80, ".", "index.htm", 0, false}}),
+                 {80, ".", "index.htm", 0, false}},
+        SLoadRow{"PreviewOn", "[Defaults]\nPreview=1\n", {80, ".", "index.htm", 0, false, true}},
+        SLoadRow{"PreviewOff", "[Defaults]\nPreview=0\n", {80, ".", "index.htm", 0, false, false}},
+        SLoadRow{"PreviewTwo", "[Defaults]\nPreview=2\n", {80, ".", "index.htm", 0, false, false}}),
 
     [](const testing::TestParamInfo<SLoadRow>& info) { return info.param.pszName; });
 
@@ -162,38 +169,51 @@ TEST(Settings, SaveReplacesTheFileOnce) {
               "AutoStart=1\n");
 }
 
-// ListFolders=0 goes only where the file holds the key: a person who never turns listing on
-// keeps the five lines of the first save.
-TEST(Settings, ListFoldersIsWrittenWhenOnOrWhereTheFileHoldsIt) {
-    CTempFolder folder;
-    CProfile profile(folder.Path("p.INI"));
-    CServerCore server;
-    server.m_nChannel = 8080;
-    server.m_strRoot = "/srv";
-    server.m_strDefaultURL = "index.htm";
-    const std::string strFive =
-        "[Defaults]\nRoot=/srv\nChannel=8080\nDefaultURL=index.htm\n"
-        "AutoStart=1\n";
-    StoreServerSettings(profile, server, 1);
-    EXPECT_EQ(ReadBytes(profile.Path()), strFive);
-    StoreServerSettings(profile, server, 1);
-    EXPECT_EQ(ReadBytes(profile.Path()), strFive);
+// ListFolders=0 and Preview=0 go only where the file holds the key: a person who never turns
+// either on keeps the five lines of the first save.
+TEST(Settings, OptionalBoxesAreWrittenWhenOnOrWhereTheFileHoldsThem) {
+    struct SFlag {
+        bool CServerCore::*pbMember;
+        bool SLoaded::*pbLoaded;
+        std::string strKey;
+        std::string strHandWritten;  // the key as a person may type it
+    };
+    const SFlag kFlags[] = {
+        {&CServerCore::m_bListFolders, &SLoaded::bListFolders, "ListFolders", " listfolders "},
+        {&CServerCore::m_bPreview, &SLoaded::bPreview, "Preview", " preview "},
+    };
+    for (const SFlag& flag : kFlags) {
+        SCOPED_TRACE(flag.strKey);
+        CTempFolder folder;
+        CProfile profile(folder.Path("p.INI"));
+        CServerCore server;
+        server.m_nChannel = 8080;
+        server.m_strRoot = "/srv";
+        server.m_strDefaultURL = "index.htm";
+        const std::string strFive =
+            "[Defaults]\nRoot=/srv\nChannel=8080\nDefaultURL=index.htm\n"
+            "AutoStart=1\n";
+        StoreServerSettings(profile, server, 1);
+        EXPECT_EQ(ReadBytes(profile.Path()), strFive);
+        StoreServerSettings(profile, server, 1);
+        EXPECT_EQ(ReadBytes(profile.Path()), strFive);
 
-    server.m_bListFolders = true;
-    StoreServerSettings(profile, server, 1);
-    EXPECT_EQ(ReadBytes(profile.Path()), strFive + "ListFolders=1\n");
-    EXPECT_TRUE(Load(profile).bListFolders);
-    server.m_bListFolders = false;
-    StoreServerSettings(profile, server, 1);
-    EXPECT_EQ(ReadBytes(profile.Path()), strFive + "ListFolders=0\n");
-    EXPECT_FALSE(Load(profile).bListFolders);
+        server.*flag.pbMember = true;
+        StoreServerSettings(profile, server, 1);
+        EXPECT_EQ(ReadBytes(profile.Path()), strFive + flag.strKey + "=1\n");
+        EXPECT_TRUE(Load(profile).*flag.pbLoaded);
+        server.*flag.pbMember = false;
+        StoreServerSettings(profile, server, 1);
+        EXPECT_EQ(ReadBytes(profile.Path()), strFive + flag.strKey + "=0\n");
+        EXPECT_FALSE(Load(profile).*flag.pbLoaded);
 
-    // A key written by hand keeps its spelling and gets the value.
-    WriteBytes(profile.Path(), "[Defaults]\r\n listfolders = yes\r\n");
-    StoreServerSettings(profile, server, 0);
-    EXPECT_EQ(ReadBytes(profile.Path()),
-              "[Defaults]\r\n listfolders = 0\r\nRoot=/srv\nChannel=8080\n"
-              "DefaultURL=index.htm\nAutoStart=0\n");
+        // A key written by hand keeps its spelling and gets the value.
+        WriteBytes(profile.Path(), "[Defaults]\r\n" + flag.strHandWritten + "= yes\r\n");
+        StoreServerSettings(profile, server, 0);
+        EXPECT_EQ(ReadBytes(profile.Path()), "[Defaults]\r\n" + flag.strHandWritten +
+                                                 "= 0\r\nRoot=/srv\nChannel=8080\n"
+                                                 "DefaultURL=index.htm\nAutoStart=0\n");
+    }
 }
 
 TEST(Settings, LongRootIsSavedWholeAndLoadsCut) {

@@ -90,6 +90,7 @@ protected:
     QPushButton* Help() { return Find<QPushButton>("helpButton_9"); }
     QCheckBox* AutoStart() { return Find<QCheckBox>("autoStartCheck_1014"); }
     QCheckBox* ListFolders() { return Find<QCheckBox>("listFoldersCheck"); }
+    QCheckBox* Preview() { return Find<QCheckBox>("previewCheck"); }
     QLabel* Address() { return Find<QLabel>("addressLabel"); }
     QPushButton* Browse() { return Find<QPushButton>("browseButton"); }
     CQrCodeWidget* QrCode() { return Find<CQrCodeWidget>("qrCode"); }
@@ -152,7 +153,7 @@ protected:
         EXPECT_EQ(Root()->isEnabled(), !bRunning);
         EXPECT_EQ(Browse()->isEnabled(), !bRunning);
         for (QWidget* pAlways : std::initializer_list<QWidget*>{
-                 DefaultPage(), AutoStart(), ListFolders(), Help(), About(), Exit()}) {
+                 DefaultPage(), AutoStart(), ListFolders(), Preview(), Help(), About(), Exit()}) {
             EXPECT_TRUE(pAlways->isEnabled()) << pAlways->objectName().toStdString();
         }
     }
@@ -187,6 +188,9 @@ TEST_F(ServerDlgTest, FreshWindowShowsDefaultsInTheTemplatesTabOrder) {
     EXPECT_EQ(DefaultPage()->text(), QStringLiteral("index.htm"));
     EXPECT_EQ(AutoStart()->checkState(), Qt::Unchecked);
     EXPECT_EQ(ListFolders()->checkState(), Qt::Unchecked);
+    EXPECT_EQ(Preview()->checkState(), Qt::Unchecked);
+    EXPECT_EQ(Preview()->text(), QStringLiteral("Preview a website: reload pages on change, use "
+                                                "404.html, allow links without .html"));
     EXPECT_EQ(Address()->text(), QStringLiteral("Stopped"));
     EXPECT_EQ(Address()->focusPolicy(), Qt::NoFocus);
     EXPECT_TRUE(Exit()->isDefault());
@@ -203,7 +207,7 @@ TEST_F(ServerDlgTest, FreshWindowShowsDefaultsInTheTemplatesTabOrder) {
     EXPECT_EQ(tabOrder, (QStringList{"channelEdit_1003", "rootEdit_1005", "browseButton",
                                      "startButton_1000", "stopButton_1001", "exitButton_1",
                                      "aboutButton_1011", "defaultPageEdit_1006", "helpButton_9",
-                                     "autoStartCheck_1014", "listFoldersCheck"}));
+                                     "autoStartCheck_1014", "listFoldersCheck", "previewCheck"}));
     EXPECT_FALSE(std::filesystem::exists(m_strProfile));  // opening saves nothing
 }
 
@@ -462,34 +466,46 @@ TEST_F(ServerDlgTest, AutostartBoxClickSavesAndLeavesTheIndeterminateState) {
     }
 }
 
-TEST_F(ServerDlgTest, ListFoldersBoxAppliesAndIsStoredAtOnceAlsoWhileRunning) {
+// The listing and preview boxes: applied from the next request and stored at once, also while
+// running, and a profile that never had the key gets no line for it.
+TEST_F(ServerDlgTest, ServingBoxesApplyAndAreStoredAtOnceAlsoWhileRunning) {
+    struct SBox {
+        const char* pszName;
+        bool CServerCore::*pbMember;
+        std::string strKey;
+    };
+    const SBox kBoxes[] = {{"listFoldersCheck", &CServerCore::m_bListFolders, "ListFolders"},
+                           {"previewCheck", &CServerCore::m_bPreview, "Preview"}};
     const std::string strFive = "[Defaults]\nRoot=" + m_root.Path().string() +
                                 "\nChannel=" + std::to_string(static_cast<int16_t>(FreePort())) +
                                 "\nDefaultURL=index.htm\nAutoStart=0\n";
-    WriteFile(m_strProfile, strFive);
-    Open();
-    Click(Start());
-    ClickBox(AutoStart());
-    ClickBox(AutoStart());
-    Click(Exit());
-    EXPECT_EQ(ProfileText(), strFive);  // never ticked: not one byte more
+    for (const SBox& box : kBoxes) {
+        SCOPED_TRACE(box.strKey);
+        WriteFile(m_strProfile, strFive);
+        Open();
+        Click(Start());
+        ClickBox(AutoStart());
+        ClickBox(AutoStart());
+        Click(Exit());
+        EXPECT_EQ(ProfileText(), strFive);  // never ticked: not one byte more
 
-    Open();
-    Click(Start());
-    for (const bool bTicked : {true, false}) {
-        ClickBox(ListFolders());
-        EXPECT_EQ(m_pDlg->m_bListFolders, bTicked);
-        EXPECT_EQ(ProfileText(), strFive + (bTicked ? "ListFolders=1\n" : "ListFolders=0\n"));
-        ExpectArrangement(true);
+        Open();
+        Click(Start());
+        for (const bool bTicked : {true, false}) {
+            ClickBox(Find<QCheckBox>(box.pszName));
+            EXPECT_EQ((*m_pDlg).*box.pbMember, bTicked);
+            EXPECT_EQ(ProfileText(), strFive + box.strKey + (bTicked ? "=1\n" : "=0\n"));
+            ExpectArrangement(true);
+        }
+        Click(Exit());
+        EXPECT_EQ(ProfileText(), strFive + box.strKey + "=0\n");
+
+        WriteFile(m_strProfile, strFive + box.strKey + "=1\n");
+        Open();
+        EXPECT_EQ(Find<QCheckBox>(box.pszName)->checkState(), Qt::Checked);
+        EXPECT_TRUE((*m_pDlg).*box.pbMember);
+        EXPECT_TRUE(m_watcher.m_seen.empty());
     }
-    Click(Exit());
-    EXPECT_EQ(ProfileText(), strFive + "ListFolders=0\n");
-
-    WriteFile(m_strProfile, strFive + "ListFolders=1\n");
-    Open();
-    EXPECT_EQ(ListFolders()->checkState(), Qt::Checked);
-    EXPECT_TRUE(m_pDlg->m_bListFolders);
-    EXPECT_TRUE(m_watcher.m_seen.empty());
 }
 
 TEST_F(ServerDlgTest, DefaultPageTypedWhileRunningServesFromTheNextRequest) {
@@ -840,6 +856,13 @@ TEST_F(ServerDlgTest, RunningLineSaysWhatVisitorsOfTheBareAddressGet) {
     const auto answer = FetchWhileServing(nPort, "/");
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->strBody, "the home page");
+
+    // With the preview the default page still counts, and a folder with no front page at all
+    // still gets the error page.
+    ClickBox(Preview());
+    EXPECT_FALSE(ReachText().contains(QStringLiteral("error page"))) << ReachText().toStdString();
+    Type(DefaultPage(), QStringLiteral("index.htm"));
+    EXPECT_TRUE(ReachText().contains(strNoPage)) << ReachText().toStdString();
 }
 
 }  // namespace
