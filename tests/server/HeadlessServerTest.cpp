@@ -102,10 +102,12 @@ double CpuSeconds(pid_t pid) {
 TEST(HeadlessServer, ServesUntilSigtermAndRefusesAPortInUse) {
     CTempDir root;
     WriteFile(root / "index.htm", "headless home");
-    CServeProcess server({"--list", root.Path().string(), "0"});
+    WriteFile(root / "about.html", "about page");
+    CServeProcess server({"--list", "--preview", root.Path().string(), "0"});
     unsigned nPort = server.WaitForPort();
     ASSERT_NE(nPort, 0u);
     EXPECT_EQ(Fetch(nPort, "GET / HTTP/1.0\r\n\r\n").strBody, "headless home");
+    EXPECT_EQ(Fetch(nPort, "GET /about HTTP/1.0\r\n\r\n").strBody, "about page");
     // The loopback line first, in the form scripts read, then the addresses other machines
     // reach, as the window orders them (printed at once with it).
     std::string strExpected =

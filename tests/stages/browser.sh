@@ -7,6 +7,9 @@
 # build folder (browser-VARIANT.png).
 # A folder listing from tarvel-serve --list is opened at a phone's viewport
 # (tests/browser/listing-test.mjs); its screenshot is listing-phone.png.
+# A small site is edited while tarvel-serve --preview serves it and Chromium
+# shows it (tests/browser/preview-test.mjs, which starts its own servers); the
+# times from saving a file to seeing the change are printed.
 # Then tarvel-serve runs inside a network namespace made here, and Chromium,
 # outside it, plays a video of about 200 s and 100 MiB made here by ffmpeg,
 # while other requests must be answered at once (tests/browser/media-test.mjs).
@@ -66,6 +69,10 @@ tv_say "serve listing folders on port $TV_PORT: chromium at 360x740"
 timeout --kill-after=10 90 node "$browser_dir/listing-test.mjs" "$TV_URL" "$build/listing-phone.png" \
     "$listed" || failed+=("serve (listing)")
 tv_stop_server "$TV_PID"
+
+tv_say "serve previewing a site: chromium sees each saved edit by itself"
+timeout --kill-after=10 250 node "$browser_dir/preview-test.mjs" "$(tv_serve_binary "$build")" ||
+    failed+=("serve (preview)")
 
 tv_netns
 tv_start_serve "$build" "$base/root"

@@ -863,6 +863,15 @@ TEST_F(ServerDlgTest, RunningLineSaysWhatVisitorsOfTheBareAddressGet) {
     EXPECT_FALSE(ReachText().contains(QStringLiteral("error page"))) << ReachText().toStdString();
     Type(DefaultPage(), QStringLiteral("index.htm"));
     EXPECT_TRUE(ReachText().contains(strNoPage)) << ReachText().toStdString();
+    // Its front page index.html serves the bare address while the preview is on.
+    WriteFile(m_root / "index.html", "the html index");
+    ClickBox(Preview());
+    EXPECT_TRUE(ReachText().contains(strNoPage)) << ReachText().toStdString();
+    ClickBox(Preview());
+    EXPECT_FALSE(ReachText().contains(QStringLiteral("error page"))) << ReachText().toStdString();
+    const auto front = FetchWhileServing(nPort, "/");
+    ASSERT_TRUE(front);
+    EXPECT_EQ(front->strBody, "the html index");
 }
 
 }  // namespace
