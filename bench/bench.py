@@ -214,11 +214,13 @@ mimetype.assign = ( ".htm" => "text/html", ".bin" => "application/octet-stream" 
     return servers
 
 
-def ab(port, path, requests, concurrency, prefix=()):
+def ab(port, path, requests, concurrency, prefix=(), headers=()):
     """Requests per second and transfer MB/s, and whether every answer was whole.
-    prefix goes in front of ab's command (e.g. taskset)."""
+    prefix goes in front of ab's command (e.g. taskset); headers are sent with
+    each request ("Name: value")."""
+    extra = [arg for header in headers for arg in ("-H", header)]
     out = subprocess.run([*prefix, "ab", "-q", "-n", str(requests), "-c", str(concurrency),
-                          "-s", "30", f"http://127.0.0.1:{port}{path}"],
+                          "-s", "30", *extra, f"http://127.0.0.1:{port}{path}"],
                          capture_output=True, text=True, timeout=600).stdout
     rate = float(re.search(r"Requests per second:\s+([\d.]+)", out).group(1))
     kbps = float(re.search(r"Transfer rate:\s+([\d.]+)", out).group(1))
