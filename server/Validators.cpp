@@ -42,13 +42,8 @@ bool EntityTagListMatches(std::string_view list, std::string_view entityTag) {
 }
 
 bool IsNotModified(const SRequestHeaders& headers, const SFileFacts& facts) {
-    return IsNotModified(headers, facts, EntityTagFor(facts));
-}
-
-bool IsNotModified(const SRequestHeaders& headers, const SFileFacts& facts,
-                   std::string_view entityTag) {
     if (headers.strIfNoneMatch) {
-        return EntityTagListMatches(*headers.strIfNoneMatch, entityTag);
+        return EntityTagListMatches(*headers.strIfNoneMatch, EntityTagFor(facts));
     }
     if (headers.strIfModifiedSince) {
         std::optional<time_t> since = ParseHttpDate(*headers.strIfModifiedSince);

@@ -29,9 +29,6 @@ bool EntityTagListMatches(std::string_view list, std::string_view entityTag);
 // The client's copy is current: If-None-Match decides when present, the date
 // only without it (section 13.2.2).
 bool IsNotModified(const SRequestHeaders& headers, const SFileFacts& facts);
-// The same for an answer whose validator is not the file's own.
-bool IsNotModified(const SRequestHeaders& headers, const SFileFacts& facts,
-                   std::string_view entityTag);
 
 // A Range may be honoured: no If-Range, or one that names the current file,
 // by a strong tag or its exact Last-Modified date (section 13.1.5).
