@@ -106,7 +106,9 @@ SAnswerPlan PlanScriptedPage(const SParsedRequest& request, const SFound& page, 
     if (!bMissingPage) {
         plan.head.strLastModified = HttpDate(page.facts.nModifiedSeconds);
         plan.head.strEntityTag = ScriptedEntityTag(strFileTag);
-        if (IsNotModified(request.headers, page.facts, plan.head.strEntityTag)) {
+        // Only its own tag: a date alone would also match a copy kept without the script.
+        if (request.headers.strIfNoneMatch &&
+            EntityTagListMatches(*request.headers.strIfNoneMatch, plan.head.strEntityTag)) {
             plan.head.nStatus = 304;
             return plan;
         }
