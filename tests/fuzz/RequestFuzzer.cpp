@@ -148,6 +148,7 @@ SFixture* MakeFixture() {
     add(root / ".git" / "config", "SECRET-HIDDEN-git config\n", false);
     add(root / "sub" / ".ssh" / "id_rsa", "SECRET-HIDDEN-ssh key\n", false);
     add(root / "a..b.htm", "SECRET-GUARD-two dots\n", false);
+    add(root / "a..html", "SECRET-GUARD-two dots a name without its ending may not reach\n", false);
     add(root / ".dark.html", "SECRET-HIDDEN-a page a name without its ending may not reach\n",
         false);
     add(root / "tarvel.exe", "SECRET-GUARD-program name\n", false);
