@@ -12,11 +12,7 @@ TV_STAGE=preview
 source "$top/tests/clients/servers.sh"
 
 bash "$top/scripts/install-deps" bench
-browser_dir=$top/tests/browser
-if [ ! -f "$browser_dir/node_modules/playwright-core/package.json" ]; then
-    (cd "$browser_dir" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 timeout 300 npm ci --no-audit --no-fund \
-        --loglevel=error) || tv_fail "npm ci in $browser_dir failed"
-fi
+tv_need_playwright
 tv_bench_args "$top" "bash bench/preview.sh" "$@"
-"$PY" "$top/bench/preview.py" --build "$TV_BUILD" --playwright "$browser_dir/node_modules/playwright-core" \
+"$PY" "$top/bench/preview.py" --build "$TV_BUILD" --playwright "$TV_PLAYWRIGHT" \
     --md "$top/bench/preview.md" --command "$TV_COMMAND" "${TV_ARGS[@]}"

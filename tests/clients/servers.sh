@@ -74,6 +74,18 @@ tv_need_apt() {
     [ $rc -eq 0 ] || tv_fail "apt-get install ${missing[*]} failed"
 }
 
+# tv_need_playwright: playwright-core in tests/browser/node_modules (npm ci, the
+# browser itself is Debian's chromium); sets TV_PLAYWRIGHT to its folder.
+tv_need_playwright() {
+    local browser_dir
+    browser_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../browser" && pwd)
+    TV_PLAYWRIGHT=$browser_dir/node_modules/playwright-core
+    [ -f "$TV_PLAYWRIGHT/package.json" ] && return 0
+    tv_say "installing playwright-core into $browser_dir/node_modules"
+    (cd "$browser_dir" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 timeout 300 npm ci --no-audit --no-fund \
+        --loglevel=error) || tv_fail "npm ci in $browser_dir failed"
+}
+
 # tv_netns: a network namespace of this stage's own, joined to this one by a
 # veth pair on a /24 of 10.201.0.0/16 that no interface here has yet: the
 # namespace's side is .1 (TV_NETNS_ADDRESS), this side .2. Needs root.

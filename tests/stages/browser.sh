@@ -23,11 +23,7 @@ tv_need_apt chromium nodejs fonts-dejavu-core ffmpeg iproute2
 # Some machines carry a Node.js build that bundles npm; Debian's npm would clash with it.
 command -v npm >/dev/null 2>&1 || tv_need_apt npm
 browser_dir=$top/tests/browser
-if [ ! -f "$browser_dir/node_modules/playwright-core/package.json" ]; then
-    tv_say "installing playwright-core into $browser_dir/node_modules"
-    (cd "$browser_dir" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 timeout 300 npm ci --no-audit --no-fund \
-        --loglevel=error) || tv_fail "npm ci in $browser_dir failed"
-fi
+tv_need_playwright
 
 tv_temp base
 cp -r "$browser_dir/site" "$base/root"
