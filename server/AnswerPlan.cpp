@@ -10,6 +10,13 @@
 #include "ReloadScript.h"
 
 namespace {
+// A path the guards let through. They judge it lower-cased, so no spelling of
+// a name slips by.
+bool MayLookUp(std::string strPath) {
+    LowerAscii(strPath);
+    return !IsForbiddenPath(strPath);
+}
+
 // The Location keeps the target as received, but a control byte or blank in a
 // header line would let a request write headers of its own.
 std::string EscapeForHeader(std::string_view text) {
@@ -161,12 +168,6 @@ SAnswerPlan PlanMissing(const SParsedRequest& request, const SServeOptions& opti
     return plan;
 }
 
-// A path the guards let through, judged lower-cased as a request's path is.
-bool MayLookUp(std::string strPath) {
-    LowerAscii(strPath);
-    return !IsForbiddenPath(strPath);
-}
-
 // A folder whose default page is missing: its front page. A name that names
 // nothing: the page it names without its ending. Each is judged by the guards
 // as if it had been asked for by its full name.
@@ -223,11 +224,8 @@ std::optional<STarget> TargetOf(const SParsedRequest& request, std::string_view 
         target.strPath += strDefault;
         target.bFolderRequest = true;
     }
-    // The guards judge the lower-cased path, the default page included, so no
-    // spelling of a name slips by.
-    std::string strGuarded = target.strPath;
-    LowerAscii(strGuarded);
-    if (IsForbiddenPath(strGuarded)) {
+    // The default page included.
+    if (!MayLookUp(target.strPath)) {
         return std::nullopt;
     }
     return target;
