@@ -138,9 +138,11 @@ SAnswerPlan PlanScriptedPage(const SParsedRequest& request, const SFound& page, 
     return plan;
 }
 
-bool CarriesReloadScript(const SParsedRequest& request, const SFound& page) {
+// A page's start is read only for this: HTML needs no charset label.
+bool CarriesReloadScript(const SParsedRequest& request, const SFound& page, CRootLookup& lookup) {
     return IsNavigation(request.headers) &&
-           MayCarryReloadScript(ContentTypeFor(page.strName), page.facts.nSize, page.start);
+           MayCarryReloadScript(ContentTypeFor(page.strName), page.facts.nSize,
+                                lookup.ReadStart(2));
 }
 
 // What would get the fixed error page gets the site's own 404.html instead,
@@ -154,7 +156,7 @@ SAnswerPlan PlanMissing(const SParsedRequest& request, const SServeOptions& opti
     if (page.kind != SFound::EKind::File) {
         return PlanErrorPage(request);
     }
-    if (CarriesReloadScript(request, page)) {
+    if (CarriesReloadScript(request, page, lookup)) {
         return PlanScriptedPage(request, page, 404, lookup);
     }
     SAnswerPlan plan{.head = {.nStatus = 404,
@@ -277,7 +279,8 @@ SAnswerPlan PlanAnswer(const SParsedRequest& request, const SServeOptions& optio
     }
     if (found.kind == SFound::EKind::File) {
         // A range is of the file's own bytes: it never carries the script.
-        if (options.bPreview && !request.headers.strRange && CarriesReloadScript(request, found)) {
+        if (options.bPreview && !request.headers.strRange &&
+            CarriesReloadScript(request, found, lookup)) {
             return PlanScriptedPage(request, found, 200, lookup);
         }
         return PlanFile(request, found);

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "ContentType.h"
 #include "FileException.h"
 
@@ -68,4 +70,17 @@ bool CRootLookup::ReadWhole(uint64_t nSize, std::string& strBytes) {
     }
     strBytes.resize(nDone);
     return true;
+}
+
+std::string_view CRootLookup::ReadStart(size_t nBytes) {
+    if (!m_fileStart.empty()) {
+        return m_fileStart;
+    }
+    try {
+        const size_t nLook = std::min(nBytes, m_startBuffer.size());
+        m_fileStart = {m_startBuffer.data(), m_file.Read(m_startBuffer.data(), nLook, 0)};
+    } catch (const CFileException&) {
+        // Nothing read: the read that sends the body reports the failure.
+    }
+    return m_fileStart;
 }

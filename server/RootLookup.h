@@ -43,6 +43,9 @@ public:
     // shrunk); false when the read fails.
     bool ReadWhole(uint64_t nSize, std::string& strBytes);
     std::string_view FileStart() const { return m_fileStart; }
+    // The start of that file: what Look read, or else up to nBytes read now
+    // (none when there is no start buffer or the read fails).
+    std::string_view ReadStart(size_t nBytes);
 
 private:
     const std::string& m_strRoot;

@@ -336,6 +336,9 @@ TEST_F(PlanTest, PreviewPagesShownCarryTheReloadScriptAndOnlyThey) {
     // Not a range, a stylesheet, the fixed error page or a listing.
     EXPECT_EQ(Preview("GET /" + kShow + "Range: bytes=0-3\r\n\r\n").head.nStatus, 206);
     EXPECT_EQ(Preview("GET /style.css" + kShow + "\r\n").body, EBody::File);
+    WriteFile(In("wide.html"),
+              std::string("\xff\xfe<\0p\0>\0", 8));  // UTF-16: ASCII would break it
+    EXPECT_EQ(Preview("GET /wide.html" + kShow + "\r\n").body, EBody::File);
     fs::remove(In("home.htm"));
     fs::create_directories(In("sub"));
     EXPECT_EQ(Preview("GET /sub/" + kShow + "\r\n", true).strBody.find("<script>"),
