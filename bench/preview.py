@@ -13,7 +13,7 @@ median of --rounds rounds in which the loads take turns:
     requests per second the tabs make and the share of a core they cost.
 Writes the Markdown report (--md) and prints it.
 
-    preview.py --build BUILD_DIR --playwright DIR [--rounds 3] [--md FILE]
+    preview.py --build BUILD_DIR [--rounds 3] [--md FILE]
 """
 import argparse
 import os
@@ -82,7 +82,7 @@ def open_tabs(args, port):
     tabs = subprocess.Popen(
         cost.CLIENT + ["node", os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                             "preview-tabs.mjs"),
-                       args.playwright, f"http://127.0.0.1:{port}/", str(TABS)],
+                       f"http://127.0.0.1:{port}/", str(TABS)],
         stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     ready = tabs.stdout.readline().split()
     if ready[:1] != ["ready"] or int(ready[1]) != TABS:
@@ -157,7 +157,6 @@ def report(figures, args, command):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", required=True)
-    parser.add_argument("--playwright", required=True, help="playwright-core's folder")
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--requests", type=int, default=20000)
     parser.add_argument("--idle-seconds", type=float, default=10)

@@ -14,5 +14,5 @@ source "$top/tests/clients/servers.sh"
 bash "$top/scripts/install-deps" bench
 tv_need_playwright
 tv_bench_args "$top" "bash bench/preview.sh" "$@"
-"$PY" "$top/bench/preview.py" --build "$TV_BUILD" --playwright "$TV_PLAYWRIGHT" \
+"$PY" "$top/bench/preview.py" --build "$TV_BUILD" \
     --md "$top/bench/preview.md" --command "$TV_COMMAND" "${TV_ARGS[@]}"

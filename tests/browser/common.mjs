@@ -24,7 +24,7 @@ function watchdog(seconds) {
 
 // A persistent context on a new empty profile (with playwright's context
 // options, such as a phone's viewport); close() also removes the profile.
-async function launch(extraArgs = [], contextOptions = {}) {
+export async function launch(extraArgs = [], contextOptions = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), "tarvel-chromium-"));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: process.env.CHROMIUM || "/usr/bin/chromium",

@@ -75,12 +75,11 @@ tv_need_apt() {
 }
 
 # tv_need_playwright: playwright-core in tests/browser/node_modules (npm ci, the
-# browser itself is Debian's chromium); sets TV_PLAYWRIGHT to its folder.
+# browser itself is Debian's chromium).
 tv_need_playwright() {
     local browser_dir
     browser_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../browser" && pwd)
-    TV_PLAYWRIGHT=$browser_dir/node_modules/playwright-core
-    [ -f "$TV_PLAYWRIGHT/package.json" ] && return 0
+    [ -f "$browser_dir/node_modules/playwright-core/package.json" ] && return 0
     tv_say "installing playwright-core into $browser_dir/node_modules"
     (cd "$browser_dir" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 timeout 300 npm ci --no-audit --no-fund \
         --loglevel=error) || tv_fail "npm ci in $browser_dir failed"
