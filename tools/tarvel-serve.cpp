@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "AsyncSocket.h"
+#include "Socket.h"
 #include "ListeningSocket.h"
 #include "NetworkAddresses.h"
 #include "ProjectVersion.h"

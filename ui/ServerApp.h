@@ -4,7 +4,7 @@
 
 #include <QApplication>
 
-#include "AsyncSocket.h"
+#include "Socket.h"
 #include "Profile.h"
 
 class CServerApp : public QApplication {

@@ -19,11 +19,9 @@
 #include <QUrl>
 
 #include "AboutDlg.h"
-#include "AnswerPlan.h"
 #include "AppIcon.h"
 #include "AppMessage.h"
 #include "ChannelText.h"
-#include "ClientSocket.h"
 #include "FieldBytes.h"
 #include "NetworkAddresses.h"
 #include "Profile.h"
@@ -269,7 +267,7 @@ void CServerDlg::ShowAddress() {
         strServing +
         (nRoom > 0 ? metrics.elidedText(strFolder, Qt::ElideMiddle, nRoom) : strFolder);
     // Without the listing, a shared folder of photos shows visitors only the error page.
-    if (!ServesDefaultPage()) {
+    if (!BareAddressServesPage()) {
         const QString strReason =
             m_strDefaultURL.empty()
                 ? tr("no default page is set.")
@@ -310,19 +308,6 @@ void CServerDlg::ShowAddressLinks(const QStringList& urls) {
         pList->layout()->addWidget(pLink);
     }
     pList->setVisible(!urls.isEmpty());
-}
-
-bool CServerDlg::ServesDefaultPage() const {
-    // The bare address's answer as the server plans it, so each way to a front page counts:
-    // the default page, and with the preview a folder's index.html. A listing is no page.
-    const std::string strRoot = RootFolder();
-    CRootLookup lookup(strRoot, {}, {});
-    const SAnswerPlan plan = PlanAnswer(
-        ParseRequest("GET / HTTP/1.0\r\n\r\n", CClientSocket::kRequestBufferSize),
-        SServeOptions{
-            .defaultPage = m_strDefaultURL, .bListFolders = false, .bPreview = m_bPreview},
-        lookup);
-    return plan.head.nStatus == 200;
 }
 
 void CServerDlg::OpenAddressMenu(const QString& strUrl, const QPoint& globalPos) {

@@ -80,7 +80,7 @@ private:
     void FailChannel(const QString& strMessage);
     void ShowAddress();
     void ShowAddressLinks(const QStringList& urls);
-    bool ServesDefaultPage() const;
+
     void OpenAddressMenu(const QString& strUrl, const QPoint& globalPos);
 
     std::unique_ptr<Ui::CServerDlg> m_pUi;

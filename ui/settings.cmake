@@ -4,9 +4,9 @@ add_library(tarvel_profile OBJECT
   ${CMAKE_CURRENT_LIST_DIR}/ProfileFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ProfileText.cpp
 )
-# Names are compared with the server's ASCII case folding (a header of its own).
-target_include_directories(tarvel_profile PUBLIC ${CMAKE_CURRENT_LIST_DIR}
-                           PRIVATE ${PROJECT_SOURCE_DIR}/server)
+# Names are compared with the server's ASCII case folding.
+target_include_directories(tarvel_profile PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(tarvel_profile PRIVATE tarvel_base)
 
 add_library(tarvel_settings STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Settings.cpp

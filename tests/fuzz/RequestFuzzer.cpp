@@ -36,7 +36,7 @@
 
 #include "AnswerPlan.h"
 #include "AsciiCase.h"
-#include "AsyncSocket.h"
+#include "Socket.h"
 #include "ByteRange.h"
 #include "ClientSocket.h"
 #include "HttpDate.h"

@@ -5,6 +5,7 @@
 #include "ByteRange.h"
 #include "ContentType.h"
 #include "HttpDate.h"
+#include "Utf8.h"
 #include "Validators.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <set>
 
-#include "FolderListing.h"
+#include "ListingPage.h"
 #include "TestSupport.h"
 
 namespace {

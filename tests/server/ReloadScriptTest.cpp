@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "ReloadScript.h"
+#include "RequestLine.h"
 
 namespace {
 struct SNavigationCase {

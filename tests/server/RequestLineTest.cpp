@@ -6,6 +6,7 @@
 
 #include "AnswerPlan.h"
 #include "ContentType.h"
+#include "ErrorPage.h"
 #include "RequestLine.h"
 #include "ResponseHead.h"
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "ClientSocket.h"
+#include "ErrorPage.h"
 #include "ResponseHead.h"
 #include "TestSupport.h"
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "AsyncSocket.h"
+#include "Socket.h"
 #include "PeerShare.h"
 #include "TestSupport.h"
 

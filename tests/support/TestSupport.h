@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "AsyncSocket.h"
+#include "Socket.h"
 #include "ServerCore.h"
 
 namespace tarvel_test {

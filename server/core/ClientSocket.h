@@ -1,0 +1,61 @@
+// One accepted connection. Its acceptance, or a later read event, becomes
+// HandleRequest; a close before any request releases it; it owns the stream it
+// reads and writes through.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "Socket.h"
+#include "SocketFile.h"
+
+class CServerCore;
+
+class CClientSocket : public CSocket {
+public:
+    // The request buffer: one fixed buffer, large enough for long escaped URLs.
+    static constexpr size_t kRequestBufferSize = 8192;
+
+    explicit CClientSocket(CServerCore* pDlg);
+    ~CClientSocket() override;
+
+    void Init();
+    // Reads what has arrived of the request head, without waiting, and gathers
+    // it until isComplete says it is whole, the buffer is full, the peer closed
+    // or nHeadDeadlineMs after its first bytes (HeadTimeIsUp). False while the
+    // head is not there yet (read stays armed); empty when the peer closed
+    // before sending anything. A read error throws CFileException.
+    bool ReceiveRequest(std::string& strRequest, int nHeadDeadlineMs,
+                        bool (*isComplete)(std::string_view head));
+    // The request was served because its time was up, not because it was whole.
+    bool HeadTimeWasUp() const { return m_bHeadTimeUp; }
+    bool IsGatheringHead() const { return !m_strHead.empty(); }
+    CSocketDispatcher::Clock::time_point HeadDeadline() const { return m_headDeadline; }
+    // What has arrived of the head is to be served as the request.
+    void HeadTimeIsUp() { m_bHeadTimeUp = true; }
+    // The last segment waits in the socket until more comes or EndAnswer
+    // sends it together with the FIN; bPushNow sends it at once.
+    void SendData(const char* pData, size_t nCount, bool bPushNow = false);
+    // Up to nCount bytes of an open file from nOffset; the count sent.
+    unsigned long long SendFileData(int hFile, unsigned long long nOffset,
+                                    unsigned long long nCount);
+    void Abort();
+    // Sends what SendData left waiting, with the FIN, in one packet.
+    void EndAnswer();
+
+    CSocketDispatcher::Clock::time_point AcceptedAt() const { return m_acceptedAt; }
+
+protected:
+    void OnReceive(int nErrorCode) override;
+    void OnClose(int nErrorCode) override;
+
+private:
+    std::unique_ptr<CSocketFile> m_pFile;
+    CServerCore* m_pDlg;  // not owning
+    CSocketDispatcher::Clock::time_point m_acceptedAt;
+    bool m_bAnswerWaiting = false;  // sent bytes wait in the socket for more
+    std::string m_strHead;          // what has arrived of an unfinished request head
+    CSocketDispatcher::Clock::time_point m_headDeadline;
+    bool m_bHeadTimeUp = false;
+};

@@ -1,0 +1,102 @@
+#include "ServerCore.h"
+
+#include "AnswerPlan.h"
+#include "ContentType.h"
+#include "ClientSocket.h"
+#include "FileException.h"
+#include "RequestLine.h"
+#include "RootLookup.h"
+
+namespace {
+// How much of a plain-text file decides its charset label.
+constexpr size_t kCharsetLookBytes = 64 * 1024;
+
+// One socket call of a connection; when the socket (or the file it sends)
+// fails, the connection's stream is dropped and only its close follows.
+template <typename Call>
+void AbortOnFailure(CClientSocket& client, Call call) {
+    try {
+        call();
+    } catch (const CFileException&) {
+        client.Abort();
+    }
+}
+}  // namespace
+
+bool CServerCore::ReadRequest(CClientSocket* pClient, std::string& strRequest) {
+    bool bRead = true;  // a failed read is an empty request: the close follows
+    AbortOnFailure(*pClient, [&] {
+        bRead = pClient->ReceiveRequest(strRequest, m_waitPolicy.requestHead.nDeadlineMs,
+                                        IsRequestHeadComplete);
+    });
+    // A line cut off without its version word gets no answer at all.
+    if (bRead && pClient->HeadTimeWasUp() && IsBareLineFragment(strRequest)) {
+        strRequest.clear();
+    }
+    return bRead;
+}
+
+void CServerCore::SendToClient(CClientSocket* pClient, const char* pData, size_t nCount,
+                               bool bPushNow) {
+    AbortOnFailure(*pClient, [&] { pClient->SendData(pData, nCount, bPushNow); });
+}
+
+void CServerCore::SendFileToClient(CClientSocket* pClient, CFile& file, uint64_t nOffset,
+                                   uint64_t nCount) {
+    // The socket or the file failing ends the answer short.
+    AbortOnFailure(*pClient, [&] { pClient->SendFileData(file.Handle(), nOffset, nCount); });
+}
+
+void CServerCore::NormaliseRoot() {
+    if (m_strRoot.empty()) {
+        m_strRoot.assign(1, '.');  // (a char, not a literal: avoids a GCC 12 false warning)
+    }
+    // One trailing separator per request, as before; "/" itself stays.
+    if (m_strRoot.size() > 1 && m_strRoot.back() == '/') {
+        m_strRoot.pop_back();
+    }
+}
+
+void CServerCore::HandleRequest(CClientSocket* pClient) {
+    std::string strRequest;
+    if (!ReadRequest(pClient, strRequest)) {
+        // Nothing, or not all of the head, has arrived yet: its read event
+        // comes with the rest, or the head timer serves what it has.
+        if (pClient->IsGatheringHead()) {
+            WakeForHeadAt(pClient->HeadDeadline());
+        }
+        return;
+    }
+    if (strRequest.empty()) {
+        RemoveClient(pClient);  // closed (or failed) before sending anything: no answer
+        return;
+    }
+    NormaliseRoot();
+    const SParsedRequest request = ParseRequest(strRequest, CClientSocket::kRequestBufferSize);
+    if (!request.bExpectsBody && IsRequestHeadComplete(strRequest)) {
+        pClient->SetInputComplete();  // so the close need not look for more
+    }
+    if (!m_pStartBuffer) {
+        m_pStartBuffer = std::make_unique<char[]>(kCharsetLookBytes);
+    }
+    CRootLookup lookup(m_strRoot, m_ownProgramFile, {m_pStartBuffer.get(), kCharsetLookBytes},
+                       IsLabelledByItsBytes);
+    SendAnswer(pClient, PlanAnswer(request, ServeOptions(), lookup), lookup);
+    RemoveClient(pClient);
+}
+
+SServeOptions CServerCore::ServeOptions() const {
+    return {.defaultPage = m_strDefaultURL, .bListFolders = m_bListFolders, .bPreview = m_bPreview};
+}
+
+bool CServerCore::BareAddressServesPage() const {
+    // The bare address's answer as the server plans it, so each way to a front page counts:
+    // the default page, and with the preview a folder's index.html. A listing is no page.
+    const std::string strRoot = RootFolder();
+    CRootLookup lookup(strRoot, m_ownProgramFile, {});
+    SServeOptions options = ServeOptions();
+    options.bListFolders = false;
+    const SAnswerPlan plan = PlanAnswer(
+        ParseRequest("GET / HTTP/1.0\r\n\r\n", CClientSocket::kRequestBufferSize), options, lookup);
+    return plan.head.nStatus == 200;
+}
