@@ -4,6 +4,7 @@
 #include "ContentType.h"
 #include "ClientSocket.h"
 #include "FileException.h"
+#include "PrivateLink.h"
 #include "RequestLine.h"
 #include "RootLookup.h"
 
@@ -86,7 +87,25 @@ void CServerCore::HandleRequest(CClientSocket* pClient) {
 }
 
 SServeOptions CServerCore::ServeOptions() const {
-    return {.defaultPage = m_strDefaultURL, .bListFolders = m_bListFolders, .bPreview = m_bPreview};
+    return {.defaultPage = m_strDefaultURL,
+            .bListFolders = m_bListFolders,
+            .bPreview = m_bPreview,
+            .bPrivate = m_bPrivate,
+            .privateKey = m_strPrivateKey};
+}
+
+std::string CServerCore::SharedPath() {
+    if (!m_bPrivate) {
+        return "/";
+    }
+    if (!IsPrivateKey(m_strPrivateKey)) {
+        NewPrivateLink();
+    }
+    return "/" + m_strPrivateKey + "/";
+}
+
+void CServerCore::NewPrivateLink() {
+    m_strPrivateKey = NewPrivateKey();
 }
 
 bool CServerCore::BareAddressServesPage() const {
@@ -96,6 +115,7 @@ bool CServerCore::BareAddressServesPage() const {
     CRootLookup lookup(strRoot, m_ownProgramFile, {});
     SServeOptions options = ServeOptions();
     options.bListFolders = false;
+    options.bPrivate = false;  // inside the secret, the same answer as the bare address
     const SAnswerPlan plan = PlanAnswer(
         ParseRequest("GET / HTTP/1.0\r\n\r\n", CClientSocket::kRequestBufferSize), options, lookup);
     return plan.head.nStatus == 200;

@@ -92,6 +92,7 @@ void CServerCore::StartServer() {
     m_pListeningSocket->SetWaitBounds(m_waitPolicy.accept);
     RaiseDescriptorLimit();
     m_ownProgramFile = OwnProgramFile();
+    SharedPath();  // a private link gets its secret before anyone can ask
     StartClientTimers();
     m_bRunning = 1;
 }

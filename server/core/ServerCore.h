@@ -42,6 +42,11 @@ public:
     // A visitor of the bare address gets a page (the default page, or with the
     // preview a front page), not the error page or a listing.
     bool BareAddressServesPage() const;
+    // The path of the addresses to hand out: "/", or "/SECRET/" with the
+    // private link on. A private link without a valid key gets a fresh one.
+    std::string SharedPath();
+    // A fresh secret: the old private address reaches nothing from the next request.
+    void NewPrivateLink();
 
     // Connections (called by the socket classes).
     void ProcessPendingAccept();
@@ -68,6 +73,10 @@ public:
     // the site's 404.html is its error page, and links may leave out ".html".
     // Off unless the person turns it on.
     bool m_bPreview = false;
+    // Only people with the link: every address begins with this secret. Off
+    // unless the person turns it on; the key is kept while the option is off.
+    bool m_bPrivate = false;
+    std::string m_strPrivateKey;
 
     // Bounds on waiting, so one stalled peer never freezes the server or its
     // window for long; and the ledger of the fair share.

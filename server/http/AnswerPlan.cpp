@@ -11,6 +11,7 @@
 #include "ListingPage.h"
 #include "PercentEncoding.h"
 #include "PreviewPlan.h"
+#include "PrivateLink.h"
 #include "Utf8.h"
 
 namespace {
@@ -161,8 +162,9 @@ SAnswerPlan PlanErrorPage(const SParsedRequest& request) {
             .body = request.bHead ? EBody::None : EBody::ErrorPage};
 }
 
-SAnswerPlan PlanAnswer(const SParsedRequest& request, const SServeOptions& options,
-                       CRootLookup& lookup) {
+namespace {
+SAnswerPlan PlanOpenAnswer(const SParsedRequest& request, const SServeOptions& options,
+                           CRootLookup& lookup) {
     const std::optional<STarget> target = TargetOf(request, options.defaultPage);
     if (!target || !request.bVersioned) {
         return PlanMissing(request, options, lookup);
@@ -186,4 +188,26 @@ SAnswerPlan PlanAnswer(const SParsedRequest& request, const SServeOptions& optio
         return PlanListing(request, options, lookup);
     }
     return PlanMissing(request, options, lookup);
+}
+}  // namespace
+
+SAnswerPlan PlanAnswer(const SParsedRequest& request, const SServeOptions& options,
+                       CRootLookup& lookup) {
+    if (!options.bPrivate) {
+        return PlanOpenAnswer(request, options, lookup);
+    }
+    // Outside the secret, whatever the path: the fixed page, never the site's
+    // 404.html, and nothing that names the secret.
+    const std::optional<SAdmitted> admitted = AdmitPrivate(request, options.privateKey);
+    SAnswerPlan plan = admitted ? PlanOpenAnswer(admitted->request, options, lookup)
+                                : PlanErrorPage(request);
+    if (plan.bStatusLine) {
+        // A link to another site does not carry the secret away, while the
+        // page's own forms keep their Origin.
+        plan.head.strReferrerPolicy = "same-origin";
+        if (admitted && admitted->bNamedSecret) {
+            plan.head.strSetCookie = PrivateCookieFor(options.privateKey);
+        }
+    }
+    return plan;
 }

@@ -61,6 +61,10 @@ struct SServeOptions {
     std::string_view defaultPage;
     bool bListFolders = false;  // a folder without its default page gets a listing
     bool bPreview = false;      // reload script, front pages, 404.html, links without .html
+    // Only requests that name the secret (or carry its cookie) are let in;
+    // without a key, none.
+    bool bPrivate = false;
+    std::string_view privateKey{};
 };
 
 SAnswerPlan PlanAnswer(const SParsedRequest& request, const SServeOptions& options,

@@ -39,9 +39,10 @@ std::string_view VersionWordOf(std::string_view line) {
     return line.substr(nLastBlank + 1);
 }
 
-void AddField(std::optional<std::string>& field, std::string_view value) {
+void AddField(std::optional<std::string>& field, std::string_view value,
+              std::string_view separator = ", ") {
     if (field) {
-        *field += ", ";
+        *field += separator;
         *field += value;
     } else {
         field = std::string(value);
@@ -80,6 +81,8 @@ SRequestHeaders ParseHeaders(std::string_view lines) {
             AddField(headers.strAccept, value);
         } else if (EqualFolded(name, "Sec-Fetch-Dest")) {
             AddField(headers.strSecFetchDest, value);
+        } else if (EqualFolded(name, "Cookie")) {
+            AddField(headers.strCookie, value, "; ");
         } else if ((EqualFolded(name, "Content-Length") && value != "0") ||
                    EqualFolded(name, "Transfer-Encoding")) {
             headers.bAnnouncesBody = true;

@@ -18,6 +18,7 @@ struct SRequestHeaders {
     std::optional<std::string> strIfModifiedSince{};
     std::optional<std::string> strAccept{};        // whether a page is asked for to be shown
     std::optional<std::string> strSecFetchDest{};
+    std::optional<std::string> strCookie{};  // several Cookie lines joined with "; "
     bool bAnnouncesBody = false;  // Content-Length (not 0) or Transfer-Encoding
 };
 

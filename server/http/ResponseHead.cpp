@@ -44,6 +44,8 @@ std::string BuildResponseHead(const SResponseHead& head, time_t nNow) {
     AddHeader(strHead, "Last-Modified", head.strLastModified);
     AddHeader(strHead, "ETag", head.strEntityTag);
     AddHeader(strHead, "Location", head.strLocation);
+    AddHeader(strHead, "Set-Cookie", head.strSetCookie);
+    AddHeader(strHead, "Referrer-Policy", head.strReferrerPolicy);
     AddHeader(strHead, "Cache-Control", "no-cache");
     AddHeader(strHead, "Connection", "close");
     strHead += "\r\n";

@@ -19,5 +19,7 @@ struct SResponseHead {
     std::string strLastModified{};
     std::string strEntityTag{};
     std::string strLocation{};
+    std::string strSetCookie{};
+    std::string strReferrerPolicy{};
 };
 std::string BuildResponseHead(const SResponseHead& head, time_t nNow);
