@@ -660,6 +660,36 @@ void CheckPreviewPlan(std::string_view request, std::string_view defaultURL) {
     }
 }
 
+// With the private link on: an input that holds the secret nowhere (in any
+// case, escaped or not) reaches no file, and no answer to it holds the secret.
+void CheckPrivatePlan(std::string_view request) {
+    static const std::string kKey = "qz4fuzzsecretkeyqz4fuzzsec";
+    std::string strDecoded;
+    DecodePercentEscapes(request, strDecoded);
+    std::string strInput(request);
+    LowerAscii(strDecoded);
+    LowerAscii(strInput);
+    if (strDecoded.find(kKey) != std::string::npos || strInput.find(kKey) != std::string::npos) {
+        return;
+    }
+    const SParsedRequest parsed = ParseRequest(request, CClientSocket::kRequestBufferSize);
+    char start[256];
+    CRootLookup lookup(g_pFixture->strRoot, g_pFixture->programFile, start);
+    const SAnswerPlan plan = PlanAnswer(parsed,
+                                        {.defaultPage = "index.htm", .bListFolders = true,
+                                         .bPreview = true, .bPrivate = true, .privateKey = kKey},
+                                        lookup);
+    if (lookup.OpenFile().Handle() >= 0 || plan.body == EBody::File || plan.body == EBody::Memory) {
+        Fault("a request without the secret reached a file", request);
+    }
+    std::string strAnswer = plan.bStatusLine ? BuildResponseHead(plan.head, 0) : std::string();
+    strAnswer += plan.strBody;
+    LowerAscii(strAnswer);
+    if (strAnswer.find(kKey) != std::string::npos) {
+        Fault("an answer without the secret in its request holds it", request);
+    }
+}
+
 // The request with "@ETAG@" replaced by the ETag of the file it asks for (or
 // a tag no file has), so seeds can hold a current validator.
 std::string WithEntityTag(std::string_view request) {
@@ -752,6 +782,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         CheckPlan(request, pszDefault, true);
         CheckPreviewPlan(request, pszDefault);
     }
+    CheckPrivatePlan(request);
 
     // The real road serves with listings on for inputs of odd length, so
     // seeds reach either setting.
