@@ -10,6 +10,8 @@
 # A small site is edited while tarvel-serve --preview serves it and Chromium
 # shows it (tests/browser/preview-test.mjs, which starts its own servers); the
 # times from saving a file to seeing the change are printed.
+# A private link (tests/browser/private-test.mjs, its own servers): edits show
+# inside the secret, and nothing sent to another server carries it.
 # Then tarvel-serve runs inside a network namespace made here, and Chromium,
 # outside it, plays a video of about 200 s and 100 MiB made here by ffmpeg,
 # while other requests must be answered at once (tests/browser/media-test.mjs).
@@ -69,6 +71,10 @@ tv_stop_server "$TV_PID"
 tv_say "serve previewing a site: chromium sees each saved edit by itself"
 timeout --kill-after=10 250 node "$browser_dir/preview-test.mjs" "$(tv_serve_binary "$build")" ||
     failed+=("serve (preview)")
+
+tv_say "serve a private link: the secret stays on this server, edits still show"
+timeout --kill-after=10 120 node "$browser_dir/private-test.mjs" "$(tv_serve_binary "$build")" ||
+    failed+=("serve (private link)")
 
 tv_netns
 tv_start_serve "$build" "$base/root"
