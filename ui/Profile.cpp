@@ -164,14 +164,16 @@ bool CProfile::WriteProfileStrings(const std::string& strSection,
     file.RemoveStaleTemporaries(*stored);
     CProfileText text(std::move(stored->strBytes));
     bool bAllSet = true;
+    bool bHoldsSecret = false;
     for (const SProfileValue& value : values) {
         if (value.bOnlyWhereStored && !text.Find(strSection, value.strKey)) {
             continue;
         }
         bAllSet = text.Set(strSection, value.strKey, value.strValue) && bAllSet;
+        bHoldsSecret = bHoldsSecret || value.bSecret;
     }
     if (!text.Edited()) {
         return bAllSet;  // nothing to write (a missing file always changes when a key is set)
     }
-    return file.Replace(*stored, text.Bytes()) && bAllSet;
+    return file.Replace(*stored, text.Bytes(), bHoldsSecret) && bAllSet;
 }

@@ -18,6 +18,8 @@ struct SProfileValue {
     // Set only where the file already holds the key, so a setting nobody changed from its
     // default adds no line to a file that never had it.
     bool bOnlyWhereStored = false;
+    // A secret: a file that holds it is made readable by its owner only.
+    bool bSecret = false;
 };
 
 // The profile as one reading of its file found it, so that several values come from the same

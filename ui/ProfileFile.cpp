@@ -119,6 +119,11 @@ bool KeepOwnerAndMode(int hFile, const struct stat& old) {
     return ::fchmod(hFile, old.st_mode & 07777) == 0;
 }
 
+bool OnlyOwnerMayUse(int hFile) {
+    struct stat status {};
+    return ::fstat(hFile, &status) == 0 && ::fchmod(hFile, status.st_mode & 07700) == 0;
+}
+
 // access(2) says yes to root for every file, so the owner's write bit decides as well.
 bool IsReadOnly(const std::string& strTarget, const struct stat& status) {
     return (status.st_mode & S_IWUSR) == 0 ||
@@ -230,7 +235,8 @@ void CProfileFile::RemoveStaleTemporaries(const SStored& stored) const {
     ::closedir(pFolder);
 }
 
-bool CProfileFile::Replace(const SStored& stored, std::string_view strBytes) const {
+bool CProfileFile::Replace(const SStored& stored, std::string_view strBytes,
+                           bool bOwnerOnly) const {
     if (strBytes.size() > kMaxBytes) {
         return false;  // it would read back as missing, and every setting would be lost
     }
@@ -251,7 +257,8 @@ bool CProfileFile::Replace(const SStored& stored, std::string_view strBytes) con
         return false;
     }
     bool bOk = (!stored.bExists || KeepOwnerAndMode(hFile, stored.status)) &&
-               WriteAll(hFile, strBytes) && ::fsync(hFile) == 0;
+               (!bOwnerOnly || OnlyOwnerMayUse(hFile)) && WriteAll(hFile, strBytes) &&
+               ::fsync(hFile) == 0;
     if (::close(hFile) != 0) {
         bOk = false;
     }

@@ -37,8 +37,9 @@ public:
     // Writes strBytes in place of the stored file, with the old file's owner and mode. False,
     // and the file as it was, when it is read-only, the bytes are over the size limit, or the
     // write fails. Read-only goes by the owner's write bit too, since root may write any file, and
-    // a profile set to mode 444 is meant to stay as it is.
-    bool Replace(const SStored& stored, std::string_view strBytes) const;
+    // a profile set to mode 444 is meant to stay as it is. bOwnerOnly: the bytes hold a secret,
+    // so the file's group and others lose every access before a byte is written.
+    bool Replace(const SStored& stored, std::string_view strBytes, bool bOwnerOnly = false) const;
 
 private:
     std::string m_strPath;

@@ -2,6 +2,9 @@
 
 #include <cstdint>
 
+#include "AsciiCase.h"
+#include "PrivateLink.h"
+
 namespace {
 // A box that is off by default: its key is written once it is on, and then wherever the file
 // holds it, so a file that never had it keeps its lines.
@@ -19,6 +22,8 @@ void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAuto
     bAutoStart = 0;
     server.m_bListFolders = false;
     server.m_bPreview = false;
+    server.m_bPrivate = false;
+    server.m_strPrivateKey.clear();
 
     // One reading of the file for all of them, so they come from the same save.
     CProfileReading stored = profile.Read();
@@ -32,6 +37,13 @@ void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAuto
     server.m_bListFolders =
         stored.GetProfileInt(kSettingsSection, kListFoldersKey, kDefaultListFolders) == 1;
     server.m_bPreview = stored.GetProfileInt(kSettingsSection, kPreviewKey, kDefaultPreview) == 1;
+    server.m_bPrivate = stored.GetProfileInt(kSettingsSection, kPrivateKey, kDefaultPrivate) == 1;
+    // A key of another form is dropped: the private link makes a fresh one.
+    std::string strKey = stored.GetProfileString(kSettingsSection, kPrivateKeyKey, "");
+    LowerAscii(strKey);
+    if (IsPrivateKey(strKey)) {
+        server.m_strPrivateKey = std::move(strKey);
+    }
 }
 
 void StoreServerSettings(CProfile& profile, const CServerCore& server, int bAutoStart) {
@@ -46,5 +58,10 @@ void StoreServerSettings(CProfile& profile, const CServerCore& server, int bAuto
          {.strKey = kDefaultURLKey, .strValue = server.m_strDefaultURL},
          {.strKey = kAutoStartKey, .strValue = CProfile::FormatProfileInt(bAutoStart)},
          OptionalFlag(kListFoldersKey, server.m_bListFolders),
-         OptionalFlag(kPreviewKey, server.m_bPreview)});
+         OptionalFlag(kPreviewKey, server.m_bPreview),
+         OptionalFlag(kPrivateKey, server.m_bPrivate),
+         {.strKey = kPrivateKeyKey,
+          .strValue = server.m_strPrivateKey,
+          .bOnlyWhereStored = server.m_strPrivateKey.empty(),
+          .bSecret = true}});
 }
