@@ -39,6 +39,7 @@
 #include "Socket.h"
 #include "ByteRange.h"
 #include "ClientSocket.h"
+#include "ErrorPage.h"
 #include "HttpDate.h"
 #include "RequestLine.h"
 #include "RootLookup.h"
