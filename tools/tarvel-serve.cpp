@@ -1,8 +1,6 @@
 // Runs the serving core without a window, until SIGINT or SIGTERM:
 //   tarvel-serve [--list] [--preview] ROOT PORT [DEFAULT_PAGE]
 // For benchmarks, black-box tests and machines without a display.
-#include <signal.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -13,6 +11,7 @@
 #include "ProjectVersion.h"
 #include "ServeArguments.h"
 #include "ServerCore.h"
+#include "StopSignals.h"
 
 namespace {
 constexpr char kUsage[] =
@@ -57,12 +56,7 @@ int Serve(const SServeSettings& settings) {
 
     // The handler also wakes the dispatcher's descriptor, so a request that
     // lands between the check and the wait below is not lost.
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    CatchStopSignals(OnStopSignal);
 
     CHeadlessServer server;
     server.m_strRoot = settings.strRoot;
