@@ -1,7 +1,9 @@
 // Runs the serving core without a window, until SIGINT or SIGTERM:
 //   tarvel-serve [--list] [--preview] ROOT PORT [DEFAULT_PAGE]
 // For benchmarks, black-box tests and machines without a display.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -50,7 +52,8 @@ void PrintAddresses(const std::string& strRoot, unsigned nPort) {
 
 int Serve(const SServeSettings& settings) {
     if (!AfxSocketInit()) {
-        std::fprintf(stderr, "Windows sockets initialization failed.\n");
+        std::fprintf(stderr, "tarvel-serve: the event loop could not start: %s\n",
+                     std::strerror(errno));
         return 1;
     }
 

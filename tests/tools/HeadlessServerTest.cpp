@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -32,12 +34,16 @@ public:
         m_strErr = m_logs / "err";
         m_pid = ::fork();
         if (m_pid == 0) {
+            // It starts with standard input, output and error open and nothing else, so a
+            // descriptor limit counts the same whatever the test runner left open.
+            std::freopen("/dev/null", "r", stdin);
+            std::freopen(m_strOut.c_str(), "w", stdout);
+            std::freopen(m_strErr.c_str(), "w", stderr);
+            ::close_range(3, ~0U, 0);
             if (nFileLimit != 0) {
                 rlimit limit{nFileLimit, nHardLimit != 0 ? nHardLimit : nFileLimit};
                 ::setrlimit(RLIMIT_NOFILE, &limit);
             }
-            std::freopen(m_strOut.c_str(), "w", stdout);
-            std::freopen(m_strErr.c_str(), "w", stderr);
             std::vector<char*> argv{const_cast<char*>("tarvel-serve")};
             for (const std::string& strArgument : arguments) {
                 argv.push_back(const_cast<char*>(strArgument.c_str()));
@@ -132,6 +138,17 @@ TEST(HeadlessServer, AMistakenCommandLinePrintsTheUsageAndExitsWith2) {
     EXPECT_EQ(server.Wait(), 2);
     EXPECT_TRUE(server.Errors().starts_with("usage: tarvel-serve [--list] [--preview] ROOT PORT"))
         << server.Errors();
+    EXPECT_EQ(server.Output(), "");
+}
+
+TEST(HeadlessServer, SaysWhyTheEventLoopCouldNotStartAndExitsWith1) {
+    CTempDir root;
+    // Beside standard input, output and error, one descriptor: enough to load the
+    // program's libraries, too few for the event loop, which needs two.
+    CServeProcess server({root.Path().string(), "0"}, 4);
+    EXPECT_EQ(server.Wait(), 1);
+    EXPECT_EQ(server.Errors(), std::string("tarvel-serve: the event loop could not start: ") +
+                                   std::strerror(EMFILE) + "\n");
     EXPECT_EQ(server.Output(), "");
 }
 
