@@ -40,12 +40,25 @@ protected:
     }
 };
 
+// Why the bare address gets the error page, as the window words it.
+std::string MissingFrontPage(const CServerCore& server) {
+    if (server.m_strDefaultURL.empty()) {
+        return "no default page is set";
+    }
+    return server.RootFolder() + " holds no " + server.m_strDefaultURL;
+}
+
 // Scripts and tests take the port from the first line: it keeps its form. Other machines
 // reach the server at the addresses after it, best first, as the window lists them.
-void PrintAddresses(const std::string& strRoot, unsigned nPort) {
-    std::printf("Serving %s on http://127.0.0.1:%u/\n", strRoot.c_str(), nPort);
+void PrintAddresses(const CServerCore& server, unsigned nPort) {
+    std::printf("Serving %s on http://127.0.0.1:%u/\n", server.m_strRoot.c_str(), nPort);
     for (const std::string& strAddress : ReachableAddresses()) {
         std::printf("Also on http://%s:%u/\n", strAddress.c_str(), nPort);
+    }
+    // Without the listing, a shared folder of photos shows visitors only the error page.
+    if (!server.m_bListFolders && !server.BareAddressServesPage()) {
+        std::printf("The bare address gets the error page: %s; --list lists its files.\n",
+                    MissingFrontPage(server).c_str());
     }
     std::fflush(stdout);
 }
@@ -71,7 +84,7 @@ int Serve(const SServeSettings& settings) {
     if (!server.m_bRunning) {
         return 1;
     }
-    PrintAddresses(server.m_strRoot, server.m_pListeningSocket->LocalPort());
+    PrintAddresses(server, server.m_pListeningSocket->LocalPort());
 
     CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
     while (!CSocketDispatcher::TerminationRequested()) {
