@@ -1,9 +1,9 @@
 // Runs the serving core without a window, until SIGINT or SIGTERM:
 //   tarvel-serve [--list] [--preview] ROOT PORT [DEFAULT_PAGE]
 // For benchmarks, black-box tests and machines without a display.
-#include <signal.h>
-
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,6 +13,7 @@
 #include "ProjectVersion.h"
 #include "ServeArguments.h"
 #include "ServerCore.h"
+#include "StopSignals.h"
 
 namespace {
 constexpr char kUsage[] =
@@ -39,30 +40,39 @@ protected:
     }
 };
 
+// Why the bare address gets the error page, as the window words it.
+std::string MissingFrontPage(const CServerCore& server) {
+    if (server.m_strDefaultURL.empty()) {
+        return "no default page is set";
+    }
+    return server.RootFolder() + " holds no " + server.m_strDefaultURL;
+}
+
 // Scripts and tests take the port from the first line: it keeps its form. Other machines
 // reach the server at the addresses after it, best first, as the window lists them.
-void PrintAddresses(const std::string& strRoot, unsigned nPort) {
-    std::printf("Serving %s on http://127.0.0.1:%u/\n", strRoot.c_str(), nPort);
+void PrintAddresses(const CServerCore& server, unsigned nPort) {
+    std::printf("Serving %s on http://127.0.0.1:%u/\n", server.m_strRoot.c_str(), nPort);
     for (const std::string& strAddress : ReachableAddresses()) {
         std::printf("Also on http://%s:%u/\n", strAddress.c_str(), nPort);
+    }
+    // Without the listing, a shared folder of photos shows visitors only the error page.
+    if (!server.m_bListFolders && !server.BareAddressServesPage()) {
+        std::printf("The bare address gets the error page: %s; --list lists its files.\n",
+                    MissingFrontPage(server).c_str());
     }
     std::fflush(stdout);
 }
 
 int Serve(const SServeSettings& settings) {
     if (!AfxSocketInit()) {
-        std::fprintf(stderr, "Windows sockets initialization failed.\n");
+        std::fprintf(stderr, "tarvel-serve: the event loop could not start: %s\n",
+                     std::strerror(errno));
         return 1;
     }
 
     // The handler also wakes the dispatcher's descriptor, so a request that
     // lands between the check and the wait below is not lost.
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    CatchStopSignals(OnStopSignal);
 
     CHeadlessServer server;
     server.m_strRoot = settings.strRoot;
@@ -74,7 +84,7 @@ int Serve(const SServeSettings& settings) {
     if (!server.m_bRunning) {
         return 1;
     }
-    PrintAddresses(server.m_strRoot, server.m_pListeningSocket->LocalPort());
+    PrintAddresses(server, server.m_pListeningSocket->LocalPort());
 
     CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
     while (!CSocketDispatcher::TerminationRequested()) {

@@ -94,8 +94,16 @@ CServerDlg::CServerDlg(CProfile& profile, QWidget* pParent)
       m_helpFolders(DefaultHelpFolders()) {
     LoadServerSettings(m_profile, *this, m_bAutoStart);
     m_hIcon = AppIcon();
-
     m_pUi->setupUi(this);
+    TakeControls();
+    ShapeWindow();
+    ConnectControls();
+    AddKeysAndMenus();
+    m_listAddresses = ReachableAddresses;
+    AttachDispatcher();
+}
+
+void CServerDlg::TakeControls() {
     m_editChannel = m_pUi->channelEdit_1003;
     m_editRoot = m_pUi->rootEdit_1005;
     m_btnBrowse = m_pUi->browseButton;
@@ -105,7 +113,9 @@ CServerDlg::CServerDlg(CProfile& profile, QWidget* pParent)
     m_checkAutoStart = m_pUi->autoStartCheck_1014;
     m_checkListFolders = m_pUi->listFoldersCheck;
     m_checkPreview = m_pUi->previewCheck;
+}
 
+void CServerDlg::ShapeWindow() {
     // An application window with a minimise box, neither maximised nor resized.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -122,7 +132,9 @@ CServerDlg::CServerDlg(CProfile& profile, QWidget* pParent)
     for (QLineEdit* pEdit : {m_editChannel, m_editRoot, m_editDefaultURL}) {
         pEdit->setAcceptDrops(false);
     }
+}
 
+void CServerDlg::ConnectControls() {
     connect(m_btnStart, &QPushButton::clicked, this, &CServerDlg::OnStart);
     connect(m_btnStop, &QPushButton::clicked, this, &CServerDlg::OnStop);
     connect(m_btnBrowse, &QPushButton::clicked, this, &CServerDlg::OnBrowse);
@@ -134,7 +146,9 @@ CServerDlg::CServerDlg(CProfile& profile, QWidget* pParent)
     connect(m_checkAutoStart, &QCheckBox::clicked, this, &CServerDlg::OnAutoStart);
     connect(m_checkListFolders, &QCheckBox::clicked, this, &CServerDlg::OnListFolders);
     connect(m_checkPreview, &QCheckBox::clicked, this, &CServerDlg::OnPreview);
+}
 
+void CServerDlg::AddKeysAndMenus() {
     connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
             &CServerDlg::OnHelp);
     m_pWindowMenu = new QMenu(this);
@@ -152,8 +166,9 @@ CServerDlg::CServerDlg(CProfile& profile, QWidget* pParent)
     connect(pQrCode, &QWidget::customContextMenuRequested, this, [this, pQrCode](QPoint pos) {
         OpenAddressMenu(pQrCode->Text(), pQrCode->mapToGlobal(pos));
     });
-    m_listAddresses = ReachableAddresses;
+}
 
+void CServerDlg::AttachDispatcher() {
     // Every socket event arrives through the dispatcher's one descriptor. During
     // a blocked transfer the dispatcher waits on its own and only repaints, so
     // no input, command or timer of ours runs and the server is never re-entered.

@@ -69,6 +69,13 @@ protected:
     void BeepStop() override;
 
 private:
+    // The constructor's steps, in its order.
+    void TakeControls();
+    void ShapeWindow();
+    void ConnectControls();
+    void AddKeysAndMenus();
+    void AttachDispatcher();
+
     void OnInitDialog();
     void BuildWindowMenu();
     void OpenWindowMenu(const QPoint& globalPos);

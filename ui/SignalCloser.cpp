@@ -1,6 +1,7 @@
 #include "SignalCloser.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -27,20 +28,14 @@ CSignalCloser::CSignalCloser(QWidget* pWindow) : m_pWindow(pWindow) {
     m_pNotifier = new QSocketNotifier(m_hRead, QSocketNotifier::Read, this);
     connect(m_pNotifier, &QSocketNotifier::activated, this, &CSignalCloser::OnSignalled);
 
-    struct sigaction action {};
-    action.sa_handler = &CSignalCloser::OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, &m_oldTerm);
-    ::sigaction(SIGINT, &action, &m_oldInt);
+    m_oldActions = CatchStopSignals(&CSignalCloser::OnSignal);
 }
 
 CSignalCloser::~CSignalCloser() {
     if (m_hRead < 0) {
         return;
     }
-    ::sigaction(SIGTERM, &m_oldTerm, nullptr);
-    ::sigaction(SIGINT, &m_oldInt, nullptr);
+    RestoreStopSignals(m_oldActions);
     CSocketDispatcher::ClearTerminationRequest();
     const int hWrite = g_hSignalWrite;
     g_hSignalWrite = -1;

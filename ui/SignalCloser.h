@@ -3,9 +3,9 @@
 // One at a time per process; the previous handlers come back when it goes.
 #pragma once
 
-#include <signal.h>
-
 #include <QObject>
+
+#include "StopSignals.h"
 
 class QSocketNotifier;
 class QWidget;
@@ -24,6 +24,5 @@ private:
     QWidget* m_pWindow;  // not owning
     int m_hRead = -1;    // the self-pipe: the handler writes, the event loop reads
     QSocketNotifier* m_pNotifier = nullptr;
-    struct sigaction m_oldTerm {};
-    struct sigaction m_oldInt {};
+    SStopSignalActions m_oldActions;  // given back when the closer goes
 };

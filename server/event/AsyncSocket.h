@@ -27,6 +27,7 @@ enum : long {
 };
 
 // Starts the socket layer: the dispatcher, and no SIGPIPE for sends to a closed peer.
+// FALSE, with errno saying why, when the dispatcher cannot be made.
 BOOL AfxSocketInit();
 
 class CAsyncSocket : public CEventSink {

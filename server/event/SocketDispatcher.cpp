@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 #include "Milliseconds.h"
@@ -21,6 +22,17 @@ std::unique_ptr<CSocketDispatcher> g_pDispatcher;
 // Read by signal handlers: a flag and the descriptor that wakes every wait.
 volatile sig_atomic_t g_bTerminationRequested = 0;
 volatile sig_atomic_t g_hSignalWakeup = -1;
+
+// A failed Create closes what it made; its caller reports the errno of the
+// failure, which a close must not replace.
+bool FailClosing(std::initializer_list<int> handles) {
+    const int nError = errno;
+    for (int hHandle : handles) {
+        ::close(hHandle);
+    }
+    errno = nError;
+    return false;
+}
 }  // namespace
 
 void CSocketDispatcher::RequestTermination() {
@@ -66,16 +78,13 @@ bool CSocketDispatcher::Create() {
     std::signal(SIGPIPE, SIG_IGN);
     int hWakeup = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (hWakeup < 0) {
-        ::close(hEpoll);
-        return false;
+        return FailClosing({hEpoll});
     }
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.ptr = nullptr;  // the wake-up descriptor is the only entry without a sink
     if (::epoll_ctl(hEpoll, EPOLL_CTL_ADD, hWakeup, &event) != 0) {
-        ::close(hWakeup);
-        ::close(hEpoll);
-        return false;
+        return FailClosing({hWakeup, hEpoll});
     }
     g_pDispatcher.reset(new CSocketDispatcher(hEpoll, hWakeup));
     g_hSignalWakeup = hWakeup;

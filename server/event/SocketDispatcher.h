@@ -50,6 +50,7 @@ public:
 
     // The dispatcher of this process; created by AfxSocketInit.
     static CSocketDispatcher& Get();
+    // False, with errno saying why, when the kernel refuses its descriptors.
     static bool Create();
 
     ~CSocketDispatcher();

@@ -10,7 +10,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:?usage: window-net.sh BUILD_DIR}" && pwd)
 source "$top/tests/clients/servers.sh"
-source "$top/tests/window/netns-window.sh"
+source "$top/tests/ui/netns-window.sh"
 
 program=$(tv_window_binary "$build") || { tv_say "the desktop program is not built in $build: skipped"; exit 0; }
 server_address=10.200.0.1

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -32,12 +34,16 @@ public:
         m_strErr = m_logs / "err";
         m_pid = ::fork();
         if (m_pid == 0) {
+            // It starts with standard input, output and error open and nothing else, so a
+            // descriptor limit counts the same whatever the test runner left open.
+            std::freopen("/dev/null", "r", stdin);
+            std::freopen(m_strOut.c_str(), "w", stdout);
+            std::freopen(m_strErr.c_str(), "w", stderr);
+            ::close_range(3, ~0U, 0);
             if (nFileLimit != 0) {
                 rlimit limit{nFileLimit, nHardLimit != 0 ? nHardLimit : nFileLimit};
                 ::setrlimit(RLIMIT_NOFILE, &limit);
             }
-            std::freopen(m_strOut.c_str(), "w", stdout);
-            std::freopen(m_strErr.c_str(), "w", stderr);
             std::vector<char*> argv{const_cast<char*>("tarvel-serve")};
             for (const std::string& strArgument : arguments) {
                 argv.push_back(const_cast<char*>(strArgument.c_str()));
@@ -126,12 +132,90 @@ TEST(HeadlessServer, ServesUntilSigtermAndRefusesAPortInUse) {
     EXPECT_EQ(server.Wait(), 0);
 }
 
+// After the addresses, one line when the bare address would get the error page.
+struct SBareAddressRow {
+    const char* pszName;
+    std::vector<std::string> options = {};      // before ROOT
+    std::vector<std::string> defaultPage = {};  // after PORT, when given
+    const char* pszFile = nullptr;              // in the root; nullptr: none
+    const char* pszLine = nullptr;              // ROOT stands for the root; nullptr: no line
+};
+
+const SBareAddressRow kBareAddressRows[] = {
+    {.pszName = "empty_root",
+     .pszLine = "The bare address gets the error page: ROOT holds no index.htm; "
+                "--list lists its files."},
+    {.pszName = "default_page_present", .pszFile = "index.htm"},
+    {.pszName = "listing_on", .options = {"--list"}},
+    {.pszName = "preview_front_page", .options = {"--preview"}, .pszFile = "index.html"},
+    {.pszName = "preview_without_a_front_page",
+     .options = {"--preview"},
+     .pszFile = "about.html",
+     .pszLine = "The bare address gets the error page: ROOT holds no index.htm; "
+                "--list lists its files."},
+    {.pszName = "other_default_page_missing",
+     .defaultPage = {"home.html"},
+     .pszFile = "index.htm",
+     .pszLine = "The bare address gets the error page: ROOT holds no home.html; "
+                "--list lists its files."},
+    {.pszName = "no_default_page_set",
+     .defaultPage = {""},
+     .pszFile = "index.htm",
+     .pszLine = "The bare address gets the error page: no default page is set; "
+                "--list lists its files."},
+};
+
+class HeadlessBareAddress : public ::testing::TestWithParam<SBareAddressRow> {};
+
+TEST_P(HeadlessBareAddress, SaysWhenItGetsTheErrorPage) {
+    const SBareAddressRow& row = GetParam();
+    CTempDir root;
+    if (row.pszFile) {
+        WriteFile(root / row.pszFile, "page");
+    }
+    std::vector<std::string> arguments = row.options;
+    arguments.push_back(root.Path().string());
+    arguments.push_back("0");
+    arguments.insert(arguments.end(), row.defaultPage.begin(), row.defaultPage.end());
+    CServeProcess server(arguments);
+    const unsigned nPort = server.WaitForPort();
+    ASSERT_NE(nPort, 0u);
+    std::string strExpected =
+        "Serving " + root.Path().string() + " on http://127.0.0.1:" + std::to_string(nPort) + "/\n";
+    for (const std::string& strAddress : ReachableAddresses()) {
+        strExpected += "Also on http://" + strAddress + ":" + std::to_string(nPort) + "/\n";
+    }
+    if (row.pszLine) {
+        std::string strLine = row.pszLine;
+        const size_t nAt = strLine.find("ROOT");
+        if (nAt != std::string::npos) {
+            strLine.replace(nAt, 4, root.Path().string());
+        }
+        strExpected += strLine + "\n";
+    }
+    EXPECT_EQ(server.Output(), strExpected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, HeadlessBareAddress, ::testing::ValuesIn(kBareAddressRows),
+                         [](const auto& info) { return std::string(info.param.pszName); });
+
 TEST(HeadlessServer, AMistakenCommandLinePrintsTheUsageAndExitsWith2) {
     CTempDir root;
     CServeProcess server({"--lsit", root.Path().string(), "0"});
     EXPECT_EQ(server.Wait(), 2);
     EXPECT_TRUE(server.Errors().starts_with("usage: tarvel-serve [--list] [--preview] ROOT PORT"))
         << server.Errors();
+    EXPECT_EQ(server.Output(), "");
+}
+
+TEST(HeadlessServer, SaysWhyTheEventLoopCouldNotStartAndExitsWith1) {
+    CTempDir root;
+    // Beside standard input, output and error, one descriptor: enough to load the
+    // program's libraries, too few for the event loop, which needs two.
+    CServeProcess server({root.Path().string(), "0"}, 4);
+    EXPECT_EQ(server.Wait(), 1);
+    EXPECT_EQ(server.Errors(), std::string("tarvel-serve: the event loop could not start: ") +
+                                   std::strerror(EMFILE) + "\n");
     EXPECT_EQ(server.Output(), "");
 }
 
