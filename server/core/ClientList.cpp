@@ -63,6 +63,7 @@ void CServerCore::ProcessPendingAccept() {
 void CServerCore::CloseIdleClients() {
     const auto now = CSocketDispatcher::Clock::now();
     m_peerShares.Prune(now);
+    CloseStalledTransfers(now);
     CloseSilentClients(now - std::chrono::milliseconds(m_waitPolicy.nIdleClientMs),
                        m_clientList.size());
 }
@@ -77,7 +78,9 @@ size_t CServerCore::CloseSilentClients(CSocketDispatcher::Clock::time_point acce
         if (silent.size() == nCount || pClient->AcceptedAt() > acceptedBy) {
             break;
         }
-        if (!pClient->IsGatheringHead() && pClient->BytesAvailable() == 0) {
+        // A transfer is judged by its progress alone (CloseStalledTransfers).
+        if (!pClient->IsGatheringHead() && !pClient->IsCarriedOn() &&
+            pClient->BytesAvailable() == 0) {
             silent.push_back(pClient);
         }
     }
@@ -119,6 +122,7 @@ void CServerCore::ServeHeadsWhoseTimeIsUp() {
 }
 
 void CServerCore::RemoveClient(CClientSocket* pClient) {
+    ForgetTransfer(pClient);
     pClient->EndAnswer();
     // Unread request bytes at close make the kernel reset the connection,
     // which can erase the answer from the client's buffer; read them first.

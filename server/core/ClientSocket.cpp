@@ -2,6 +2,9 @@
 
 #include <sys/socket.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 
 #include "FileException.h"
@@ -53,7 +56,9 @@ bool CClientSocket::ReceiveRequest(std::string& strRequest, int nHeadDeadlineMs,
 }
 
 void CClientSocket::SendData(const char* pData, size_t nCount, bool bPushNow) {
-    if (m_pFile) {
+    if (m_pFile && m_nFirstPiece > 0) {
+        SendOrKeep(pData, nCount, bPushNow);
+    } else if (m_pFile) {
         m_pFile->Write(pData, nCount, bPushNow ? 0 : MSG_MORE);
         m_bAnswerWaiting = !bPushNow;
     }
@@ -64,6 +69,9 @@ unsigned long long CClientSocket::SendFileData(int hFile, unsigned long long nOf
     if (!m_pFile) {
         return 0;
     }
+    if (m_nFirstPiece > 0) {
+        return SendFileOrKeep(hFile, nOffset, nCount);
+    }
     const unsigned long long nSent = m_pFile->WriteFile(hFile, nOffset, nCount);
     if (nSent > 0) {
         m_bAnswerWaiting = false;  // sendfile pushes out its end and what waited before it
@@ -73,6 +81,89 @@ unsigned long long CClientSocket::SendFileData(int hFile, unsigned long long nOf
 
 void CClientSocket::Abort() {
     m_pFile.reset();
+    m_pTransfer.reset();
+}
+
+CTransfer& CClientSocket::Kept() {
+    if (!m_pTransfer) {
+        m_pTransfer = std::make_unique<CTransfer>();
+    }
+    return *m_pTransfer;
+}
+
+void CClientSocket::SendOrKeep(const char* pData, size_t nCount, bool bPushNow) {
+    if (nCount == 0) {
+        return;
+    }
+    if (m_pTransfer) {
+        m_pTransfer->AddBytes({pData, nCount});  // behind what is kept already
+        return;
+    }
+    // The first turn, too, hands over at most one piece.
+    const size_t nTry = std::min(nCount, m_nFirstPiece);
+    const int nSent = CAsyncSocket::Send(pData, static_cast<int>(nTry), bPushNow ? 0 : MSG_MORE);
+    if (nSent < 0 && GetLastError() != EWOULDBLOCK) {
+        throw CFileException(CFileException::generic, GetLastError(), "send");
+    }
+    const size_t nTaken = nSent < 0 ? 0 : static_cast<size_t>(nSent);
+    m_nSentAtOnce += static_cast<long long>(nTaken);
+    m_bAnswerWaiting = !bPushNow;
+    if (nTaken < nCount) {
+        Kept().AddBytes({pData + nTaken, nCount - nTaken});
+    }
+}
+
+unsigned long long CClientSocket::SendFileOrKeep(int hFile, unsigned long long nOffset,
+                                                 unsigned long long nCount) {
+    unsigned long long nSent = 0;
+    if (!m_pTransfer) {
+        const int hFirst = ::dup(hFile);
+        if (hFirst < 0) {
+            throw CFileException(CFileException::generic, errno, "dup");
+        }
+        CTransfer first;
+        first.AddFile(hFirst, nOffset, std::min<unsigned long long>(nCount, m_nFirstPiece));
+        const CTransfer::EStep step = first.Step(m_hSocket, m_nFirstPiece);
+        nSent = static_cast<unsigned long long>(first.Handed());
+        m_nSentAtOnce += first.Handed();
+        if (step == CTransfer::EStep::Failed) {
+            return nSent;  // the file ended early, or the socket failed: the answer ends short
+        }
+        m_bAnswerWaiting = false;
+    }
+    if (nSent < nCount) {
+        const int hKept = ::dup(hFile);
+        if (hKept < 0) {
+            throw CFileException(CFileException::generic, errno, "dup");
+        }
+        Kept().AddFile(hKept, nOffset + nSent, nCount - nSent);
+    }
+    return nCount;
+}
+
+void CClientSocket::BeginTransfer(const STransferBounds& bounds) {
+    m_pJudge = std::make_unique<CTransferJudge>(bounds, CSocketDispatcher::Clock::now(), 0);
+    CSocketDispatcher::Get().Arm(*this, kEventWrite);
+}
+
+CTransfer::EStep CClientSocket::StepTransfer(size_t nPiece) {
+    const CTransfer::EStep step = m_pTransfer->Step(m_hSocket, nPiece);
+    if (step == CTransfer::EStep::Blocked || step == CTransfer::EStep::More) {
+        // Level-triggered: room left after a spent piece is reported at the
+        // next pass, behind every other connection's events.
+        CSocketDispatcher::Get().Arm(*this, kEventWrite);
+    }
+    return step;
+}
+
+bool CClientSocket::TransferStalled(CSocketDispatcher::Clock::time_point now) {
+    if (!m_pTransfer || !m_pJudge) {
+        return false;
+    }
+    // What the peer took is what left the send queue, acknowledged by its kernel.
+    const int nQueued = QueuedToSend();
+    const long long nTaken = m_nSentAtOnce + m_pTransfer->Handed() - std::max(nQueued, 0);
+    return !m_pJudge->Progressing(now, nTaken);
 }
 
 void CClientSocket::EndAnswer() {
@@ -86,11 +177,17 @@ void CClientSocket::EndAnswer() {
 
 void CClientSocket::OnReceive(int nErrorCode) {
     CSocket::OnReceive(nErrorCode);
+    if (m_pTransfer) {
+        return;  // one request per connection: what comes after it is not read
+    }
     m_pDlg->HandleRequest(this);  // deletes this client, unless nothing had arrived
 }
 
 void CClientSocket::OnClose(int nErrorCode) {
     CSocket::OnClose(nErrorCode);
+    if (m_pTransfer) {
+        return;  // a half-closing peer still reads; one that has gone fails the next send
+    }
     if (IsGatheringHead()) {
         m_pDlg->HandleRequest(this);  // a half-closing peer still reads the answer
         return;
@@ -98,4 +195,11 @@ void CClientSocket::OnClose(int nErrorCode) {
     // Closed before sending anything (a browser's unused spare connection):
     // kept listed, such clients would pile up until descriptors run out.
     m_pDlg->RemoveClient(this);
+}
+
+void CClientSocket::OnSend(int nErrorCode) {
+    CSocket::OnSend(nErrorCode);
+    if (m_pTransfer) {
+        m_pDlg->ContinueTransfer(this);  // deletes this client once the transfer ends
+    }
 }

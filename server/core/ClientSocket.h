@@ -9,6 +9,8 @@
 
 #include "Socket.h"
 #include "SocketFile.h"
+#include "Transfer.h"
+#include "TransferJudge.h"
 
 class CServerCore;
 
@@ -44,11 +46,27 @@ public:
     // Sends what SendData left waiting, with the FIN, in one packet.
     void EndAnswer();
 
+    // Sends from now on never wait: what the socket does not take at once
+    // (beyond nFirstPiece of a file) is kept as the connection's transfer, for
+    // the event loop to carry on. 0: sends wait, under their bounds.
+    void SendInBackground(size_t nFirstPiece) { m_nFirstPiece = nFirstPiece; }
+    bool IsTransferring() const { return m_pTransfer != nullptr; }
+    // BeginTransfer was called: the connection is carried on in the background.
+    bool IsCarriedOn() const { return m_pJudge != nullptr; }
+    // The transfer is judged from now, and goes on when the socket has room.
+    void BeginTransfer(const STransferBounds& bounds);
+    // One turn of the transfer, at most nPiece bytes.
+    CTransfer::EStep StepTransfer(size_t nPiece);
+    // The peer has taken too little of the transfer over a stall period.
+    bool TransferStalled(CSocketDispatcher::Clock::time_point now);
+    size_t TransferHeldBytes() const { return m_pTransfer ? m_pTransfer->HeldBytes() : 0; }
+
     CSocketDispatcher::Clock::time_point AcceptedAt() const { return m_acceptedAt; }
 
 protected:
     void OnReceive(int nErrorCode) override;
     void OnClose(int nErrorCode) override;
+    void OnSend(int nErrorCode) override;
 
 private:
     std::unique_ptr<CSocketFile> m_pFile;
@@ -58,4 +76,14 @@ private:
     std::string m_strHead;          // what has arrived of an unfinished request head
     CSocketDispatcher::Clock::time_point m_headDeadline;
     bool m_bHeadTimeUp = false;
+    size_t m_nFirstPiece = 0;                // sends in the background: the first turn's piece
+    long long m_nSentAtOnce = 0;             // handed to the socket before the transfer began
+    std::unique_ptr<CTransfer> m_pTransfer;  // what is left of the answer, carried on
+    std::unique_ptr<CTransferJudge> m_pJudge;
+
+    // A send that never waits: what the socket does not take is kept.
+    void SendOrKeep(const char* pData, size_t nCount, bool bPushNow);
+    unsigned long long SendFileOrKeep(int hFile, unsigned long long nOffset,
+                                      unsigned long long nCount);
+    CTransfer& Kept();
 };

@@ -82,8 +82,13 @@ void CServerCore::HandleRequest(CClientSocket* pClient) {
     }
     CRootLookup lookup(m_strRoot, m_ownProgramFile, {m_pStartBuffer.get(), kCharsetLookBytes},
                        IsLabelledByItsBytes);
-    SendAnswer(pClient, PlanAnswer(request, ServeOptions(), lookup), lookup);
-    RemoveClient(pClient);
+    pClient->SendInBackground(m_bConcurrent ? m_transferBounds.nPieceBytes : 0);
+    SAnswerPlan plan = PlanAnswer(request, ServeOptions(), lookup);
+    if (m_bConcurrent && plan.body == EBody::Memory && !HasRoomToHold(plan.strBody.size())) {
+        plan = PlanBusy(request);
+    }
+    SendAnswer(pClient, plan, lookup);
+    FinishOrCarryOn(pClient);
 }
 
 SServeOptions CServerCore::ServeOptions() const {

@@ -119,6 +119,7 @@ void CServerCore::StopServer() {
         DrainUntil(*pClient, deadline);
         delete pClient;
     }
+    m_transfersByAddress.clear();
     m_bRunning = 0;
 }
 
@@ -145,6 +146,7 @@ void CServerCore::ReleaseAll() {
         delete pClient;
     }
     m_clientList.clear();
+    m_transfersByAddress.clear();
     m_bRunning = 0;
 }
 

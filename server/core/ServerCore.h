@@ -11,10 +11,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "PathResolver.h"
 #include "PeerShare.h"
 #include "SocketDispatcher.h"
+#include "TransferJudge.h"
 #include "WaitPolicy.h"
 
 class CClientSocket;
@@ -52,6 +54,8 @@ public:
     void ProcessPendingAccept();
     void HandleRequest(CClientSocket* pClient);
     void RemoveClient(CClientSocket* pClient);
+    // One turn of a client's transfer; the client goes once it ends.
+    void ContinueTransfer(CClientSocket* pClient);
     // False when nothing has arrived yet; an empty request: the peer closed, or
     // the read failed.
     bool ReadRequest(CClientSocket* pClient, std::string& strRequest);
@@ -75,6 +79,11 @@ public:
     bool m_bPreview = false;
     // Only people with the link: every address begins with this secret. Off
     // unless the person turns it on; the key is kept while the option is off.
+    // Several visitors at once: what a socket does not take at once is carried
+    // on by the event loop, interleaved with every other connection, instead of
+    // waited for. Off unless the person turns it on.
+    bool m_bConcurrent = false;
+    STransferBounds m_transferBounds;
     bool m_bPrivate = false;
     std::string m_strPrivateKey;
 
@@ -116,6 +125,14 @@ private:
     void WakeForHeadAt(CSocketDispatcher::Clock::time_point deadline);
     void ServeHeadsWhoseTimeIsUp();
     void NormaliseRoot();
+    // Begins carrying on the rest of a client's answer, or removes the client.
+    void FinishOrCarryOn(CClientSocket* pClient);
+    // Bodies held in memory by transfers leave room for nBytes more.
+    bool HasRoomToHold(size_t nBytes) const;
+    // Its address has one transfer fewer under way.
+    void ForgetTransfer(CClientSocket* pClient);
+    // Transfers whose peers took less than the minimum rate over a stall period.
+    void CloseStalledTransfers(CSocketDispatcher::Clock::time_point now);
     SServeOptions ServeOptions() const;
     // The sender (AnswerSender.cpp): carries out a plan, deciding nothing.
     void SendAnswer(CClientSocket* pClient, const SAnswerPlan& plan, CRootLookup& lookup);
@@ -134,4 +151,5 @@ private:
     std::unique_ptr<char[]> m_pStartBuffer;
     std::string m_strSendBuffer;
     SFileIdentity m_ownProgramFile;  // the running program's own file, never served
+    std::unordered_map<uint32_t, size_t> m_transfersByAddress;  // transfers under way
 };

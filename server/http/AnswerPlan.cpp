@@ -15,6 +15,7 @@
 #include "Utf8.h"
 
 namespace {
+constexpr std::string_view kBusyText = "Busy with other visitors: please try again in a few seconds.\n";
 // The Location keeps the target as received, but a control byte or blank in a
 // header line would let a request write headers of its own.
 std::string EscapeForHeader(std::string_view text) {
@@ -190,6 +191,19 @@ SAnswerPlan PlanOpenAnswer(const SParsedRequest& request, const SServeOptions& o
     return PlanMissing(request, options, lookup);
 }
 }  // namespace
+
+SAnswerPlan PlanBusy(const SParsedRequest& request) {
+    if (!request.bVersioned) {
+        return PlanErrorPage(request);  // no status line to say it with
+    }
+    return {.head = {.nStatus = 503,
+                     .bHttp11 = request.bHttp11,
+                     .strContentType = "text/plain; charset=utf-8",
+                     .nContentLength = kBusyText.size(),
+                     .strRetryAfter = "5"},
+            .body = request.bHead ? EBody::None : EBody::Memory,
+            .strBody = std::string(request.bHead ? std::string_view() : kBusyText)};
+}
 
 SAnswerPlan PlanAnswer(const SParsedRequest& request, const SServeOptions& options,
                        CRootLookup& lookup) {

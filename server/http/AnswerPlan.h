@@ -55,6 +55,8 @@ SFileAnswer PlanFileAnswer(const SRequestHeaders& headers, const SFileFacts& fac
 
 // The error page: a 404 with the page, or the bare page without a version word.
 SAnswerPlan PlanErrorPage(const SParsedRequest& request);
+// Too much is held for other visitors: 503, to be asked again in a few seconds.
+SAnswerPlan PlanBusy(const SParsedRequest& request);
 
 // The person's choices that shape answers.
 struct SServeOptions {

@@ -8,6 +8,7 @@ namespace {
 constexpr std::pair<int, const char*> kStatusLines[] = {
     {200, "200 OK"},           {206, "206 Partial Content"}, {301, "301 Moved Permanently"},
     {304, "304 Not Modified"}, {404, "404 Not Found"},       {416, "416 Range Not Satisfiable"},
+    {503, "503 Service Unavailable"},
 };
 
 const char* StatusLineOf(int nStatus) {
@@ -46,6 +47,7 @@ std::string BuildResponseHead(const SResponseHead& head, time_t nNow) {
     AddHeader(strHead, "Location", head.strLocation);
     AddHeader(strHead, "Set-Cookie", head.strSetCookie);
     AddHeader(strHead, "Referrer-Policy", head.strReferrerPolicy);
+    AddHeader(strHead, "Retry-After", head.strRetryAfter);
     AddHeader(strHead, "Cache-Control", "no-cache");
     AddHeader(strHead, "Connection", "close");
     strHead += "\r\n";

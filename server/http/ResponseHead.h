@@ -21,5 +21,6 @@ struct SResponseHead {
     std::string strLocation{};
     std::string strSetCookie{};
     std::string strReferrerPolicy{};
+    std::string strRetryAfter{};
 };
 std::string BuildResponseHead(const SResponseHead& head, time_t nNow);
