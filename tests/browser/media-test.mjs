@@ -2,19 +2,24 @@
 // requests come in; the server has one thread, and a player that has filled
 // its buffer stops reading, so these prove a paused or buffered player never
 // holds it:
-//   node media-test.mjs BASE_URL
+//   node media-test.mjs BASE_URL [concurrent]
 // BASE_URL serves media.htm, whose <video> plays media/video.mp4 (an H.264 MP4
 // of about 200 s), and page.htm. The video must play, seek to the middle and
 // play on from there, and play on after a pause of 15 s; while it plays, right
 // after the seek, and 3 s and 15 s into the pause a second tab's page and a
 // plain curl for a small file must each be answered within 1 s (checked with
-// a margin; the figures are printed).
+// a margin; the figures are printed). With "concurrent" (the server serves
+// several visitors at once) the second tab's answer itself, the time from its
+// request to the answer's first byte, is held to its goal of 0.2 s (checked
+// with a margin), also while the first tab reads a download at a phone's pace.
 import { execFile } from "node:child_process";
 import { promisify } from "node:util";
 import { expect, runBrowserTest, sleep } from "./common.mjs";
 
-const [baseUrl] = process.argv.slice(2);
+const [baseUrl, mode] = process.argv.slice(2);
+const concurrent = mode === "concurrent";
 const kLimitSeconds = 3;  // the goal is 1 s; the margin is for a loaded machine
+const kAnswerLimitSeconds = 1;  // with several at once the goal is 0.2 s
 const figures = [];
 
 const autoplay = ["--autoplay-policy=no-user-gesture-required"];
@@ -55,8 +60,14 @@ await runBrowserTest({ seconds: 150, args: autoplay }, async (context) => {
     ]);
     const [status, curlSeconds] = stdout.split(" ");
     const state = await video();
-    figures.push(`${when}: second tab ${tab.toFixed(3)} s, curl ${Number(curlSeconds).toFixed(3)} s ` +
-                 `(video at ${state.time.toFixed(1)} s)`);
+    const timing = answer.request().timing();
+    const answered = (timing.responseStart - timing.requestStart) / 1000;
+    figures.push(`${when}: second tab ${tab.toFixed(3)} s (answered in ${answered.toFixed(3)} s), ` +
+                 `curl ${Number(curlSeconds).toFixed(3)} s (video at ${state.time.toFixed(1)} s)`);
+    if (concurrent) {
+      expect(answered >= 0 && answered < kAnswerLimitSeconds,
+             `${when}: the server answered the second tab in ${answered.toFixed(3)} s`);
+    }
     expect(answer.status() === 200 && tab < kLimitSeconds,
            `${when}: the second tab's page took ${tab.toFixed(3)} s (status ${answer.status()})`);
     expect(status === "200" && Number(curlSeconds) < kLimitSeconds,
@@ -98,6 +109,23 @@ await runBrowserTest({ seconds: 150, args: autoplay }, async (context) => {
   await measure("15 s into the pause");
   const still = await video();
   expect(still.paused && Math.abs(still.time - heldTime) < 0.1, `the pause did not hold: ${JSON.stringify(still)}`);
+
+  // A download read at a phone's pace in the first tab, beside the video.
+  if (concurrent) {
+    await page.evaluate(async (url) => {
+      const reader = (await fetch(url, { cache: "no-store" })).body.getReader();
+      window.pacedRead = 0;
+      window.pacedTimer = setInterval(async () => {
+        const { value } = await reader.read();
+        window.pacedRead += value ? value.length : 0;
+      }, 200);
+    }, `${baseUrl}/media/video.mp4?paced`);
+    await sleep(3000);
+    await measure("while a paced download runs");
+    const paced = await page.evaluate(() => window.pacedRead);
+    expect(paced > 0, `the paced download read ${paced} bytes`);
+    console.log(`  media: the paced download had read ${paced} bytes`);
+  }
 
   // 4. Plays on.
   await page.evaluate(() => document.getElementById("video").play());

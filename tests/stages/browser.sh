@@ -14,7 +14,8 @@
 # inside the secret, and nothing sent to another server carries it.
 # Then tarvel-serve runs inside a network namespace made here, and Chromium,
 # outside it, plays a video of about 200 s and 100 MiB made here by ffmpeg,
-# while other requests must be answered at once (tests/browser/media-test.mjs).
+# while other requests must be answered at once (tests/browser/media-test.mjs);
+# then again serving several visitors at once, beside a paced download.
 #   bash tests/stages/browser.sh BUILD_DIR
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -81,6 +82,12 @@ tv_start_serve "$build" "$base/root"
 tv_say "serve in the network namespace $TV_NETNS at $TV_URL: chromium plays a video"
 timeout --kill-after=10 180 node "$browser_dir/media-test.mjs" "$TV_URL" || failed+=("serve (media)")
 kill -0 "$TV_PID" 2>/dev/null || failed+=("serve (media: exited)")
+tv_stop_server "$TV_PID"
+TV_CONCURRENT=1 tv_start_serve "$build" "$base/root"
+tv_say "serve serving several at once at $TV_URL: chromium plays a video beside a paced download"
+timeout --kill-after=10 180 node "$browser_dir/media-test.mjs" "$TV_URL" concurrent ||
+    failed+=("serve (media, several at once)")
+kill -0 "$TV_PID" 2>/dev/null || failed+=("serve (media, several at once: exited)")
 tv_stop_server "$TV_PID"
 tv_netns_remove
 [ ${#failed[@]} -eq 0 ] || tv_fail "the browser saw faults with: ${failed[*]}"

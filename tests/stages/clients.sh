@@ -8,13 +8,16 @@
 # With folder listing on, wget -r -np, rclone (HTTP remote) and lftp mirror a
 # tree of awkward names (tests/clients/site.py --shared) to the same paths and
 # bytes, hidden files left behind, and lynx -dump shows every name as text.
+# Serving several visitors at once, tarvel-serve goes through curl, wget, the
+# ranges and resumes again, and aria2c fetches the 100 MiB file over 8
+# connections at once, while two of them are slow readers; every byte exact.
 #   bash tests/stages/clients.sh BUILD_DIR
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:?usage: clients.sh BUILD_DIR}
 source "$top/tests/clients/servers.sh"
 
-tv_need_apt curl wget python3 apache2-utils rclone lftp lynx
+tv_need_apt curl wget python3 apache2-utils rclone lftp lynx aria2
 tv_temp base
 tv_say "building the test site (100 MiB file included)"
 "$PY" "$top/tests/clients/site.py" "$base" --big-mib 100 --shared
@@ -220,6 +223,27 @@ run_listing() {
     done
 }
 
+# Several visitors at once: aria2c splits the file over 8 connections, which
+# the server carries on side by side; beside them two readers that take a
+# byte now and then must hold none of it up.
+run_concurrent() {
+    local big_sha big_size got slow=() rc
+    read -r _ big_sha big_size _ < <(served_urls | grep '^/big.bin ')
+    for _ in 1 2; do
+        curl -sS --max-time 60 --limit-rate 20k -o /dev/null "$TV_URL/big.bin" 2>/dev/null &
+        slow+=($!)
+    done
+    rm -rf "$base/aria2" && mkdir -p "$base/aria2"
+    timeout 120 aria2c -q -x 8 -s 8 -k 1M --timeout=30 --max-tries=1 --allow-overwrite=true         -d "$base/aria2" -o big.bin "$TV_URL/big.bin"
+    rc=$?
+    got=$(sha_of "$base/aria2/big.bin" 2>/dev/null)
+    [ $rc -eq 0 ] && [ "$got" = "$big_sha" ]
+    check $? "aria2c -x 8 /big.bin: exit status $rc, sha256 $got (the file's: $big_sha)"
+    tv_say "$variant at once: aria2c -x 8 fetched /big.bin beside two slow readers: sha256 $got"
+    kill "${slow[@]}" 2>/dev/null
+    wait "${slow[@]}" 2>/dev/null
+}
+
 # From here on a failed check is counted and reported, and the stage goes on.
 set +e
 variants=$(tv_variants "$build") || exit 1
@@ -247,6 +271,17 @@ for variant in $variants; do
     check $? "$variant exited while listing folders"
     tv_stop_server "$TV_PID"
 done
+
+variant=serve
+TV_CONCURRENT=1 tv_start "$variant" "$build" "$root"
+tv_say "$variant serving several at once on port $TV_PORT: curl, wget, ranges, resumes, aria2c"
+run_curl
+run_wget
+run_ranges
+run_concurrent
+kill -0 "$TV_PID" 2>/dev/null
+check $? "$variant exited while serving several at once"
+tv_stop_server "$TV_PID"
 
 [ $errors -eq 0 ] || tv_fail "$errors client checks failed"
 tv_say "passed"
