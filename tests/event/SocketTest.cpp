@@ -1,21 +1,25 @@
-// The socket layer's contract: events in arrival order, one report per arming,
-// the nested wait that sets other events aside, bounded waits, timers.
-#include <fcntl.h>
+// The socket layer's contract as a socket meets it: events in arrival order,
+// one report per arming, the nested wait that sets other events aside, bounded
+// waits.
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
+#include <chrono>
+#include <cstring>
+#include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
-#include "Socket.h"
 #include "PeerShare.h"
-#include "TestSupport.h"
+#include "Socket.h"
 
 namespace {
 
@@ -90,7 +94,7 @@ std::thread ReadInBackground(int hPeer, size_t nTotal, const std::atomic<bool>& 
     });
 }
 
-class SocketLayerTest : public ::testing::Test {
+class SocketTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(AfxSocketInit());
@@ -100,7 +104,7 @@ protected:
     }
 };
 
-TEST_F(SocketLayerTest, EventsArriveInOrderAndOncePerArming) {
+TEST_F(SocketTest, EventsArriveInOrderAndOncePerArming) {
     SPair a, b;
     CRecordingSocket first(1, a.hOurs), second(2, b.hOurs);
     b.PeerSends("x");
@@ -124,7 +128,7 @@ TEST_F(SocketLayerTest, EventsArriveInOrderAndOncePerArming) {
     EXPECT_EQ(g_events, (std::vector<SRecord>{{1, "read"}}));
 }
 
-TEST_F(SocketLayerTest, AReportThatMeansNothingArmedIsMuted) {
+TEST_F(SocketTest, AReportThatMeansNothingArmedIsMuted) {
     SPair a;
     CRecordingSocket socket(1, a.hOurs);
     a.PeerSends("GET / HTTP/1.0\r\n\r\n");
@@ -139,7 +143,7 @@ TEST_F(SocketLayerTest, AReportThatMeansNothingArmedIsMuted) {
     EXPECT_FALSE(DescriptorReadable());
 }
 
-TEST_F(SocketLayerTest, PeerCloseWithoutDataIsACloseNotARead) {
+TEST_F(SocketTest, PeerCloseWithoutDataIsACloseNotARead) {
     SPair a;
     CRecordingSocket socket(1, a.hOurs);
     a.PeerCloses();
@@ -152,7 +156,7 @@ TEST_F(SocketLayerTest, PeerCloseWithoutDataIsACloseNotARead) {
     EXPECT_FALSE(DescriptorReadable());
 }
 
-TEST_F(SocketLayerTest, NestedWaitSetsOtherEventsAsideAndDeliversThemAfter) {
+TEST_F(SocketTest, NestedWaitSetsOtherEventsAsideAndDeliversThemAfter) {
     SPair waiting, other;
     CRecordingSocket blocked(1, waiting.hOurs), bystander(2, other.hOurs);
     int nRepaints = 0;
@@ -178,7 +182,7 @@ TEST_F(SocketLayerTest, NestedWaitSetsOtherEventsAsideAndDeliversThemAfter) {
     EXPECT_EQ(g_events, (std::vector<SRecord>{{2, "read"}}));
 }
 
-TEST_F(SocketLayerTest, WaitsEndAtTheirLimitWithTimedOut) {
+TEST_F(SocketTest, WaitsEndAtTheirLimitWithTimedOut) {
     SPair silent;
     CRecordingSocket socket(1, silent.hOurs);
     socket.SetWaitBounds({.nStallMs = 150});
@@ -196,7 +200,7 @@ TEST_F(SocketLayerTest, WaitsEndAtTheirLimitWithTimedOut) {
     EXPECT_EQ(CAsyncSocket::GetLastError(), ETIMEDOUT);
 }
 
-TEST_F(SocketLayerTest, RoomToWriteAfterASendThatWaitedDoesNotWakeTheLoop) {
+TEST_F(SocketTest, RoomToWriteAfterASendThatWaitedDoesNotWakeTheLoop) {
     SPair drained;
     CRecordingSocket socket(1, drained.hOurs);
     const std::atomic<bool> bNever{false};
@@ -211,7 +215,7 @@ TEST_F(SocketLayerTest, RoomToWriteAfterASendThatWaitedDoesNotWakeTheLoop) {
     EXPECT_TRUE(g_events.empty());
 }
 
-TEST_F(SocketLayerTest, ATrickleBelowTheMinimumRateIsNoProgress) {
+TEST_F(SocketTest, ATrickleBelowTheMinimumRateIsNoProgress) {
     SPair slow;
     CRecordingSocket socket(1, slow.hOurs);
     socket.SetWaitBounds({.nStallMs = 300, .nMinimumRate = 4096});
@@ -236,7 +240,7 @@ TEST_F(SocketLayerTest, ATrickleBelowTheMinimumRateIsNoProgress) {
 // All peers' share spent by another address while a read waits: a send whose
 // peer takes nothing is let go after its probes and marks its address; one
 // whose peer reads goes on to the end.
-TEST_F(SocketLayerTest, OnceAllPeersHaveSpentTheirShareOnlyASendThatKeepsUpGoesOn) {
+TEST_F(SocketTest, OnceAllPeersHaveSpentTheirShareOnlyASendThatKeepsUpGoesOn) {
     CPeerShares shares(1000, 1000, 10000);
     shares.Charge(7, 1000, CSocketDispatcher::Clock::now());
     SPair waiting;
@@ -271,7 +275,7 @@ TEST_F(SocketLayerTest, OnceAllPeersHaveSpentTheirShareOnlyASendThatKeepsUpGoesO
     EXPECT_FALSE(fresh.Left(0, CSocketDispatcher::Clock::now()).bStalledLately);
 }
 
-TEST_F(SocketLayerTest, TerminationEndsAWaitAsACloseDoesAndHoldsEvents) {
+TEST_F(SocketTest, TerminationEndsAWaitAsACloseDoesAndHoldsEvents) {
     SPair silent, other;
     CRecordingSocket waiter(1, silent.hOurs), bystander(2, other.hOurs);
     std::thread signaller([] {
@@ -293,7 +297,7 @@ TEST_F(SocketLayerTest, TerminationEndsAWaitAsACloseDoesAndHoldsEvents) {
     EXPECT_EQ(g_events, (std::vector<SRecord>{{2, "read"}}));
 }
 
-TEST_F(SocketLayerTest, WaitsSleepWhileOtherEventsAreSetAside) {
+TEST_F(SocketTest, WaitsSleepWhileOtherEventsAreSetAside) {
     SPair silent, other, closing;
     CRecordingSocket waiter(1, silent.hOurs), bystander(2, other.hOurs), leaver(3, closing.hOurs);
     waiter.SetWaitBounds({.nStallMs = 300});
@@ -324,7 +328,7 @@ TEST_F(SocketLayerTest, WaitsSleepWhileOtherEventsAreSetAside) {
     EXPECT_EQ(g_events, (std::vector<SRecord>{{2, "read"}, {3, "read"}}));
 }
 
-TEST_F(SocketLayerTest, ReceiveSeesThePeersCloseDuringAWait) {
+TEST_F(SocketTest, ReceiveSeesThePeersCloseDuringAWait) {
     SPair a;
     CRecordingSocket socket(1, a.hOurs);
     std::thread later([&] {
@@ -336,24 +340,7 @@ TEST_F(SocketLayerTest, ReceiveSeesThePeersCloseDuringAWait) {
     later.join();
 }
 
-TEST_F(SocketLayerTest, TimersWakeTheDescriptor) {
-    int nFired = 0;
-    CDispatchTimer timer([&] { ++nFired; });
-    timer.Start(30, 30);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (nFired < 3 && std::chrono::steady_clock::now() < deadline) {
-        pollfd descriptor{CSocketDispatcher::Get().Descriptor(), POLLIN, 0};
-        if (::poll(&descriptor, 1, 1000) == 1) {
-            CSocketDispatcher::Get().DispatchReady();
-        }
-    }
-    EXPECT_EQ(nFired, 3);
-    timer.Stop();
-    CSocketDispatcher::Get().RunOnce(100);
-    EXPECT_EQ(nFired, 3);
-}
-
-TEST_F(SocketLayerTest, AnArmingInAHandlerReachesTheSetWhenThePassEnds) {
+TEST_F(SocketTest, AnArmingInAHandlerReachesTheSetWhenThePassEnds) {
     // A handler's armings wait for the end of the pass; an outer loop that then
     // sleeps on the descriptor must still be woken by what they asked for.
     SPair a;
@@ -370,7 +357,7 @@ TEST_F(SocketLayerTest, AnArmingInAHandlerReachesTheSetWhenThePassEnds) {
     EXPECT_EQ(g_events, (std::vector<SRecord>{{1, "read"}}));
 }
 
-TEST_F(SocketLayerTest, CloseForgetsQueuedEvents) {
+TEST_F(SocketTest, CloseForgetsQueuedEvents) {
     SPair a, b;
     auto* pFirst = new CRecordingSocket(1, a.hOurs);
     CRecordingSocket second(2, b.hOurs);
@@ -392,36 +379,6 @@ TEST_F(SocketLayerTest, CloseForgetsQueuedEvents) {
     for (const SRecord& record : g_events) {
         EXPECT_NE(record.nSocket, 1);
     }
-}
-
-// Each in a fresh process (the death test runs the program again), so the
-// dispatcher of this one is not the one broken.
-TEST(SocketLayerFaults, ADispatcherThatCannotBeMadeIsReportedNotDereferenced) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(
-        {
-            rlimit none{};
-            ::setrlimit(RLIMIT_NOFILE, &none);  // no descriptor for epoll
-            CSocketDispatcher::Get();
-        },
-        "The socket layer cannot start: Too many open files");
-}
-
-TEST(SocketLayerFaults, AFailedEpollWaitEndsTheLoopsAndIsReported) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            if (!AfxSocketInit()) {
-                std::_Exit(2);
-            }
-            CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
-            ::dup2(::open("/dev/null", O_RDONLY), dispatcher.Descriptor());  // not an epoll set
-            dispatcher.RunOnce(1000);
-            std::_Exit(CSocketDispatcher::TerminationRequested() && dispatcher.PollError() == EINVAL
-                           ? 3
-                           : 4);
-        },
-        ::testing::ExitedWithCode(3), "Waiting for socket events failed: Invalid argument");
 }
 
 }  // namespace
