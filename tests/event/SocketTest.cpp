@@ -1,6 +1,6 @@
 // The socket layer's contract as a socket meets it: events in arrival order,
 // one report per arming, the nested wait that sets other events aside, bounded
-// waits.
+// waits, and what a send returns when its peer or its file ends.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -380,5 +380,137 @@ TEST_F(SocketTest, CloseForgetsQueuedEvents) {
         EXPECT_NE(record.nSocket, 1);
     }
 }
+
+enum class ESend { Bytes, File };
+enum class EPeer { Reads, ClosedBefore, ClosesWhileItWaits };
+constexpr long long kBlock = 8 << 20;  // more than a socket pair's buffers hold
+
+struct SSendCase {
+    const char* pszName;
+    ESend send;
+    EPeer peer;
+    long long nCount;
+    long long nResult;
+    EWaitEnd end;
+    std::vector<int> errors = {};  // what GetLastError may say after -1
+    long long nOffset = 0;         // in the file sent
+    bool bFileOpen = true;         // false: the file's descriptor is closed
+};
+
+class SendCases : public SocketTest, public ::testing::WithParamInterface<SSendCase> {};
+
+// A send returns the count moved, or -1 with the socket's or the file's error;
+// a file that ends early is no error.
+TEST_P(SendCases, EndWithTheCountMovedOrTheError) {
+    const SSendCase& c = GetParam();
+    const std::string strBlock(kBlock, 'x');
+    char szFile[] = "/tmp/tarvel-send-XXXXXX";
+    const int hFile = ::mkstemp(szFile);
+    ASSERT_GE(hFile, 0);
+    ::unlink(szFile);
+    ASSERT_EQ(::write(hFile, strBlock.data(), strBlock.size()), kBlock);
+    SPair pair;
+    CRecordingSocket socket(1, pair.hOurs);
+    std::atomic<bool> bOver{false};
+    std::thread peer;
+    if (c.peer == EPeer::ClosedBefore) {
+        pair.PeerCloses();
+    } else if (c.peer == EPeer::Reads) {
+        peer = ReadInBackground(pair.hPeer, kBlock, bOver);
+    } else {
+        peer = std::thread([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            pair.PeerCloses();
+        });
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const long long nResult = c.send == ESend::Bytes
+                                  ? socket.Send(strBlock.data(), static_cast<int>(c.nCount))
+                                  : socket.SendFile(c.bFileOpen ? hFile : -1, c.nOffset, c.nCount);
+    const auto waited = std::chrono::steady_clock::now() - started;
+    const int nError = CAsyncSocket::GetLastError();
+    bOver = true;
+    if (peer.joinable()) {
+        peer.join();
+    }
+    ::close(hFile);
+    EXPECT_EQ(nResult, c.nResult);
+    EXPECT_EQ(socket.LastWaitEnd(), c.end);
+    if (nResult < 0) {
+        EXPECT_NE(std::find(c.errors.begin(), c.errors.end(), nError), c.errors.end()) << nError;
+    }
+    if (c.peer == EPeer::ClosesWhileItWaits) {
+        // The close ends the wait at once, not when its pass is over.
+        EXPECT_LT(waited, std::chrono::milliseconds(CWaitJudge::kPassMs / 2));
+    }
+}
+
+const SSendCase kSendCases[] = {
+    {.pszName = "send_to_a_closed_peer",
+     .send = ESend::Bytes,
+     .peer = EPeer::ClosedBefore,
+     .nCount = 1000,
+     .nResult = -1,
+     .end = EWaitEnd::Failed,
+     .errors = {EPIPE}},
+    {.pszName = "sendfile_to_a_closed_peer",
+     .send = ESend::File,
+     .peer = EPeer::ClosedBefore,
+     .nCount = 1000,
+     .nResult = -1,
+     .end = EWaitEnd::Failed,
+     .errors = {EPIPE}},
+    {.pszName = "send_to_a_peer_that_closes_while_it_waits",
+     .send = ESend::Bytes,
+     .peer = EPeer::ClosesWhileItWaits,
+     .nCount = kBlock,
+     .nResult = -1,
+     .end = EWaitEnd::Failed,
+     .errors = {EPIPE, ECONNRESET}},
+    {.pszName = "sendfile_to_a_peer_that_closes_while_it_waits",
+     .send = ESend::File,
+     .peer = EPeer::ClosesWhileItWaits,
+     .nCount = kBlock,
+     .nResult = -1,
+     .end = EWaitEnd::Failed,
+     .errors = {EPIPE, ECONNRESET}},
+    {.pszName = "send_of_more_than_the_buffers_hold",
+     .send = ESend::Bytes,
+     .peer = EPeer::Reads,
+     .nCount = kBlock,
+     .nResult = kBlock,
+     .end = EWaitEnd::Done},
+    {.pszName = "sendfile_of_more_than_the_buffers_hold",
+     .send = ESend::File,
+     .peer = EPeer::Reads,
+     .nCount = kBlock,
+     .nResult = kBlock,
+     .end = EWaitEnd::Done},
+    {.pszName = "sendfile_of_a_file_that_ends_early",
+     .send = ESend::File,
+     .peer = EPeer::Reads,
+     .nCount = 5000,
+     .nResult = 1000,
+     .end = EWaitEnd::Done,
+     .nOffset = kBlock - 1000},
+    {.pszName = "sendfile_from_the_files_end",
+     .send = ESend::File,
+     .peer = EPeer::Reads,
+     .nCount = 10,
+     .nResult = 0,
+     .end = EWaitEnd::Done,
+     .nOffset = kBlock},
+    {.pszName = "sendfile_of_a_closed_file",
+     .send = ESend::File,
+     .peer = EPeer::Reads,
+     .nCount = 1000,
+     .nResult = -1,
+     .end = EWaitEnd::Failed,
+     .errors = {EBADF},
+     .bFileOpen = false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Sends, SendCases, ::testing::ValuesIn(kSendCases),
+                         [](const auto& info) { return std::string(info.param.pszName); });
 
 }  // namespace
