@@ -336,7 +336,11 @@ TEST_F(SocketTest, ReceiveSeesThePeersCloseDuringAWait) {
         a.PeerCloses();
     });
     char c;
+    const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(socket.Receive(&c, 1), 0);
+    // At the close, not when the wait's pass is over and the receive tries again.
+    EXPECT_LT(std::chrono::steady_clock::now() - started,
+              std::chrono::milliseconds(CWaitJudge::kPassMs / 2));
     later.join();
 }
 
