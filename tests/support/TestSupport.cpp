@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,6 +50,30 @@ int OpenDescriptorCount() {
         ++nCount;
     }
     return nCount;
+}
+
+SFileIdentity OwnProgram() {
+    struct stat status {};
+    ::stat("/proc/self/exe", &status);
+    return {status.st_dev, status.st_ino};
+}
+
+SFound CRootTest::Find(std::string_view path) {
+    CRootLookup lookup(m_strRoot, OwnProgram(), m_start);
+    return lookup.Look(path);
+}
+
+SAnswerPlan CPlannedRootTest::Plan(const std::string& strLine, bool bListFolders) {
+    CRootLookup lookup(m_strRoot, OwnProgram(), m_start);
+    return PlanAnswer(ParseRequest(strLine, 8192),
+                      {.defaultPage = "index.htm", .bListFolders = bListFolders}, lookup);
+}
+
+SAnswerPlan CPlannedRootTest::Preview(const std::string& strLine, bool bListFolders) {
+    CRootLookup lookup(m_strRoot, OwnProgram(), m_start);
+    return PlanAnswer(ParseRequest(strLine, 8192),
+                      {.defaultPage = "home.htm", .bListFolders = bListFolders, .bPreview = true},
+                      lookup);
 }
 
 SAnswer ParseAnswer(const std::string& strRaw) {

@@ -13,8 +13,10 @@
 #include <string>
 #include <thread>
 
-#include "Socket.h"
+#include "AnswerPlan.h"
+#include "RootLookup.h"
 #include "ServerCore.h"
+#include "Socket.h"
 
 namespace tarvel_test {
 
@@ -32,6 +34,30 @@ private:
 void WriteFile(const std::string& strPath, const std::string& strContent);
 std::string ReadFile(const std::string& strPath);
 int OpenDescriptorCount();
+// The running test program, which no look-up serves and no listing shows.
+SFileIdentity OwnProgram();
+
+// A temp root and what the look-up finds under it.
+class CRootTest : public ::testing::Test {
+protected:
+    // path: as a request names it, '/'-separated and decoded.
+    SFound Find(std::string_view path);
+    std::string In(const std::string& strName) const { return m_root / strName; }
+
+    CTempDir m_root;
+    const std::string m_strRoot = m_root.Path().string();
+    char m_start[64];  // the look-up's buffer for a file's first bytes
+};
+
+// The same root, and the one decision of the answer to a request.
+class CPlannedRootTest : public CRootTest {
+protected:
+    // Default page index.htm.
+    SAnswerPlan Plan(const std::string& strLine, bool bListFolders = false);
+    // With the preview on: front pages, links without ".html", the 404 page and
+    // the reload script; default page home.htm.
+    SAnswerPlan Preview(const std::string& strLine, bool bListFolders = false);
+};
 
 struct SAnswer {
     std::string strRaw;  // every byte received

@@ -1,10 +1,7 @@
-// The waiting rules on a clock of the test's own: the judge of one blocking
-// call, the fair share's ledger, and the bounds each phase is given.
+// The judge of one blocking call, on a clock of the test's own.
 #include <gtest/gtest.h>
 
-#include "PeerShare.h"
 #include "WaitBounds.h"
-#include "WaitPolicy.h"
 
 namespace {
 using Clock = CWaitJudge::Clock;
@@ -118,77 +115,6 @@ TEST(WaitJudge, EachStallPeriodIsJudgedOnItsOwn) {
     ASSERT_FALSE(judge.NextWait(kStart + milliseconds(500), {}, false).end);
     // The next period starts from nothing: what moved before does not count.
     EXPECT_EQ(judge.NextWait(kStart + milliseconds(1000), {}, false).end, EWaitEnd::TimedOut);
-}
-
-// The bounds the README's table promises, phase by phase.
-TEST(WaitPolicy, EachPhaseHasItsBounds) {
-    const SWaitPolicy policy;
-    EXPECT_EQ(policy.requestHead.nDeadlineMs, 1000);
-    EXPECT_EQ(policy.wholeFile.nStallMs, 10000);
-    EXPECT_EQ(policy.wholeFile.nMinimumRate, 1024);
-    EXPECT_EQ(policy.range.nStallMs, 500);
-    EXPECT_EQ(policy.range.nMinimumRate, 1024);
-    EXPECT_EQ(policy.memoryBody.nStallMs, policy.wholeFile.nStallMs);
-    EXPECT_EQ(policy.stopDrain.nDeadlineMs, 2000);
-    EXPECT_EQ(policy.nIdleClientMs, 30000);
-    EXPECT_EQ(policy.nShareMs, 1000);
-    EXPECT_EQ(policy.nShareWindowMs, 10000);
-    EXPECT_EQ(policy.nAllShareMs, 1000);
-    for (const SWaitBounds& bounds : {policy.wholeFile, policy.range, policy.stopDrain}) {
-        EXPECT_TRUE(bounds.bShared);
-    }
-}
-
-struct SShareStep {
-    uint32_t nAddress;
-    int nAtMs;
-    int nChargeMs;     // charged at nAtMs, before the reading
-    int nRemainingMs;  // Remaining(nAddress) at nAtMs
-};
-
-TEST(PeerShares, ChargesLeaveTheWindowAndAddressesAreApart) {
-    const SShareStep steps[] = {
-        {1, 0, 0, 1000},     {1, 0, 300, 700},    {2, 100, 0, 1000},
-        {1, 2000, 600, 100}, {1, 2500, 200, 0},   {2, 2500, 999, 1},
-        {1, 9999, 0, 0},     {1, 10000, 0, 200},  // the first charge has left the 10 s window
-        {1, 12000, 0, 800},  {1, 12600, 5000, 0},
-    };
-    CPeerShares shares(1000, 1000000, 10000);
-    for (const SShareStep& step : steps) {
-        const auto at = kStart + milliseconds(step.nAtMs);
-        shares.Charge(step.nAddress, step.nChargeMs, at);
-        EXPECT_EQ(shares.Remaining(step.nAddress, at), step.nRemainingMs)
-            << "address " << step.nAddress << " at " << step.nAtMs << " ms";
-    }
-    shares.Prune(kStart + milliseconds(30000));
-    EXPECT_EQ(shares.Remaining(1, kStart + milliseconds(30000)), 1000);
-}
-
-TEST(PeerShares, AllPeersTogetherHaveOneShare) {
-    // Four addresses within their own shares spend what all have together.
-    CPeerShares shares(1000, 1000, 10000);
-    for (uint32_t nAddress = 1; nAddress <= 4; ++nAddress) {
-        shares.Charge(nAddress, 300, kStart + milliseconds(100 * nAddress));
-    }
-    shares.MarkStalled(1, kStart + milliseconds(100));
-    const auto at = kStart + milliseconds(500);
-    SShareLeft left = shares.Left(1, at);
-    EXPECT_EQ(left.nPeerMs, 700);
-    EXPECT_EQ(left.nAllMs, 0);
-    EXPECT_TRUE(left.bStalledLately);
-    EXPECT_FALSE(shares.Left(5, at).bStalledLately);  // never charged: may show it keeps up
-    EXPECT_FALSE(shares.Left(2, at).bStalledLately);  // charged, but never let go
-    EXPECT_EQ(shares.Left(5, at).nPeerMs, 1000);
-    // The mark lasts the window, no longer.
-    EXPECT_TRUE(shares.Left(1, kStart + milliseconds(10099)).bStalledLately);
-    EXPECT_FALSE(shares.Left(1, kStart + milliseconds(10100)).bStalledLately);
-    // The first two charges leave the window: 400 ms are free again.
-    left = shares.Left(4, kStart + milliseconds(10200));
-    EXPECT_EQ(left.nAllMs, 400);
-    shares.Prune(kStart + milliseconds(30000));
-    left = shares.Left(4, kStart + milliseconds(30000));
-    EXPECT_EQ(left.nAllMs, 1000);
-    EXPECT_FALSE(left.bStalledLately);
 }
 
 }  // namespace

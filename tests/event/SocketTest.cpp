@@ -1,21 +1,25 @@
-// The socket layer's contract: events in arrival order, one report per arming,
-// the nested wait that sets other events aside, bounded waits, timers.
-#include <fcntl.h>
+// The socket layer's contract as a socket meets it: events in arrival order,
+// one report per arming, the nested wait that sets other events aside, bounded
+// waits, and what a send returns when its peer or its file ends.
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
+#include <chrono>
+#include <cstring>
+#include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
-#include "Socket.h"
 #include "PeerShare.h"
-#include "TestSupport.h"
+#include "Socket.h"
 
 namespace {
 
@@ -90,7 +94,7 @@ std::thread ReadInBackground(int hPeer, size_t nTotal, const std::atomic<bool>& 
     });
 }
 
-class SocketLayerTest : public ::testing::Test {
+class SocketTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(AfxSocketInit());
@@ -100,7 +104,7 @@ protected:
     }
 };
 
-TEST_F(SocketLayerTest, EventsArriveInOrderAndOncePerArming) {
+TEST_F(SocketTest, EventsArriveInOrderAndOncePerArming) {
     SPair a, b;
     CRecordingSocket first(1, a.hOurs), second(2, b.hOurs);
     b.PeerSends("x");
@@ -124,7 +128,7 @@ TEST_F(SocketLayerTest, EventsArriveInOrderAndOncePerArming) {
     EXPECT_EQ(g_events, (std::vector<SRecord>{{1, "read"}}));
 }
 
-TEST_F(SocketLayerTest, AReportThatMeansNothingArmedIsMuted) {
+TEST_F(SocketTest, AReportThatMeansNothingArmedIsMuted) {
     SPair a;
     CRecordingSocket socket(1, a.hOurs);
     a.PeerSends("GET / HTTP/1.0\r\n\r\n");
@@ -139,7 +143,7 @@ TEST_F(SocketLayerTest, AReportThatMeansNothingArmedIsMuted) {
     EXPECT_FALSE(DescriptorReadable());
 }
 
-TEST_F(SocketLayerTest, PeerCloseWithoutDataIsACloseNotARead) {
+TEST_F(SocketTest, PeerCloseWithoutDataIsACloseNotARead) {
     SPair a;
     CRecordingSocket socket(1, a.hOurs);
     a.PeerCloses();
@@ -152,7 +156,7 @@ TEST_F(SocketLayerTest, PeerCloseWithoutDataIsACloseNotARead) {
     EXPECT_FALSE(DescriptorReadable());
 }
 
-TEST_F(SocketLayerTest, NestedWaitSetsOtherEventsAsideAndDeliversThemAfter) {
+TEST_F(SocketTest, NestedWaitSetsOtherEventsAsideAndDeliversThemAfter) {
     SPair waiting, other;
     CRecordingSocket blocked(1, waiting.hOurs), bystander(2, other.hOurs);
     int nRepaints = 0;
@@ -178,7 +182,7 @@ TEST_F(SocketLayerTest, NestedWaitSetsOtherEventsAsideAndDeliversThemAfter) {
     EXPECT_EQ(g_events, (std::vector<SRecord>{{2, "read"}}));
 }
 
-TEST_F(SocketLayerTest, WaitsEndAtTheirLimitWithTimedOut) {
+TEST_F(SocketTest, WaitsEndAtTheirLimitWithTimedOut) {
     SPair silent;
     CRecordingSocket socket(1, silent.hOurs);
     socket.SetWaitBounds({.nStallMs = 150});
@@ -196,7 +200,7 @@ TEST_F(SocketLayerTest, WaitsEndAtTheirLimitWithTimedOut) {
     EXPECT_EQ(CAsyncSocket::GetLastError(), ETIMEDOUT);
 }
 
-TEST_F(SocketLayerTest, RoomToWriteAfterASendThatWaitedDoesNotWakeTheLoop) {
+TEST_F(SocketTest, RoomToWriteAfterASendThatWaitedDoesNotWakeTheLoop) {
     SPair drained;
     CRecordingSocket socket(1, drained.hOurs);
     const std::atomic<bool> bNever{false};
@@ -211,7 +215,7 @@ TEST_F(SocketLayerTest, RoomToWriteAfterASendThatWaitedDoesNotWakeTheLoop) {
     EXPECT_TRUE(g_events.empty());
 }
 
-TEST_F(SocketLayerTest, ATrickleBelowTheMinimumRateIsNoProgress) {
+TEST_F(SocketTest, ATrickleBelowTheMinimumRateIsNoProgress) {
     SPair slow;
     CRecordingSocket socket(1, slow.hOurs);
     socket.SetWaitBounds({.nStallMs = 300, .nMinimumRate = 4096});
@@ -236,7 +240,7 @@ TEST_F(SocketLayerTest, ATrickleBelowTheMinimumRateIsNoProgress) {
 // All peers' share spent by another address while a read waits: a send whose
 // peer takes nothing is let go after its probes and marks its address; one
 // whose peer reads goes on to the end.
-TEST_F(SocketLayerTest, OnceAllPeersHaveSpentTheirShareOnlyASendThatKeepsUpGoesOn) {
+TEST_F(SocketTest, OnceAllPeersHaveSpentTheirShareOnlyASendThatKeepsUpGoesOn) {
     CPeerShares shares(1000, 1000, 10000);
     shares.Charge(7, 1000, CSocketDispatcher::Clock::now());
     SPair waiting;
@@ -271,7 +275,7 @@ TEST_F(SocketLayerTest, OnceAllPeersHaveSpentTheirShareOnlyASendThatKeepsUpGoesO
     EXPECT_FALSE(fresh.Left(0, CSocketDispatcher::Clock::now()).bStalledLately);
 }
 
-TEST_F(SocketLayerTest, TerminationEndsAWaitAsACloseDoesAndHoldsEvents) {
+TEST_F(SocketTest, TerminationEndsAWaitAsACloseDoesAndHoldsEvents) {
     SPair silent, other;
     CRecordingSocket waiter(1, silent.hOurs), bystander(2, other.hOurs);
     std::thread signaller([] {
@@ -293,7 +297,7 @@ TEST_F(SocketLayerTest, TerminationEndsAWaitAsACloseDoesAndHoldsEvents) {
     EXPECT_EQ(g_events, (std::vector<SRecord>{{2, "read"}}));
 }
 
-TEST_F(SocketLayerTest, WaitsSleepWhileOtherEventsAreSetAside) {
+TEST_F(SocketTest, WaitsSleepWhileOtherEventsAreSetAside) {
     SPair silent, other, closing;
     CRecordingSocket waiter(1, silent.hOurs), bystander(2, other.hOurs), leaver(3, closing.hOurs);
     waiter.SetWaitBounds({.nStallMs = 300});
@@ -324,7 +328,7 @@ TEST_F(SocketLayerTest, WaitsSleepWhileOtherEventsAreSetAside) {
     EXPECT_EQ(g_events, (std::vector<SRecord>{{2, "read"}, {3, "read"}}));
 }
 
-TEST_F(SocketLayerTest, ReceiveSeesThePeersCloseDuringAWait) {
+TEST_F(SocketTest, ReceiveSeesThePeersCloseDuringAWait) {
     SPair a;
     CRecordingSocket socket(1, a.hOurs);
     std::thread later([&] {
@@ -332,28 +336,15 @@ TEST_F(SocketLayerTest, ReceiveSeesThePeersCloseDuringAWait) {
         a.PeerCloses();
     });
     char c;
+    const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(socket.Receive(&c, 1), 0);
+    // At the close, not when the wait's pass is over and the receive tries again.
+    EXPECT_LT(std::chrono::steady_clock::now() - started,
+              std::chrono::milliseconds(CWaitJudge::kPassMs / 2));
     later.join();
 }
 
-TEST_F(SocketLayerTest, TimersWakeTheDescriptor) {
-    int nFired = 0;
-    CDispatchTimer timer([&] { ++nFired; });
-    timer.Start(30, 30);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (nFired < 3 && std::chrono::steady_clock::now() < deadline) {
-        pollfd descriptor{CSocketDispatcher::Get().Descriptor(), POLLIN, 0};
-        if (::poll(&descriptor, 1, 1000) == 1) {
-            CSocketDispatcher::Get().DispatchReady();
-        }
-    }
-    EXPECT_EQ(nFired, 3);
-    timer.Stop();
-    CSocketDispatcher::Get().RunOnce(100);
-    EXPECT_EQ(nFired, 3);
-}
-
-TEST_F(SocketLayerTest, AnArmingInAHandlerReachesTheSetWhenThePassEnds) {
+TEST_F(SocketTest, AnArmingInAHandlerReachesTheSetWhenThePassEnds) {
     // A handler's armings wait for the end of the pass; an outer loop that then
     // sleeps on the descriptor must still be woken by what they asked for.
     SPair a;
@@ -370,7 +361,7 @@ TEST_F(SocketLayerTest, AnArmingInAHandlerReachesTheSetWhenThePassEnds) {
     EXPECT_EQ(g_events, (std::vector<SRecord>{{1, "read"}}));
 }
 
-TEST_F(SocketLayerTest, CloseForgetsQueuedEvents) {
+TEST_F(SocketTest, CloseForgetsQueuedEvents) {
     SPair a, b;
     auto* pFirst = new CRecordingSocket(1, a.hOurs);
     CRecordingSocket second(2, b.hOurs);
@@ -394,34 +385,136 @@ TEST_F(SocketLayerTest, CloseForgetsQueuedEvents) {
     }
 }
 
-// Each in a fresh process (the death test runs the program again), so the
-// dispatcher of this one is not the one broken.
-TEST(SocketLayerFaults, ADispatcherThatCannotBeMadeIsReportedNotDereferenced) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(
-        {
-            rlimit none{};
-            ::setrlimit(RLIMIT_NOFILE, &none);  // no descriptor for epoll
-            CSocketDispatcher::Get();
-        },
-        "The socket layer cannot start: Too many open files");
+enum class ESend { Bytes, File };
+enum class EPeer { Reads, ClosedBefore, ClosesWhileItWaits };
+constexpr long long kBlock = 8 << 20;  // more than a socket pair's buffers hold
+
+struct SSendCase {
+    const char* pszName;
+    ESend send;
+    EPeer peer;
+    long long nCount;
+    long long nResult;
+    EWaitEnd end;
+    std::vector<int> errors = {};  // what GetLastError may say after -1
+    long long nOffset = 0;         // in the file sent
+    bool bFileOpen = true;         // false: the file's descriptor is closed
+};
+
+class SendCases : public SocketTest, public ::testing::WithParamInterface<SSendCase> {};
+
+// A send returns the count moved, or -1 with the socket's or the file's error;
+// a file that ends early is no error.
+TEST_P(SendCases, EndWithTheCountMovedOrTheError) {
+    const SSendCase& c = GetParam();
+    const std::string strBlock(kBlock, 'x');
+    char szFile[] = "/tmp/tarvel-send-XXXXXX";
+    const int hFile = ::mkstemp(szFile);
+    ASSERT_GE(hFile, 0);
+    ::unlink(szFile);
+    ASSERT_EQ(::write(hFile, strBlock.data(), strBlock.size()), kBlock);
+    SPair pair;
+    CRecordingSocket socket(1, pair.hOurs);
+    std::atomic<bool> bOver{false};
+    std::thread peer;
+    if (c.peer == EPeer::ClosedBefore) {
+        pair.PeerCloses();
+    } else if (c.peer == EPeer::Reads) {
+        peer = ReadInBackground(pair.hPeer, kBlock, bOver);
+    } else {
+        peer = std::thread([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            pair.PeerCloses();
+        });
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const long long nResult = c.send == ESend::Bytes
+                                  ? socket.Send(strBlock.data(), static_cast<int>(c.nCount))
+                                  : socket.SendFile(c.bFileOpen ? hFile : -1, c.nOffset, c.nCount);
+    const auto waited = std::chrono::steady_clock::now() - started;
+    const int nError = CAsyncSocket::GetLastError();
+    bOver = true;
+    if (peer.joinable()) {
+        peer.join();
+    }
+    ::close(hFile);
+    EXPECT_EQ(nResult, c.nResult);
+    EXPECT_EQ(socket.LastWaitEnd(), c.end);
+    if (nResult < 0) {
+        EXPECT_NE(std::find(c.errors.begin(), c.errors.end(), nError), c.errors.end()) << nError;
+    }
+    if (c.peer == EPeer::ClosesWhileItWaits) {
+        // The close ends the wait at once, not when its pass is over.
+        EXPECT_LT(waited, std::chrono::milliseconds(CWaitJudge::kPassMs / 2));
+    }
 }
 
-TEST(SocketLayerFaults, AFailedEpollWaitEndsTheLoopsAndIsReported) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            if (!AfxSocketInit()) {
-                std::_Exit(2);
-            }
-            CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
-            ::dup2(::open("/dev/null", O_RDONLY), dispatcher.Descriptor());  // not an epoll set
-            dispatcher.RunOnce(1000);
-            std::_Exit(CSocketDispatcher::TerminationRequested() && dispatcher.PollError() == EINVAL
-                           ? 3
-                           : 4);
-        },
-        ::testing::ExitedWithCode(3), "Waiting for socket events failed: Invalid argument");
-}
+const SSendCase kSendCases[] = {
+    {.pszName = "send_to_a_closed_peer",
+     .send = ESend::Bytes,
+     .peer = EPeer::ClosedBefore,
+     .nCount = 1000,
+     .nResult = -1,
+     .end = EWaitEnd::Failed,
+     .errors = {EPIPE}},
+    {.pszName = "sendfile_to_a_closed_peer",
+     .send = ESend::File,
+     .peer = EPeer::ClosedBefore,
+     .nCount = 1000,
+     .nResult = -1,
+     .end = EWaitEnd::Failed,
+     .errors = {EPIPE}},
+    {.pszName = "send_to_a_peer_that_closes_while_it_waits",
+     .send = ESend::Bytes,
+     .peer = EPeer::ClosesWhileItWaits,
+     .nCount = kBlock,
+     .nResult = -1,
+     .end = EWaitEnd::Failed,
+     .errors = {EPIPE, ECONNRESET}},
+    {.pszName = "sendfile_to_a_peer_that_closes_while_it_waits",
+     .send = ESend::File,
+     .peer = EPeer::ClosesWhileItWaits,
+     .nCount = kBlock,
+     .nResult = -1,
+     .end = EWaitEnd::Failed,
+     .errors = {EPIPE, ECONNRESET}},
+    {.pszName = "send_of_more_than_the_buffers_hold",
+     .send = ESend::Bytes,
+     .peer = EPeer::Reads,
+     .nCount = kBlock,
+     .nResult = kBlock,
+     .end = EWaitEnd::Done},
+    {.pszName = "sendfile_of_more_than_the_buffers_hold",
+     .send = ESend::File,
+     .peer = EPeer::Reads,
+     .nCount = kBlock,
+     .nResult = kBlock,
+     .end = EWaitEnd::Done},
+    {.pszName = "sendfile_of_a_file_that_ends_early",
+     .send = ESend::File,
+     .peer = EPeer::Reads,
+     .nCount = 5000,
+     .nResult = 1000,
+     .end = EWaitEnd::Done,
+     .nOffset = kBlock - 1000},
+    {.pszName = "sendfile_from_the_files_end",
+     .send = ESend::File,
+     .peer = EPeer::Reads,
+     .nCount = 10,
+     .nResult = 0,
+     .end = EWaitEnd::Done,
+     .nOffset = kBlock},
+    {.pszName = "sendfile_of_a_closed_file",
+     .send = ESend::File,
+     .peer = EPeer::Reads,
+     .nCount = 1000,
+     .nResult = -1,
+     .end = EWaitEnd::Failed,
+     .errors = {EBADF},
+     .bFileOpen = false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Sends, SendCases, ::testing::ValuesIn(kSendCases),
+                         [](const auto& info) { return std::string(info.param.pszName); });
 
 }  // namespace

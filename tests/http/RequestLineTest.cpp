@@ -5,10 +5,7 @@
 #include <optional>
 
 #include "AnswerPlan.h"
-#include "ContentType.h"
-#include "ErrorPage.h"
 #include "RequestLine.h"
-#include "ResponseHead.h"
 
 namespace {
 
@@ -159,21 +156,6 @@ const SHeadCase kHeadCases[] = {
 INSTANTIATE_TEST_SUITE_P(Heads, RequestHeadTest, ::testing::ValuesIn(kHeadCases),
                          [](const auto& info) { return std::string(info.param.pszName); });
 
-TEST(RequestLine, DefaultPageJoinsTheGuards) {
-    // The default page is part of what the guards see, in any case.
-    const SParsedRequest root = ParseRequest("GET / HTTP/1.0\r\n", kBuffer);
-    EXPECT_FALSE(TargetOf(root, "TARVEL.EXE"));
-    EXPECT_FALSE(TargetOf(root, "../up.htm"));
-    EXPECT_FALSE(TargetOf(root, ".hidden"));
-    // It keeps its own case, so an exact name is found first.
-    std::optional<STarget> target =
-        TargetOf(ParseRequest("GET /Sub/ HTTP/1.0\r\n", kBuffer), "Index.HTM");
-    ASSERT_TRUE(target);
-    EXPECT_EQ(target->strPath, "/Sub/Index.HTM");
-    EXPECT_TRUE(target->bFolderRequest);
-    EXPECT_FALSE(TargetOf(ParseRequest("GET /Sub HTTP/1.0\r\n", kBuffer), "x")->bFolderRequest);
-}
-
 TEST(RequestLine, LineThatFillsTheBufferIsRefusedWithStatus) {
     std::string strLong = "GET /" + std::string(kBuffer, 'a');
     SParsedRequest parsed = ParseRequest(strLong.substr(0, kBuffer), kBuffer);
@@ -183,102 +165,6 @@ TEST(RequestLine, LineThatFillsTheBufferIsRefusedWithStatus) {
     std::string strFits = "GET /" + std::string(kBuffer - 20, 'a') + " HTTP/1.0\n";
     ASSERT_LE(strFits.size(), kBuffer);
     EXPECT_FALSE(ParseRequest(strFits, kBuffer).bRefused);
-}
-
-TEST(ContentType, ByExtensionWithoutRegardToCase) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"a.htm", "text/html"},
-        {"a.HTML", "text/html"},
-        {"s.css", "text/css"},
-        {"x.js", "text/javascript"},
-        {"m.mjs", "text/javascript"},
-        {"d.json", "application/json"},
-        {"r.txt", "text/plain"},
-        {"f.xml", "application/xml"},
-        {"i.svg", "image/svg+xml"},
-        {"i.PNG", "image/png"},
-        {"i.jpg", "image/jpeg"},
-        {"i.jpeg", "image/jpeg"},
-        {"i.gif", "image/gif"},
-        {"favicon.ico", "image/x-icon"},
-        {"i.webp", "image/webp"},
-        {"i.avif", "image/avif"},
-        {"w.wasm", "application/wasm"},
-        {"d.pdf", "application/pdf"},
-        {"s.mp3", "audio/mpeg"},
-        {"v.mp4", "video/mp4"},
-        {"v.webm", "video/webm"},
-        {"f.woff", "font/woff"},
-        {"f.woff2", "font/woff2"},
-        {"f.ttf", "font/ttf"},
-        {"f.otf", "font/otf"},
-        {"a.zip", "application/zip"},
-        {"a.ogg", "audio/ogg"},
-        {"a.oga", "audio/ogg"},
-        {"a.opus", "audio/ogg"},
-        {"a.m4a", "audio/mp4"},
-        {"a.aac", "audio/aac"},
-        {"a.wav", "audio/wav"},
-        {"a.FLAC", "audio/flac"},
-        {"v.m4v", "video/mp4"},
-        {"v.mov", "video/quicktime"},
-        {"v.mkv", "video/x-matroska"},
-        {"v.ogv", "video/ogg"},
-        {"s.vtt", "text/vtt"},
-        {"i.bmp", "image/bmp"},
-        {"i.tif", "image/tiff"},
-        {"i.tiff", "image/tiff"},
-        {"t.csv", "text/csv"},
-        {"r.md", "text/markdown"},
-        {"x.log", "text/plain"},
-        {"a.js.map", "application/json"},
-        {"site.webmanifest", "application/manifest+json"},
-        {"noextension", "application/octet-stream"},
-        {"a.tar.gz", "application/octet-stream"},
-        {"dir.htm/file", "application/octet-stream"},
-        {"/x/y/page.Htm", "text/html"},
-        {"trailingdot.", "application/octet-stream"},
-    };
-    for (const auto& [name, type] : cases) {
-        EXPECT_STREQ(ContentTypeFor(name), type) << name;
-    }
-}
-
-TEST(ErrorPage, IsTheFixedNinetyFourBytes) {
-    EXPECT_EQ(kErrorPage.size(), 94u);
-    EXPECT_EQ(kErrorPage.front(), '\n');
-    EXPECT_NE(kErrorPage.find("Error 404: Not Found"), std::string_view::npos);
-}
-
-TEST(Headers, OneBuilderForEveryAnswer) {
-    const time_t nNow = 784111777;  // Sun, 06 Nov 1994 08:49:37 GMT
-    EXPECT_EQ(BuildResponseHead({.nStatus = 200,
-                                 .strContentType = "text/html",
-                                 .nContentLength = 5,
-                                 .bAcceptRanges = true,
-                                 .strLastModified = "Sat, 05 Nov 1994 08:49:37 GMT",
-                                 .strEntityTag = "\"1-5-2.0\""},
-                                nNow),
-              "HTTP/1.0 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
-              "Content-Type: text/html\r\nContent-Length: 5\r\nAccept-Ranges: bytes\r\n"
-              "Last-Modified: Sat, 05 Nov 1994 08:49:37 GMT\r\nETag: \"1-5-2.0\"\r\n"
-              "Cache-Control: no-cache\r\nConnection: close\r\n\r\n");
-    EXPECT_EQ(
-        BuildResponseHead(
-            {.nStatus = 301, .bHttp11 = true, .nContentLength = 0, .strLocation = "/sub/?q=1"},
-            nNow),
-        "HTTP/1.1 301 Moved Permanently\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
-        "Content-Length: 0\r\nLocation: /sub/?q=1\r\nCache-Control: no-cache\r\n"
-        "Connection: close\r\n\r\n");
-    const std::pair<int, const char*> statusLines[] = {
-        {206, "HTTP/1.0 206 Partial Content\r\n"},
-        {304, "HTTP/1.0 304 Not Modified\r\n"},
-        {404, "HTTP/1.0 404 Not Found\r\n"},
-        {416, "HTTP/1.0 416 Range Not Satisfiable\r\n"},
-    };
-    for (const auto& [nStatus, pszLine] : statusLines) {
-        EXPECT_TRUE(BuildResponseHead({.nStatus = nStatus}, nNow).starts_with(pszLine)) << nStatus;
-    }
 }
 
 }  // namespace

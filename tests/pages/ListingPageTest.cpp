@@ -1,0 +1,135 @@
+// The listing page: how names are encoded in links and shown in text, the
+// heading, the links of the column headings, and the size and time texts.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+
+#include "ListingPage.h"
+
+namespace {
+using EColumn = SListingOrder::EColumn;
+
+// No tag of the page holds a script, a picture or an event attribute, whatever
+// the names' text says.
+void ExpectNoActiveContent(const std::string& strPage) {
+    EXPECT_EQ(strPage.find("<script"), std::string::npos);
+    EXPECT_EQ(strPage.find("<img"), std::string::npos);
+    for (size_t nOpen = strPage.find('<'); nOpen != std::string::npos;
+         nOpen = strPage.find('<', nOpen + 1)) {
+        const std::string tag = strPage.substr(nOpen, strPage.find('>', nOpen) - nOpen);
+        EXPECT_EQ(tag.find(" on"), std::string::npos) << tag;
+    }
+}
+
+TEST(ListingPage, NamesAreEncodedInLinksAndEscapedInText) {
+    const std::string strLong(255, 'n');
+    struct {
+        std::string strName;
+        bool bFolder = false;
+        std::string strLink;
+        std::string strShown;
+    } cases[] = {
+        {.strName = "<img src=x onerror=alert(1)>",
+         .strLink = "%3Cimg%20src%3Dx%20onerror%3Dalert%281%29%3E",
+         .strShown = "&lt;img src=x onerror=alert(1)&gt;"},
+        {.strName = "a b", .strLink = "a%20b", .strShown = "a b"},
+        {.strName = "#", .strLink = "%23", .strShown = "#"},
+        {.strName = "&", .strLink = "%26", .strShown = "&amp;"},
+        {.strName = "%", .strLink = "%25", .strShown = "%"},
+        {.strName = "?", .strLink = "%3F", .strShown = "?"},
+        {.strName = "q\"'", .strLink = "q%22%27", .strShown = "q&quot;&#39;"},
+        {.strName = "caf\xE9", .strLink = "caf%E9", .strShown = "caf\\xE9"},
+        {.strName = "caf\xC3\xA9", .strLink = "caf%C3%A9", .strShown = "caf\xC3\xA9"},
+        {.strName = "a\nb\x7F", .strLink = "a%0Ab%7F", .strShown = "a\\x0Ab\\x7F"},
+        {.strName = "c1\xC2\x85", .strLink = "c1%C2%85", .strShown = "c1\\xC2\\x85"},
+        {.strName = "\\x41", .strLink = "%5Cx41", .strShown = "\\x5Cx41"},
+        {.strName = "Az09-._~", .strLink = "Az09-._~", .strShown = "Az09-._~"},
+        {.strName = strLong, .strLink = strLong, .strShown = strLong},
+        {.strName = "My Photos",
+         .bFolder = true,
+         .strLink = "My%20Photos/",
+         .strShown = "My Photos/"},
+    };
+    for (const auto& c : cases) {
+        const std::string strPage =
+            BuildFolderListing("/", {{.strName = c.strName, .bFolder = c.bFolder}}, {});
+        EXPECT_NE(strPage.find("<a href=\"" + c.strLink + "\">" + c.strShown + "</a>"),
+                  std::string::npos)
+            << c.strName << "\n"
+            << strPage;
+        ExpectNoActiveContent(strPage);
+    }
+}
+
+TEST(ListingPage, HeadingNamesTheFolderAsRequestedAndLinksItsParent) {
+    const std::string strPage = BuildFolderListing("/<b>/caf\xE9\\/", {}, {});
+    EXPECT_NE(strPage.find("<title>/&lt;b&gt;/caf\\xE9\\x5C/</title>"), std::string::npos);
+    EXPECT_NE(strPage.find("<h1>/&lt;b&gt;/caf\\xE9\\x5C/</h1>"), std::string::npos);
+    EXPECT_NE(strPage.find("<a href=\"../\">../</a>"), std::string::npos);
+    // The root, however it is spelled, has no parent to link to.
+    for (const char* pszRoot : {"/", "//", "/./", "//.//"}) {
+        EXPECT_EQ(BuildFolderListing(pszRoot, {}, {}).find("href=\"../\""), std::string::npos)
+            << pszRoot;
+    }
+    EXPECT_NE(BuildFolderListing("//a/", {}, {}).find("href=\"../\""), std::string::npos);
+    ExpectNoActiveContent(strPage);
+}
+
+TEST(ListingPage, HeadingsLinkTheNextOrder) {
+    struct {
+        SListingOrder order;
+        std::string_view sizeOrder = "asc";  // where the Size heading links
+    } cases[] = {
+        {.order = {EColumn::Name, false}},
+        {.order = {EColumn::Size, false}, .sizeOrder = "desc"},
+        {.order = {EColumn::Size, true}},
+        {.order = {EColumn::Modified, true}},
+        {.order = {EColumn::Name, true}},
+        {.order = {EColumn::Modified, false}},
+    };
+    for (const auto& c : cases) {
+        const std::string strPage = BuildFolderListing("/", {}, c.order);
+        EXPECT_NE(
+            strPage.find("<a href=\"?sort=size&amp;order=" + std::string(c.sizeOrder) + "\">Size"),
+            std::string::npos)
+            << static_cast<int>(c.order.column) << " " << c.order.bDescending;
+    }
+}
+
+TEST(ListingPage, SizesInUnitsOf1024WithOneDecimal) {
+    struct {
+        uint64_t nBytes;
+        const char* pszShown;
+    } cases[] = {
+        {0, "0 B"},
+        {1023, "1023 B"},
+        {1024, "1.0 KB"},
+        {1587, "1.5 KB"},
+        {2'500'000, "2.4 MB"},
+        {1'048'575, "1.0 MB"},
+        {5ull << 30, "5.0 GB"},
+        {UINT64_MAX, "16777216.0 TB"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FormatSize(c.nBytes), c.pszShown) << c.nBytes;
+    }
+    const std::string strPage = BuildFolderListing(
+        "/", {{.strName = "f", .nSize = 2'500'000}, {.strName = "d", .bFolder = true}}, {});
+    EXPECT_NE(strPage.find(">f</a><td>2.4 MB<td>"), std::string::npos);
+    EXPECT_NE(strPage.find(">d/</a><td><td>"), std::string::npos);
+}
+
+TEST(ListingPage, ModifiedInLocalTime) {
+    struct tm local {};
+    local.tm_year = 2026 - 1900;
+    local.tm_mon = 11;
+    local.tm_mday = 8;
+    local.tm_hour = 14;
+    local.tm_min = 5;
+    local.tm_sec = 30;
+    local.tm_isdst = -1;
+    EXPECT_EQ(FormatModified(std::mktime(&local)), "2026-12-08 14:05");
+}
+
+}  // namespace
