@@ -8,8 +8,9 @@
 # server. Every normal request must have had its full, correct answer within
 # 5 s (the slowest is reported). Then the server must answer at once, hold no more descriptors
 # than before and not have grown in memory beyond a few MiB.
+# tarvel-serve then goes through it again serving several visitors at once.
 # When the sanitizer build sits beside the build folder (BUILD_DIR-asan), its
-# tarvel-serve gets a shorter soak as well, and must exit without a report.
+# tarvel-serve (several at once, the road with the most state) gets a shorter soak as well, and must exit without a report.
 #   bash tests/stages/soak.sh BUILD_DIR     (SOAK_SECONDS, ASAN_SOAK_SECONDS: 60, 30)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -41,13 +42,17 @@ for variant in $variants; do
     tv_start "$variant" "$build" "$base/root"
     soak "$variant" "$seconds"
 done
+# Serving several visitors at once: the same soak and bounds; nothing carried
+# on in the background may leak a descriptor or memory.
+TV_CONCURRENT=1 tv_start serve "$build" "$base/root"
+soak "serve (several at once)" "$seconds"
 
 asan_build="${build%/}-asan"
 if [ -x "$(tv_serve_binary "$asan_build")" ]; then
     supp=$top/tests/lsan.supp
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         LSAN_OPTIONS=$([ -f "$supp" ] && echo "suppressions=$supp:print_suppressions=0") \
-        tv_start_serve "$asan_build" "$base/root"
+        TV_CONCURRENT=1 tv_start_serve "$asan_build" "$base/root"
     soak serve-asan "$asan_seconds" --max-rss-growth-kib 262144
     # The sanitizers report at the error or, for leaks, at exit.
     if grep -Eq 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$TV_LOG"; then
