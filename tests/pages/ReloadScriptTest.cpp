@@ -1,41 +1,11 @@
-// The reload script of a previewed site: which requests get it, where it goes.
+// The reload script of a previewed site: where it goes, what it carries, which pages may carry it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "ReloadScript.h"
-#include "RequestLine.h"
 
 namespace {
-struct SNavigationCase {
-    const char* pszName;
-    const char* pszHeaders;
-    bool bNavigation;
-};
-
-const SNavigationCase kNavigationCases[] = {
-    {"document", "Sec-Fetch-Dest: document\r\nAccept: */*\r\n", true},
-    {"iframe", "sec-fetch-dest: IFRAME\r\n", true},
-    {"fetch_destination_decides", "Sec-Fetch-Dest: empty\r\nAccept: text/html\r\n", false},
-    {"script_destination", "Sec-Fetch-Dest: script\r\n", false},
-    {"accept_without_destination",
-     "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8\r\n", true},
-    {"accept_case_ignored", "Accept: Text/HTML\r\n", true},
-    {"fetch_default_accept", "Accept: */*\r\n", false},
-    {"no_headers", "", false},
-};
-
-class NavigationTest : public ::testing::TestWithParam<SNavigationCase> {};
-
-TEST_P(NavigationTest, OnlyABrowsersPageRequestIsANavigation) {
-    const std::string strRequest =
-        std::string("GET / HTTP/1.1\r\n") + GetParam().pszHeaders + "\r\n";
-    EXPECT_EQ(IsNavigation(ParseRequest(strRequest, 8192).headers), GetParam().bNavigation);
-}
-
-INSTANTIATE_TEST_SUITE_P(Requests, NavigationTest, ::testing::ValuesIn(kNavigationCases),
-                         [](const auto& info) { return std::string(info.param.pszName); });
-
 TEST(ReloadScript, GoesBeforeTheLastBodyEndOrAtTheVeryEnd) {
     const struct {
         std::string strPage;
