@@ -3,8 +3,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "ClientSocket.h"
 #include "TestSupport.h"
@@ -69,6 +73,48 @@ TEST_F(TransfersTest, TwoSlowDownloadsHoldNobodyAndArriveWhole) {
     }
     PumpUntil([&] { return m_server.m_clientList.empty(); }, 2000);
     EXPECT_TRUE(m_server.m_clientList.empty());
+}
+
+// Turns by address: four downloads of one address take together about what
+// one download of another address takes alone; without the shared piece the
+// single one would get a fifth of the bytes. The figures are printed.
+TEST_F(TransfersTest, AnAddressWithManyDownloadsDoesNotStarveOneWithOne) {
+    // Sparse: long enough that no download ends while it is measured.
+    WriteFile(m_root / "huge.bin", "");
+    ASSERT_EQ(::truncate((m_root / "huge.bin").c_str(), off_t{16} << 30), 0);
+    std::vector<std::unique_ptr<CClient>> clients;
+    for (const char* pszFrom : {"127.0.0.2", "127.0.0.2", "127.0.0.2", "127.0.0.2", "127.0.0.3"}) {
+        clients.push_back(std::make_unique<CClient>(Port(), pszFrom));
+        clients.back()->Send("GET /huge.bin HTTP/1.1\r\nHost: x\r\n\r\n");
+    }
+    std::vector<std::atomic<size_t>> received(clients.size());
+    std::atomic<bool> bStop{false};
+    std::vector<std::thread> readers;
+    for (size_t n = 0; n < clients.size(); ++n) {
+        readers.emplace_back([&, n] {
+            while (!bStop) {
+                received[n] += clients[n]->ReadSome(64 * 1024).size();
+            }
+        });
+    }
+    PumpFor(1500);
+    const std::vector<size_t> atStart(clients.size(), 0);
+    size_t nMany = 0;
+    for (size_t n = 0; n < 4; ++n) {
+        nMany += received[n] - atStart[n];
+    }
+    const size_t nOne = received[4] - atStart[4];
+    bStop = true;
+    for (auto& pClient : clients) {
+        ::shutdown(pClient->Handle(), SHUT_RDWR);  // ends each reader's blocking read
+    }
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    std::printf("[ measured ] four downloads of one address: %zu bytes; one of another: %zu\n",
+                nMany, nOne);
+    EXPECT_GT(nMany, 0u);
+    EXPECT_GT(nOne * 3, nMany);  // about equal; a fifth without turns by address
 }
 
 TEST_F(TransfersTest, AFileThatShrinksEndsItsTransferShort) {
