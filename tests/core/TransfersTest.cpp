@@ -79,6 +79,12 @@ TEST_F(TransfersTest, TwoSlowDownloadsHoldNobodyAndArriveWhole) {
 // one download of another address takes alone; without the shared piece the
 // single one would get a fifth of the bytes. The figures are printed.
 TEST_F(TransfersTest, AnAddressWithManyDownloadsDoesNotStarveOneWithOne) {
+#ifdef __SANITIZE_ADDRESS__
+    // Instrumented, the five readers rather than the server's turns set the pace.
+    GTEST_SKIP() << "a share of throughput says nothing under the sanitizers";
+#endif
+    // Pieces small enough that the turns, not the readers, set the pace.
+    m_server.m_transferBounds.nPieceBytes = 64 * 1024;
     // Sparse: long enough that no download ends while it is measured.
     WriteFile(m_root / "huge.bin", "");
     ASSERT_EQ(::truncate((m_root / "huge.bin").c_str(), off_t{16} << 30), 0);
@@ -114,7 +120,7 @@ TEST_F(TransfersTest, AnAddressWithManyDownloadsDoesNotStarveOneWithOne) {
     std::printf("[ measured ] four downloads of one address: %zu bytes; one of another: %zu\n",
                 nMany, nOne);
     EXPECT_GT(nMany, 0u);
-    EXPECT_GT(nOne * 3, nMany);  // about equal; a fifth without turns by address
+    EXPECT_GT(nOne * 2, nMany);  // about equal; a fifth without turns by address
 }
 
 TEST_F(TransfersTest, AFileThatShrinksEndsItsTransferShort) {
