@@ -113,6 +113,7 @@ void CServerDlg::TakeControls() {
     m_checkAutoStart = m_pUi->autoStartCheck_1014;
     m_checkListFolders = m_pUi->listFoldersCheck;
     m_checkPreview = m_pUi->previewCheck;
+    m_checkConcurrent = m_pUi->concurrentCheck;
 }
 
 void CServerDlg::ShapeWindow() {
@@ -146,6 +147,7 @@ void CServerDlg::ConnectControls() {
     connect(m_checkAutoStart, &QCheckBox::clicked, this, &CServerDlg::OnAutoStart);
     connect(m_checkListFolders, &QCheckBox::clicked, this, &CServerDlg::OnListFolders);
     connect(m_checkPreview, &QCheckBox::clicked, this, &CServerDlg::OnPreview);
+    connect(m_checkConcurrent, &QCheckBox::clicked, this, &CServerDlg::OnConcurrent);
 }
 
 void CServerDlg::AddKeysAndMenus() {
@@ -231,6 +233,7 @@ void CServerDlg::FillFields() {
     m_checkAutoStart->setCheckState(kCheckStates[m_bAutoStart]);
     m_checkListFolders->setChecked(m_bListFolders);
     m_checkPreview->setChecked(m_bPreview);
+    m_checkConcurrent->setChecked(m_bConcurrent);
 }
 
 void CServerDlg::UpdateControls() {
@@ -437,6 +440,10 @@ void CServerDlg::OnListFolders() {
 
 void CServerDlg::OnPreview() {
     ApplyServingBox(m_checkPreview, m_bPreview);
+}
+
+void CServerDlg::OnConcurrent() {
+    ApplyServingBox(m_checkConcurrent, m_bConcurrent);
 }
 
 void CServerDlg::ApplyServingBox(const QCheckBox* pBox, bool& bOption) {

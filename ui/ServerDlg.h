@@ -83,6 +83,7 @@ private:
     void OnAutoStart();
     void OnListFolders();
     void OnPreview();
+    void OnConcurrent();
     void ApplyServingBox(const QCheckBox* pBox, bool& bOption);
     void FailChannel(const QString& strMessage);
     void ShowAddress();
@@ -100,6 +101,7 @@ private:
     QCheckBox* m_checkAutoStart;
     QCheckBox* m_checkListFolders;
     QCheckBox* m_checkPreview;
+    QCheckBox* m_checkConcurrent;
     QIcon m_hIcon;
 
     CProfile& m_profile;

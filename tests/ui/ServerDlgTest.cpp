@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "ClientSocket.h"
 #include "Profile.h"
 #include "QrCodeWidget.h"
 #include "ServerDlg.h"
@@ -91,6 +92,7 @@ protected:
     QCheckBox* AutoStart() { return Find<QCheckBox>("autoStartCheck_1014"); }
     QCheckBox* ListFolders() { return Find<QCheckBox>("listFoldersCheck"); }
     QCheckBox* Preview() { return Find<QCheckBox>("previewCheck"); }
+    QCheckBox* Concurrent() { return Find<QCheckBox>("concurrentCheck"); }
     QLabel* Address() { return Find<QLabel>("addressLabel"); }
     QPushButton* Browse() { return Find<QPushButton>("browseButton"); }
     CQrCodeWidget* QrCode() { return Find<CQrCodeWidget>("qrCode"); }
@@ -152,8 +154,10 @@ protected:
         EXPECT_EQ(Channel()->isEnabled(), !bRunning);
         EXPECT_EQ(Root()->isEnabled(), !bRunning);
         EXPECT_EQ(Browse()->isEnabled(), !bRunning);
-        for (QWidget* pAlways : std::initializer_list<QWidget*>{
-                 DefaultPage(), AutoStart(), ListFolders(), Preview(), Help(), About(), Exit()}) {
+        for (QWidget* pAlways : std::initializer_list<QWidget*>{DefaultPage(), AutoStart(),
+                                                                ListFolders(), Preview(),
+                                                                Concurrent(), Help(), About(),
+                                                                Exit()}) {
             EXPECT_TRUE(pAlways->isEnabled()) << pAlways->objectName().toStdString();
         }
     }
@@ -191,6 +195,9 @@ TEST_F(ServerDlgTest, FreshWindowShowsDefaultsInTheTemplatesTabOrder) {
     EXPECT_EQ(Preview()->checkState(), Qt::Unchecked);
     EXPECT_EQ(Preview()->text(), QStringLiteral("Preview a website: reload pages on change, use "
                                                 "404.html, allow links without .html"));
+    EXPECT_EQ(Concurrent()->checkState(), Qt::Unchecked);
+    EXPECT_EQ(Concurrent()->text(), QStringLiteral("Serve several visitors at once (a long download "
+                                                   "no longer makes the others wait)"));
     EXPECT_EQ(Address()->text(), QStringLiteral("Stopped"));
     EXPECT_EQ(Address()->focusPolicy(), Qt::NoFocus);
     EXPECT_TRUE(Exit()->isDefault());
@@ -207,7 +214,8 @@ TEST_F(ServerDlgTest, FreshWindowShowsDefaultsInTheTemplatesTabOrder) {
     EXPECT_EQ(tabOrder, (QStringList{"channelEdit_1003", "rootEdit_1005", "browseButton",
                                      "startButton_1000", "stopButton_1001", "exitButton_1",
                                      "aboutButton_1011", "defaultPageEdit_1006", "helpButton_9",
-                                     "autoStartCheck_1014", "listFoldersCheck", "previewCheck"}));
+                                     "autoStartCheck_1014", "listFoldersCheck", "previewCheck",
+                                     "concurrentCheck"}));
     EXPECT_FALSE(std::filesystem::exists(m_strProfile));  // opening saves nothing
 }
 
@@ -466,7 +474,7 @@ TEST_F(ServerDlgTest, AutostartBoxClickSavesAndLeavesTheIndeterminateState) {
     }
 }
 
-// The listing and preview boxes: applied from the next request and stored at once, also while
+// The listing, preview and concurrent boxes: applied from the next request and stored at once, also while
 // running, and a profile that never had the key gets no line for it.
 TEST_F(ServerDlgTest, ServingBoxesApplyAndAreStoredAtOnceAlsoWhileRunning) {
     struct SBox {
@@ -475,7 +483,8 @@ TEST_F(ServerDlgTest, ServingBoxesApplyAndAreStoredAtOnceAlsoWhileRunning) {
         std::string strKey;
     };
     const SBox kBoxes[] = {{"listFoldersCheck", &CServerCore::m_bListFolders, "ListFolders"},
-                           {"previewCheck", &CServerCore::m_bPreview, "Preview"}};
+                           {"previewCheck", &CServerCore::m_bPreview, "Preview"},
+                           {"concurrentCheck", &CServerCore::m_bConcurrent, "Concurrent"}};
     const std::string strFive = "[Defaults]\nRoot=" + m_root.Path().string() +
                                 "\nChannel=" + std::to_string(static_cast<int16_t>(FreePort())) +
                                 "\nDefaultURL=index.htm\nAutoStart=0\n";
@@ -506,6 +515,32 @@ TEST_F(ServerDlgTest, ServingBoxesApplyAndAreStoredAtOnceAlsoWhileRunning) {
         EXPECT_TRUE((*m_pDlg).*box.pbMember);
         EXPECT_TRUE(m_watcher.m_seen.empty());
     }
+}
+
+TEST_F(ServerDlgTest, SeveralVisitorsAtOnceTickedWhileRunningLetsAPagePassAStalledDownload) {
+    WriteFile(m_root / "big.bin", std::string(16 * 1024 * 1024, 'b'));
+    Open();
+    const unsigned nPort = StartOnFreePort();
+    ClickBox(Concurrent());
+    auto carriedOn = [&] {
+        for (const CClientSocket* pClient : m_pDlg->m_clientList) {
+            if (pClient->IsCarriedOn()) {
+                return true;
+            }
+        }
+        return false;
+    };
+    // A peer that reads nothing: its download is left to the event loop, which answers the
+    // page meanwhile instead of waiting on that peer.
+    CClient stalled(nPort);
+    stalled.SetReceiveBuffer(4096);
+    stalled.Send("GET /big.bin HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_TRUE(QTest::qWaitFor(carriedOn, 5000));
+    const auto answer = FetchWhileServing(nPort, "/");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->strBody, "the index page");
+    EXPECT_TRUE(carriedOn());
+    EXPECT_TRUE(m_watcher.m_seen.empty());
 }
 
 TEST_F(ServerDlgTest, DefaultPageTypedWhileRunningServesFromTheNextRequest) {

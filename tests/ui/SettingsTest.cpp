@@ -19,6 +19,7 @@ struct SLoaded {
     int bAutoStart;
     bool bListFolders;
     bool bPreview = false;
+    bool bConcurrent = false;
 };
 
 SLoaded Load(const CProfile& profile) {
@@ -28,10 +29,16 @@ SLoaded Load(const CProfile& profile) {
     server.m_strDefaultURL = "stale.htm";
     server.m_bListFolders = true;
     server.m_bPreview = true;
+    server.m_bConcurrent = true;
     int bAutoStart = 9;
     LoadServerSettings(profile, server, bAutoStart);
-    return {server.m_nChannel, server.m_strRoot,      server.m_strDefaultURL,
-            bAutoStart,        server.m_bListFolders, server.m_bPreview};
+    return {.nChannel = server.m_nChannel,
+            .strRoot = server.m_strRoot,
+            .strDefaultURL = server.m_strDefaultURL,
+            .bAutoStart = bAutoStart,
+            .bListFolders = server.m_bListFolders,
+            .bPreview = server.m_bPreview,
+            .bConcurrent = server.m_bConcurrent};
 }
 
 TEST(Settings, FirstRunLoadsDefaultsAndTheFirstSaveWritesFiveLines) {
@@ -44,6 +51,7 @@ TEST(Settings, FirstRunLoadsDefaultsAndTheFirstSaveWritesFiveLines) {
     EXPECT_EQ(loaded.bAutoStart, 0);
     EXPECT_FALSE(loaded.bListFolders);
     EXPECT_FALSE(loaded.bPreview);
+    EXPECT_FALSE(loaded.bConcurrent);
     EXPECT_FALSE(Exists(folder.Path("config")));
 
     CServerCore server;
@@ -74,6 +82,7 @@ TEST_P(SettingsLoad, LoadsTheMembers) {
     EXPECT_EQ(loaded.bAutoStart, expected.bAutoStart);
     EXPECT_EQ(loaded.bListFolders, expected.bListFolders);
     EXPECT_EQ(loaded.bPreview, expected.bPreview);
+    EXPECT_EQ(loaded.bConcurrent, expected.bConcurrent);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -110,7 +119,39 @@ INSTANTIATE_TEST_SUITE_P(
                  {80, ".", "index.htm", 0, false}},
         SLoadRow{"PreviewOn", "[Defaults]\nPreview=1\n", {80, ".", "index.htm", 0, false, true}},
         SLoadRow{"PreviewOff", "[Defaults]\nPreview=0\n", {80, ".", "index.htm", 0, false, false}},
-        SLoadRow{"PreviewTwo", "[Defaults]\nPreview=2\n", {80, ".", "index.htm", 0, false, false}}),
+        SLoadRow{"PreviewTwo", "[Defaults]\nPreview=2\n", {80, ".", "index.htm", 0, false, false}},
+        SLoadRow{"ConcurrentOn",
+                 "[Defaults]\nConcurrent=1\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false,
+                  .bConcurrent = true}},
+        SLoadRow{"ConcurrentOff",
+                 "[Defaults]\nConcurrent=0\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false}},
+        // Several at once changes when answers go out: no value but 1 turns it on.
+        SLoadRow{"ConcurrentTwo",
+                 "[Defaults]\nConcurrent=2\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false}},
+        SLoadRow{"ConcurrentBesideTheOthers",
+                 "[Defaults]\nListFolders=1\nPreview=1\nconcurrent = \"1\"\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = true,
+                  .bPreview = true,
+                  .bConcurrent = true}}),
 
     [](const testing::TestParamInfo<SLoadRow>& info) { return info.param.pszName; });
 
@@ -169,8 +210,8 @@ TEST(Settings, SaveReplacesTheFileOnce) {
               "AutoStart=1\n");
 }
 
-// ListFolders=0 and Preview=0 go only where the file holds the key: a person who never turns
-// either on keeps the five lines of the first save.
+// ListFolders=0, Preview=0 and Concurrent=0 go only where the file holds the key: a person who
+// never turns any of them on keeps the five lines of the first save.
 TEST(Settings, OptionalBoxesAreWrittenWhenOnOrWhereTheFileHoldsThem) {
     struct SFlag {
         bool CServerCore::*pbMember;
@@ -181,6 +222,7 @@ TEST(Settings, OptionalBoxesAreWrittenWhenOnOrWhereTheFileHoldsThem) {
     const SFlag kFlags[] = {
         {&CServerCore::m_bListFolders, &SLoaded::bListFolders, "ListFolders", " listfolders "},
         {&CServerCore::m_bPreview, &SLoaded::bPreview, "Preview", " preview "},
+        {&CServerCore::m_bConcurrent, &SLoaded::bConcurrent, "Concurrent", "CONCURRENT"},
     };
     for (const SFlag& flag : kFlags) {
         SCOPED_TRACE(flag.strKey);
