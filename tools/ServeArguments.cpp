@@ -16,6 +16,7 @@ struct SSwitch {
 constexpr SSwitch kSwitches[] = {
     {.strName = "--list", .pbSetting = &SServeSettings::bListFolders},
     {.strName = "--preview", .pbSetting = &SServeSettings::bPreview},
+    {.strName = "--concurrent", .pbSetting = &SServeSettings::bConcurrent},
 };
 
 constexpr std::string_view kEndOfOptions = "--";

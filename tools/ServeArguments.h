@@ -12,6 +12,7 @@ struct SServeSettings {
     std::string strDefaultPage = "index.htm";
     bool bListFolders = false;
     bool bPreview = false;
+    bool bConcurrent = false;
 };
 
 enum class EServeCommand { kServe, kHelp, kVersion, kUsageError };

@@ -1,5 +1,5 @@
 // Runs the serving core without a window, until SIGINT or SIGTERM:
-//   tarvel-serve [--list] [--preview] ROOT PORT [DEFAULT_PAGE]
+//   tarvel-serve [--list] [--preview] [--concurrent] ROOT PORT [DEFAULT_PAGE]
 // For benchmarks, black-box tests and machines without a display.
 #include <cerrno>
 #include <cstdio>
@@ -17,15 +17,20 @@
 
 namespace {
 constexpr char kUsage[] =
-    "usage: tarvel-serve [--list] [--preview] ROOT PORT [DEFAULT_PAGE]\n"
-    "  --list     a folder without its default page shows the list of its files\n"
-    "             (the names that would be served), sortable by name, size and date\n"
-    "  --preview  preview a website: an open HTML page asks about once a second\n"
-    "             whether it or a file it loaded changed, and reloads keeping its\n"
-    "             place (a changed stylesheet is swapped in place); the root's\n"
-    "             404.html answers missing pages, /about gets about.html (then\n"
-    "             .htm), a folder without its default page gets index.html, then\n"
-    "             index.htm\n"
+    "usage: tarvel-serve [--list] [--preview] [--concurrent] ROOT PORT [DEFAULT_PAGE]\n"
+    "  --list        a folder without its default page shows the list of its files\n"
+    "                (the names that would be served), sortable by name, size and\n"
+    "                date\n"
+    "  --preview     preview a website: an open HTML page asks about once a second\n"
+    "                whether it or a file it loaded changed, and reloads keeping its\n"
+    "                place (a changed stylesheet is swapped in place); the root's\n"
+    "                404.html answers missing pages, /about gets about.html (then\n"
+    "                .htm), a folder without its default page gets index.html, then\n"
+    "                index.htm\n"
+    "  --concurrent  serve several visitors at once: downloads are carried on side\n"
+    "                by side on the one thread, a piece at a time, so a long or slow\n"
+    "                download no longer makes the others wait; without it, one\n"
+    "                request at a time\n"
     "  PORT 0 picks a free port; the addresses are printed.\n";
 
 // Ends every socket wait at once and stops the loop below.
@@ -80,6 +85,7 @@ int Serve(const SServeSettings& settings) {
     server.m_strDefaultURL = settings.strDefaultPage;
     server.m_bListFolders = settings.bListFolders;
     server.m_bPreview = settings.bPreview;
+    server.m_bConcurrent = settings.bConcurrent;
     server.StartServer();
     if (!server.m_bRunning) {
         return 1;

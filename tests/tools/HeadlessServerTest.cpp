@@ -203,9 +203,58 @@ TEST(HeadlessServer, AMistakenCommandLinePrintsTheUsageAndExitsWith2) {
     CTempDir root;
     CServeProcess server({"--lsit", root.Path().string(), "0"});
     EXPECT_EQ(server.Wait(), 2);
-    EXPECT_TRUE(server.Errors().starts_with("usage: tarvel-serve [--list] [--preview] ROOT PORT"))
+    EXPECT_TRUE(server.Errors().starts_with(
+        "usage: tarvel-serve [--list] [--preview] [--concurrent] ROOT PORT"))
         << server.Errors();
     EXPECT_EQ(server.Output(), "");
+}
+
+// --help says what each option does, on standard output.
+TEST(HeadlessServer, HelpNamesEachOption) {
+    CServeProcess server({"--help"});
+    EXPECT_EQ(server.Wait(), 0);
+    const std::string strHelp = server.Output();
+    for (const char* pszOption : {"  --list ", "  --preview ", "  --concurrent "}) {
+        EXPECT_NE(strHelp.find(pszOption), std::string::npos) << pszOption;
+    }
+    EXPECT_NE(strHelp.find("a long or slow\n                download no longer makes the others "
+                           "wait"),
+              std::string::npos)
+        << strHelp;
+    EXPECT_EQ(server.Errors(), "");
+}
+
+// With --concurrent a download whose peer reads nothing is carried on beside the others: a
+// page is answered meanwhile, and the stalled downloads arrive whole once their peers read.
+// One request at a time would wait on those peers first, and let them go short once they had
+// used their share.
+TEST(HeadlessServer, ConcurrentAnswersAPageBesideStalledDownloadsAndFinishesThem) {
+    CTempDir root;
+    WriteFile(root / "index.htm", "home");
+    const size_t nBigSize = 64 * 1024 * 1024;  // far more than the socket buffers hold
+    WriteFile(root / "big.bin", std::string(nBigSize, 'b'));
+    CServeProcess server({"--concurrent", root.Path().string(), "0"});
+    const unsigned nPort = server.WaitForPort();
+    ASSERT_NE(nPort, 0u);
+    std::vector<std::unique_ptr<CClient>> stalled;
+    for (const char* pszFrom : {"127.0.0.2", "127.0.0.3"}) {
+        stalled.push_back(std::make_unique<CClient>(nPort, pszFrom));
+        stalled.back()->Send("GET /big.bin HTTP/1.1\r\nHost: x\r\n\r\n");
+        char chFirst = 0;
+        EXPECT_EQ(::recv(stalled.back()->Handle(), &chFirst, 1, MSG_PEEK), 1);  // answer begun
+    }
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(Fetch(nPort, "GET / HTTP/1.0\r\n\r\n").strBody, "home");
+    std::printf("[ measured ] a page beside two stalled downloads: %.3f s\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    for (const auto& pClient : stalled) {
+        const SAnswer answer = pClient->ReadAll();
+        EXPECT_EQ(answer.nStatus, 200);
+        EXPECT_EQ(answer.strBody.size(), nBigSize);
+    }
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(), 0);
 }
 
 TEST(HeadlessServer, SaysWhyTheEventLoopCouldNotStartAndExitsWith1) {

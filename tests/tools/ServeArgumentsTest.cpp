@@ -20,6 +20,12 @@ const SServeSettings kSrv8080Listed{.strRoot = "/srv", .nPort = 8080, .bListFold
 const SServeSettings kSrv8080Preview{.strRoot = "/srv", .nPort = 8080, .bPreview = true};
 const SServeSettings kSrv8080Both{
     .strRoot = "/srv", .nPort = 8080, .bListFolders = true, .bPreview = true};
+const SServeSettings kSrv8080Concurrent{.strRoot = "/srv", .nPort = 8080, .bConcurrent = true};
+const SServeSettings kSrv8080All{.strRoot = "/srv",
+                                 .nPort = 8080,
+                                 .bListFolders = true,
+                                 .bPreview = true,
+                                 .bConcurrent = true};
 
 const SArgumentsRow kArgumentsRows[] = {
     {"root_and_port", {"/srv", "8080"}, EServeCommand::kServe, kSrv8080},
@@ -46,6 +52,21 @@ const SArgumentsRow kArgumentsRows[] = {
      {"--list", "--preview", "/srv", "8080"},
      EServeCommand::kServe,
      kSrv8080Both},
+    {"concurrent", {"--concurrent", "/srv", "8080"}, EServeCommand::kServe, kSrv8080Concurrent},
+    {"concurrent_twice",
+     {"--concurrent", "--concurrent", "/srv", "8080"},
+     EServeCommand::kServe,
+     kSrv8080Concurrent},
+    {"concurrent_between_the_others",
+     {"--preview", "--concurrent", "--list", "/srv", "8080"},
+     EServeCommand::kServe,
+     kSrv8080All},
+    {"concurrent_last_then_end_of_options",
+     {"--list", "--preview", "--concurrent", "--", "/srv", "8080"},
+     EServeCommand::kServe,
+     kSrv8080All},
+    {"concurrent_after_root", {"/srv", "8080", "--concurrent"}, EServeCommand::kUsageError, {}},
+    {"concurrent_misspelt", {"--concurent", "/srv", "8080"}, EServeCommand::kUsageError, {}},
     {"root_after_end_of_options_may_look_like_an_option",
      {"--", "--list", "8080", "-page.htm"},
      EServeCommand::kServe,
@@ -80,6 +101,7 @@ TEST_P(ServeArguments, ReadsTheCommandLine) {
     EXPECT_EQ(settings.strDefaultPage, expected.strDefaultPage);
     EXPECT_EQ(settings.bListFolders, expected.bListFolders);
     EXPECT_EQ(settings.bPreview, expected.bPreview);
+    EXPECT_EQ(settings.bConcurrent, expected.bConcurrent);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ServeArguments, ::testing::ValuesIn(kArgumentsRows),
