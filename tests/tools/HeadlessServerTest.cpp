@@ -204,7 +204,8 @@ TEST(HeadlessServer, AMistakenCommandLinePrintsTheUsageAndExitsWith2) {
     CServeProcess server({"--lsit", root.Path().string(), "0"});
     EXPECT_EQ(server.Wait(), 2);
     EXPECT_TRUE(server.Errors().starts_with(
-        "usage: tarvel-serve [--list] [--preview] [--concurrent] ROOT PORT"))
+        "usage: tarvel-serve [--list] [--preview] [--concurrent] [--private[=KEY]]\n"
+        "                    ROOT PORT [DEFAULT_PAGE]\n"))
         << server.Errors();
     EXPECT_EQ(server.Output(), "");
 }
@@ -214,14 +215,85 @@ TEST(HeadlessServer, HelpNamesEachOption) {
     CServeProcess server({"--help"});
     EXPECT_EQ(server.Wait(), 0);
     const std::string strHelp = server.Output();
-    for (const char* pszOption : {"  --list ", "  --preview ", "  --concurrent "}) {
+    for (const char* pszOption :
+         {"  --list ", "  --preview ", "  --concurrent ", "  --private ", "  --private=KEY "}) {
         EXPECT_NE(strHelp.find(pszOption), std::string::npos) << pszOption;
     }
     EXPECT_NE(strHelp.find("a long or slow\n                download no longer makes the others "
                            "wait"),
               std::string::npos)
         << strHelp;
+    EXPECT_NE(strHelp.find("other local users can see a command line"), std::string::npos)
+        << strHelp;
     EXPECT_EQ(server.Errors(), "");
+}
+
+// The lines printed at start, each address with strPath.
+std::string AddressLines(const std::string& strRoot, unsigned nPort, const std::string& strPath) {
+    std::string strLines =
+        "Serving " + strRoot + " on http://127.0.0.1:" + std::to_string(nPort) + strPath + "\n";
+    for (const std::string& strAddress : ReachableAddresses()) {
+        strLines += "Also on http://" + strAddress + ":" + std::to_string(nPort) + strPath + "\n";
+    }
+    return strLines;
+}
+
+TEST(HeadlessServer, APrivateKeyOfAnotherFormIsRefusedWithStatus2) {
+    for (const char* pszKey :
+         {"--private=abc", "--private=", "--private=abcdefghijklmnopqrstuvwxy1"}) {
+        SCOPED_TRACE(pszKey);
+        CTempDir root;
+        CServeProcess server({pszKey, root.Path().string(), "0"});
+        EXPECT_EQ(server.Wait(), 2);
+        EXPECT_EQ(server.Errors(),
+                  "tarvel-serve: --private=KEY: KEY must be 26 characters of a-z and 2-7 "
+                  "(--private alone makes a fresh one)\n");
+        EXPECT_EQ(server.Output(), "");
+    }
+}
+
+// With --private=KEY the addresses printed hold the key, lower-cased, and the root is served
+// under it alone.
+TEST(HeadlessServer, PrivateWithAKeyServesTheRootOnlyUnderIt) {
+    const std::string strKey = "abcdefghijklmnopqrstuvwxyz";
+    CTempDir root;
+    WriteFile(root / "index.htm", "private home");
+    CServeProcess server({"--private=ABCDEFGHIJKLMNOPQRSTUVWXYZ", root.Path().string(), "0"});
+    const unsigned nPort = server.WaitForPort();
+    ASSERT_NE(nPort, 0u);
+    EXPECT_EQ(server.Output(), AddressLines(root.Path().string(), nPort, "/" + strKey + "/"));
+    EXPECT_EQ(Fetch(nPort, "GET /" + strKey + "/ HTTP/1.0\r\n\r\n").strBody, "private home");
+    EXPECT_EQ(Fetch(nPort, "GET / HTTP/1.0\r\n\r\n").nStatus, 404);
+    EXPECT_EQ(Fetch(nPort, "GET /index.htm HTTP/1.0\r\n\r\n").nStatus, 404);
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(), 0);
+}
+
+// --private alone: a fresh secret at each start, printed in every address.
+TEST(HeadlessServer, PrivateAloneMakesAFreshSecretAtEachStart) {
+    CTempDir root;
+    WriteFile(root / "photo.jpg", "a photo");
+    std::string strSecrets[2];
+    for (std::string& strSecret : strSecrets) {
+        CServeProcess server({"--private", root.Path().string(), "0"});
+        const unsigned nPort = server.WaitForPort();
+        ASSERT_NE(nPort, 0u);
+        const std::string strOut = server.Output();
+        const std::string strStart = "127.0.0.1:" + std::to_string(nPort) + "/";
+        const size_t nAt = strOut.find(strStart);
+        ASSERT_NE(nAt, std::string::npos) << strOut;
+        strSecret = strOut.substr(nAt + strStart.size(), 26);
+        // The root holds no default page: the line after the addresses speaks of the private one.
+        EXPECT_EQ(strOut, AddressLines(root.Path().string(), nPort, "/" + strSecret + "/") +
+                              "The private address gets the error page: " + root.Path().string() +
+                              " holds no index.htm; --list lists its files.\n");
+        EXPECT_EQ(Fetch(nPort, "GET /" + strSecret + "/photo.jpg HTTP/1.0\r\n\r\n").strBody,
+                  "a photo");
+        EXPECT_EQ(Fetch(nPort, "GET /photo.jpg HTTP/1.0\r\n\r\n").nStatus, 404);
+        server.Signal(SIGTERM);
+        EXPECT_EQ(server.Wait(), 0);
+    }
+    EXPECT_NE(strSecrets[0], strSecrets[1]);
 }
 
 // With --concurrent a download whose peer reads nothing is carried on beside the others: a
