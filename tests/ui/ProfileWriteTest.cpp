@@ -255,6 +255,20 @@ TEST(ProfileWrite, ASecretMakesTheFileTheOwnersAlone) {
     }
     EXPECT_EQ(ReadBytes(profile.Path()), "[Defaults]\nRoot=/c\nKey=s3cret\n");
 
+    // A file that already held the secret, open to others: the first save that sets it closes
+    // the file, though not one byte changes.
+    WriteBytes(folder.Path("held.INI"), "[Defaults]\r\nKey = s3cret\r\n");
+    ASSERT_EQ(::chmod(folder.Path("held.INI").c_str(), 0644), 0);
+    CProfile held(folder.Path("held.INI"));
+    EXPECT_TRUE(held.WriteProfileStrings("Defaults", {{.strKey = "Root", .strValue = ""}}));
+    EXPECT_TRUE(held.WriteProfileStrings(
+        "Defaults", {{.strKey = "Root", .strValue = ""},
+                     {.strKey = "Key", .strValue = "s3cret", .bSecret = true}}));
+    EXPECT_EQ(ReadBytes(held.Path()), "[Defaults]\r\nKey = s3cret\r\nRoot=\n");
+    struct stat heldStatus {};
+    ASSERT_EQ(::stat(held.Path().c_str(), &heldStatus), 0);
+    EXPECT_EQ(heldStatus.st_mode & 07777, 0600u);
+
     // A new file with a secret is never readable by others, whatever the umask allows.
     const mode_t nOldMask = ::umask(0);
     CProfile fresh(folder.Path("fresh.INI"));

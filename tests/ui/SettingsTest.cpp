@@ -376,6 +376,25 @@ TEST(Settings, PrivateKeyIsWrittenOnceTickedAndTheFileIsTheOwnersAlone) {
     EXPECT_EQ(Load(profile).strPrivateKey, kKey);
 }
 
+// A profile written by hand or by a script that holds the key is made the owner's alone by the
+// first save, though the save changes none of its bytes.
+TEST(Settings, AStoredKeyIsGuardedByTheFirstSave) {
+    CTempFolder folder;
+    const std::string strFile =
+        "[Defaults]\nRoot=/srv\nChannel=8080\nDefaultURL=index.htm\n"
+        "AutoStart=1\nPrivate=1\nPrivateKey=" +
+        kKey + "\n";
+    WriteBytes(folder.Path("p.INI"), strFile);
+    ASSERT_EQ(::chmod(folder.Path("p.INI").c_str(), 0644), 0);
+    CProfile profile(folder.Path("p.INI"));
+    CServerCore server;
+    int bAutoStart = 0;
+    LoadServerSettings(profile, server, bAutoStart);
+    StoreServerSettings(profile, server, bAutoStart);
+    EXPECT_EQ(ReadBytes(profile.Path()), strFile);
+    EXPECT_EQ(ModeOf(profile.Path()), 0600u);
+}
+
 // Every optional key on: they follow the others in the order of the boxes, the key last.
 TEST(Settings, AllOptionalKeysAreWrittenInTheOrderOfTheBoxes) {
     CTempFolder folder;
