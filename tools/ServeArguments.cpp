@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "AsciiCase.h"
+#include "PrivateLink.h"
+
 namespace {
 
 // Each switch and the setting it turns on.
@@ -16,9 +19,34 @@ struct SSwitch {
 constexpr SSwitch kSwitches[] = {
     {.strName = "--list", .pbSetting = &SServeSettings::bListFolders},
     {.strName = "--preview", .pbSetting = &SServeSettings::bPreview},
+    {.strName = "--concurrent", .pbSetting = &SServeSettings::bConcurrent},
 };
 
 constexpr std::string_view kEndOfOptions = "--";
+constexpr std::string_view kPrivate = "--private";
+constexpr std::string_view kPrivateWithKey = "--private=";
+
+enum class EPrivateOption { kOther, kRead, kBadKey };
+
+// "--private" or "--private=KEY", read into settings; kOther for any other argument.
+EPrivateOption ReadPrivate(const std::string& strArgument, SServeSettings& settings) {
+    if (strArgument == kPrivate) {
+        settings.bPrivate = true;
+        settings.strPrivateKey.clear();
+        return EPrivateOption::kRead;
+    }
+    if (!strArgument.starts_with(kPrivateWithKey)) {
+        return EPrivateOption::kOther;
+    }
+    std::string strKey = strArgument.substr(kPrivateWithKey.size());
+    LowerAscii(strKey);  // request paths are matched so, and the server stores it so
+    if (!IsPrivateKey(strKey)) {
+        return EPrivateOption::kBadKey;
+    }
+    settings.bPrivate = true;
+    settings.strPrivateKey = std::move(strKey);
+    return EPrivateOption::kRead;
+}
 
 // A lone "-" is a name, as it is to most tools.
 bool LooksLikeOption(const std::string& strArgument) {
@@ -54,6 +82,14 @@ EServeCommand ParseServeArguments(const std::vector<std::string>& arguments,
         }
         if (*pArgument == "--version") {
             return EServeCommand::kVersion;
+        }
+        switch (ReadPrivate(*pArgument, parsed)) {
+            case EPrivateOption::kRead:
+                continue;
+            case EPrivateOption::kBadKey:
+                return EServeCommand::kBadPrivateKey;
+            case EPrivateOption::kOther:
+                break;
         }
         const auto* pSwitch =
             std::find_if(std::begin(kSwitches), std::end(kSwitches),

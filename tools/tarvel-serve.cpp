@@ -1,5 +1,5 @@
 // Runs the serving core without a window, until SIGINT or SIGTERM:
-//   tarvel-serve [--list] [--preview] ROOT PORT [DEFAULT_PAGE]
+//   tarvel-serve [--list] [--preview] [--concurrent] [--private[=KEY]] ROOT PORT [DEFAULT_PAGE]
 // For benchmarks, black-box tests and machines without a display.
 #include <cerrno>
 #include <cstdio>
@@ -10,22 +10,39 @@
 #include "Socket.h"
 #include "ListeningSocket.h"
 #include "NetworkAddresses.h"
+#include "PrivateLink.h"
 #include "ProjectVersion.h"
 #include "ServeArguments.h"
 #include "ServerCore.h"
 #include "StopSignals.h"
 
 namespace {
+constexpr char kBadKeyText[] =
+    "tarvel-serve: --private=KEY: KEY must be 26 characters of a-z and 2-7 (--private alone "
+    "makes a fresh one)\n";
+
 constexpr char kUsage[] =
-    "usage: tarvel-serve [--list] [--preview] ROOT PORT [DEFAULT_PAGE]\n"
-    "  --list     a folder without its default page shows the list of its files\n"
-    "             (the names that would be served), sortable by name, size and date\n"
-    "  --preview  preview a website: an open HTML page asks about once a second\n"
-    "             whether it or a file it loaded changed, and reloads keeping its\n"
-    "             place (a changed stylesheet is swapped in place); the root's\n"
-    "             404.html answers missing pages, /about gets about.html (then\n"
-    "             .htm), a folder without its default page gets index.html, then\n"
-    "             index.htm\n"
+    "usage: tarvel-serve [--list] [--preview] [--concurrent] [--private[=KEY]]\n"
+    "                    ROOT PORT [DEFAULT_PAGE]\n"
+    "  --list        a folder without its default page shows the list of its files\n"
+    "                (the names that would be served), sortable by name, size and\n"
+    "                date\n"
+    "  --preview     preview a website: an open HTML page asks about once a second\n"
+    "                whether it or a file it loaded changed, and reloads keeping its\n"
+    "                place (a changed stylesheet is swapped in place); the root's\n"
+    "                404.html answers missing pages, /about gets about.html (then\n"
+    "                .htm), a folder without its default page gets index.html, then\n"
+    "                index.htm\n"
+    "  --concurrent  serve several visitors at once: downloads are carried on side\n"
+    "                by side on the one thread, a piece at a time, so a long or slow\n"
+    "                download no longer makes the others wait; without it, one\n"
+    "                request at a time\n"
+    "  --private     only people with the link can visit: every address begins\n"
+    "                with a secret, made afresh at each start; the addresses printed\n"
+    "                hold it, and any other gets the error page\n"
+    "  --private=KEY the same with KEY (26 characters of a-z and 2-7, either case)\n"
+    "                as the secret; other local users can see a command line, and\n"
+    "                so KEY\n"
     "  PORT 0 picks a free port; the addresses are printed.\n";
 
 // Ends every socket wait at once and stops the loop below.
@@ -40,7 +57,7 @@ protected:
     }
 };
 
-// Why the bare address gets the error page, as the window words it.
+// Why the address handed out gets the error page, as the window words it.
 std::string MissingFrontPage(const CServerCore& server) {
     if (server.m_strDefaultURL.empty()) {
         return "no default page is set";
@@ -49,16 +66,18 @@ std::string MissingFrontPage(const CServerCore& server) {
 }
 
 // Scripts and tests take the port from the first line: it keeps its form. Other machines
-// reach the server at the addresses after it, best first, as the window lists them.
-void PrintAddresses(const CServerCore& server, unsigned nPort) {
-    std::printf("Serving %s on http://127.0.0.1:%u/\n", server.m_strRoot.c_str(), nPort);
+// reach the server at the addresses after it, best first, as the window lists them. strPath
+// is "/", or the private link's "/SECRET/".
+void PrintAddresses(const CServerCore& server, unsigned nPort, const std::string& strPath) {
+    std::printf("Serving %s on http://127.0.0.1:%u%s\n", server.m_strRoot.c_str(), nPort,
+                strPath.c_str());
     for (const std::string& strAddress : ReachableAddresses()) {
-        std::printf("Also on http://%s:%u/\n", strAddress.c_str(), nPort);
+        std::printf("Also on http://%s:%u%s\n", strAddress.c_str(), nPort, strPath.c_str());
     }
     // Without the listing, a shared folder of photos shows visitors only the error page.
     if (!server.m_bListFolders && !server.BareAddressServesPage()) {
-        std::printf("The bare address gets the error page: %s; --list lists its files.\n",
-                    MissingFrontPage(server).c_str());
+        std::printf("The %s address gets the error page: %s; --list lists its files.\n",
+                    server.m_bPrivate ? "private" : "bare", MissingFrontPage(server).c_str());
     }
     std::fflush(stdout);
 }
@@ -80,11 +99,19 @@ int Serve(const SServeSettings& settings) {
     server.m_strDefaultURL = settings.strDefaultPage;
     server.m_bListFolders = settings.bListFolders;
     server.m_bPreview = settings.bPreview;
+    server.m_bConcurrent = settings.bConcurrent;
+    server.m_bPrivate = settings.bPrivate;
+    server.m_strPrivateKey = settings.strPrivateKey;  // empty: StartServer makes a fresh one
     server.StartServer();
     if (!server.m_bRunning) {
         return 1;
     }
-    PrintAddresses(server, server.m_pListeningSocket->LocalPort());
+    if (server.m_bPrivate && !IsPrivateKey(server.m_strPrivateKey)) {
+        // The system's random source failed: such a server would let nobody in.
+        std::fprintf(stderr, "tarvel-serve: no secret could be made for the private link\n");
+        return 1;
+    }
+    PrintAddresses(server, server.m_pListeningSocket->LocalPort(), server.SharedPath());
 
     CSocketDispatcher& dispatcher = CSocketDispatcher::Get();
     while (!CSocketDispatcher::TerminationRequested()) {
@@ -106,6 +133,9 @@ int main(int argc, char** argv) {
             return 0;
         case EServeCommand::kUsageError:
             std::fputs(kUsage, stderr);
+            return 2;
+        case EServeCommand::kBadPrivateKey:
+            std::fputs(kBadKeyText, stderr);
             return 2;
         case EServeCommand::kServe:
             break;

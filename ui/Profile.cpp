@@ -172,7 +172,10 @@ bool CProfile::WriteProfileStrings(const std::string& strSection,
         bAllSet = text.Set(strSection, value.strKey, value.strValue) && bAllSet;
         bHoldsSecret = bHoldsSecret || value.bSecret;
     }
-    if (!text.Edited()) {
+    // A secret the file already held, written by hand or by a script, is guarded from the
+    // first save on, also when that save changes none of its bytes.
+    const bool bSecretOpenToOthers = bHoldsSecret && (stored->status.st_mode & 077) != 0;
+    if (!text.Edited() && !bSecretOpenToOthers) {
         return bAllSet;  // nothing to write (a missing file always changes when a key is set)
     }
     return file.Replace(*stored, text.Bytes(), bHoldsSecret) && bAllSet;

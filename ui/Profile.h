@@ -18,7 +18,8 @@ struct SProfileValue {
     // Set only where the file already holds the key, so a setting nobody changed from its
     // default adds no line to a file that never had it.
     bool bOnlyWhereStored = false;
-    // A secret: a file that holds it is made readable by its owner only.
+    // A secret: a file that holds it is made readable by its owner only, by the first save
+    // that sets it, whether or not its value changes.
     bool bSecret = false;
 };
 

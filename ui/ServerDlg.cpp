@@ -113,6 +113,8 @@ void CServerDlg::TakeControls() {
     m_checkAutoStart = m_pUi->autoStartCheck_1014;
     m_checkListFolders = m_pUi->listFoldersCheck;
     m_checkPreview = m_pUi->previewCheck;
+    m_checkConcurrent = m_pUi->concurrentCheck;
+    m_checkPrivate = m_pUi->privateCheck;
 }
 
 void CServerDlg::ShapeWindow() {
@@ -146,6 +148,8 @@ void CServerDlg::ConnectControls() {
     connect(m_checkAutoStart, &QCheckBox::clicked, this, &CServerDlg::OnAutoStart);
     connect(m_checkListFolders, &QCheckBox::clicked, this, &CServerDlg::OnListFolders);
     connect(m_checkPreview, &QCheckBox::clicked, this, &CServerDlg::OnPreview);
+    connect(m_checkConcurrent, &QCheckBox::clicked, this, &CServerDlg::OnConcurrent);
+    connect(m_checkPrivate, &QCheckBox::clicked, this, &CServerDlg::OnPrivate);
 }
 
 void CServerDlg::AddKeysAndMenus() {
@@ -156,11 +160,15 @@ void CServerDlg::AddKeysAndMenus() {
     connect(new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this), &QShortcut::activated, this,
             [this] { OpenWindowMenu(mapToGlobal(QPoint(0, 0))); });
 
-    // On an address (a link or the QR code) the right click copies it instead.
+    // On an address (a link or the QR code) the right click copies it instead, or makes a
+    // new private one.
     m_pAddressMenu = new QMenu(this);
     m_pAddressMenu->setObjectName(QStringLiteral("addressMenu"));
     connect(m_pAddressMenu->addAction(tr("Copy address")), &QAction::triggered, this,
             [this] { QGuiApplication::clipboard()->setText(m_strAddressToCopy); });
+    m_pNewLinkAction = m_pAddressMenu->addAction(tr("New private link"));
+    m_pNewLinkAction->setEnabled(false);
+    connect(m_pNewLinkAction, &QAction::triggered, this, &CServerDlg::OnNewPrivateLink);
     CQrCodeWidget* pQrCode = m_pUi->qrCode;
     pQrCode->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(pQrCode, &QWidget::customContextMenuRequested, this, [this, pQrCode](QPoint pos) {
@@ -192,6 +200,9 @@ QStringList CServerDlg::DefaultHelpFolders() {
 }
 
 void CServerDlg::SaveSettings() {
+    // A private link gets its secret before the save, so the address handed out survives a
+    // restart.
+    SharedPath();
     StoreServerSettings(m_profile, *this, m_bAutoStart);
 }
 
@@ -231,6 +242,9 @@ void CServerDlg::FillFields() {
     m_checkAutoStart->setCheckState(kCheckStates[m_bAutoStart]);
     m_checkListFolders->setChecked(m_bListFolders);
     m_checkPreview->setChecked(m_bPreview);
+    m_checkConcurrent->setChecked(m_bConcurrent);
+    m_checkPrivate->setChecked(m_bPrivate);
+    m_pNewLinkAction->setEnabled(m_bPrivate);
 }
 
 void CServerDlg::UpdateControls() {
@@ -258,12 +272,7 @@ void CServerDlg::ShowAddress() {
         pQrCode->SetText({});
         return;
     }
-    const unsigned nPort = static_cast<uint16_t>(m_nChannel);
-    QStringList urls;
-    for (const std::string& strAddress : m_addresses) {
-        urls << QStringLiteral("http://%1:%2/").arg(QString::fromStdString(strAddress)).arg(nPort);
-    }
-    urls << QStringLiteral("http://localhost:%1/").arg(nPort);
+    const QStringList urls = AddressUrls();
     pStatus->setText(
         m_addresses.empty()
             ? tr("Running, but no network was found: only this computer reaches it, at")
@@ -281,21 +290,49 @@ void CServerDlg::ShowAddress() {
     QString strText =
         strServing +
         (nRoom > 0 ? metrics.elidedText(strFolder, Qt::ElideMiddle, nRoom) : strFolder);
-    // Without the listing, a shared folder of photos shows visitors only the error page.
-    if (!BareAddressServesPage()) {
-        const QString strReason =
-            m_strDefaultURL.empty()
-                ? tr("no default page is set.")
-                : tr("the folder holds no %1.")
-                      .arg(QString::fromStdString(FieldTextOfBytes(m_strDefaultURL)));
-        strText += QLatin1Char('\n') +
-                   (m_bListFolders ? tr("Visitors of the bare address see the list of files: %1")
-                                   : tr("Visitors of the bare address get the error page: %1"))
-                       .arg(strReason);
+    const QString strNote = FrontPageNote();
+    if (!strNote.isEmpty()) {
+        strText += QLatin1Char('\n') + strNote;
     }
     pServing->setText(strText);
     pServing->setToolTip(strFolder);
     pServing->show();
+}
+
+QStringList CServerDlg::AddressUrls() {
+    const unsigned nPort = static_cast<uint16_t>(m_nChannel);
+    const QString strPath = QString::fromStdString(SharedPath());
+    QStringList urls;
+    for (const std::string& strAddress : m_addresses) {
+        urls << QStringLiteral("http://%1:%2%3")
+                    .arg(QString::fromStdString(strAddress))
+                    .arg(nPort)
+                    .arg(strPath);
+    }
+    urls << QStringLiteral("http://localhost:%1%2").arg(nPort).arg(strPath);
+    return urls;
+}
+
+QString CServerDlg::FrontPageNote() const {
+    // Without the listing, a shared folder of photos shows visitors only the error page.
+    if (BareAddressServesPage()) {
+        return {};
+    }
+    const QString strReason =
+        m_strDefaultURL.empty()
+            ? tr("no default page is set.")
+            : tr("the folder holds no %1.")
+                  .arg(QString::fromStdString(FieldTextOfBytes(m_strDefaultURL)));
+    // With the private link on, the bare address gets the error page whatever the folder
+    // holds: the note is about the address the window hands out.
+    if (m_bPrivate) {
+        return (m_bListFolders ? tr("Visitors of the private address see the list of files: %1")
+                               : tr("Visitors of the private address get the error page: %1"))
+            .arg(strReason);
+    }
+    return (m_bListFolders ? tr("Visitors of the bare address see the list of files: %1")
+                           : tr("Visitors of the bare address get the error page: %1"))
+        .arg(strReason);
 }
 
 void CServerDlg::ShowAddressLinks(const QStringList& urls) {
@@ -437,6 +474,28 @@ void CServerDlg::OnListFolders() {
 
 void CServerDlg::OnPreview() {
     ApplyServingBox(m_checkPreview, m_bPreview);
+}
+
+void CServerDlg::OnConcurrent() {
+    ApplyServingBox(m_checkConcurrent, m_bConcurrent);
+}
+
+void CServerDlg::OnPrivate() {
+    // Ticked without a secret, the save makes one; unticked, the secret is kept for the next
+    // time, so the address handed out stays the same.
+    ApplyServingBox(m_checkPrivate, m_bPrivate);
+    m_pNewLinkAction->setEnabled(m_bPrivate);
+}
+
+void CServerDlg::OnNewPrivateLink() {
+    if (!m_bPrivate) {
+        return;
+    }
+    // The old address reaches nothing from the next request: the server checks each one.
+    NewPrivateLink();
+    ReadFields();
+    SaveSettings();
+    ShowAddress();  // the lines, their links and the QR code
 }
 
 void CServerDlg::ApplyServingBox(const QCheckBox* pBox, bool& bOption) {

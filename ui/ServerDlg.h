@@ -13,6 +13,7 @@
 #include "ServerCore.h"
 
 class CProfile;
+class QAction;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -83,9 +84,16 @@ private:
     void OnAutoStart();
     void OnListFolders();
     void OnPreview();
+    void OnConcurrent();
+    void OnPrivate();
+    void OnNewPrivateLink();
     void ApplyServingBox(const QCheckBox* pBox, bool& bOption);
     void FailChannel(const QString& strMessage);
     void ShowAddress();
+    // The addresses to hand out, best first, with the private link's secret when it is on.
+    QStringList AddressUrls();
+    // What visitors of the handed-out address get when that is no page; empty when it is.
+    QString FrontPageNote() const;
     void ShowAddressLinks(const QStringList& urls);
 
     void OpenAddressMenu(const QString& strUrl, const QPoint& globalPos);
@@ -100,11 +108,14 @@ private:
     QCheckBox* m_checkAutoStart;
     QCheckBox* m_checkListFolders;
     QCheckBox* m_checkPreview;
+    QCheckBox* m_checkConcurrent;
+    QCheckBox* m_checkPrivate;
     QIcon m_hIcon;
 
     CProfile& m_profile;
     QMenu* m_pWindowMenu;
     QMenu* m_pAddressMenu;
+    QAction* m_pNewLinkAction;  // in the address menu; enabled while the private link is on
     QString m_strAddressToCopy;
     std::function<std::vector<std::string>()> m_listAddresses;
     std::vector<std::string> m_addresses;  // taken at Start

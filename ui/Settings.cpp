@@ -22,6 +22,7 @@ void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAuto
     bAutoStart = 0;
     server.m_bListFolders = false;
     server.m_bPreview = false;
+    server.m_bConcurrent = false;
     server.m_bPrivate = false;
     server.m_strPrivateKey.clear();
 
@@ -37,6 +38,8 @@ void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAuto
     server.m_bListFolders =
         stored.GetProfileInt(kSettingsSection, kListFoldersKey, kDefaultListFolders) == 1;
     server.m_bPreview = stored.GetProfileInt(kSettingsSection, kPreviewKey, kDefaultPreview) == 1;
+    server.m_bConcurrent =
+        stored.GetProfileInt(kSettingsSection, kConcurrentKey, kDefaultConcurrent) == 1;
     server.m_bPrivate = stored.GetProfileInt(kSettingsSection, kPrivateKey, kDefaultPrivate) == 1;
     // A key of another form is dropped: the private link makes a fresh one.
     std::string strKey = stored.GetProfileString(kSettingsSection, kPrivateKeyKey, "");
@@ -59,6 +62,7 @@ void StoreServerSettings(CProfile& profile, const CServerCore& server, int bAuto
          {.strKey = kAutoStartKey, .strValue = CProfile::FormatProfileInt(bAutoStart)},
          OptionalFlag(kListFoldersKey, server.m_bListFolders),
          OptionalFlag(kPreviewKey, server.m_bPreview),
+         OptionalFlag(kConcurrentKey, server.m_bConcurrent),
          OptionalFlag(kPrivateKey, server.m_bPrivate),
          {.strKey = kPrivateKeyKey,
           .strValue = server.m_strPrivateKey,

@@ -203,9 +203,130 @@ TEST(HeadlessServer, AMistakenCommandLinePrintsTheUsageAndExitsWith2) {
     CTempDir root;
     CServeProcess server({"--lsit", root.Path().string(), "0"});
     EXPECT_EQ(server.Wait(), 2);
-    EXPECT_TRUE(server.Errors().starts_with("usage: tarvel-serve [--list] [--preview] ROOT PORT"))
+    EXPECT_TRUE(server.Errors().starts_with(
+        "usage: tarvel-serve [--list] [--preview] [--concurrent] [--private[=KEY]]\n"
+        "                    ROOT PORT [DEFAULT_PAGE]\n"))
         << server.Errors();
     EXPECT_EQ(server.Output(), "");
+}
+
+// --help says what each option does, on standard output.
+TEST(HeadlessServer, HelpNamesEachOption) {
+    CServeProcess server({"--help"});
+    EXPECT_EQ(server.Wait(), 0);
+    const std::string strHelp = server.Output();
+    for (const char* pszOption :
+         {"  --list ", "  --preview ", "  --concurrent ", "  --private ", "  --private=KEY "}) {
+        EXPECT_NE(strHelp.find(pszOption), std::string::npos) << pszOption;
+    }
+    EXPECT_NE(strHelp.find("a long or slow\n                download no longer makes the others "
+                           "wait"),
+              std::string::npos)
+        << strHelp;
+    EXPECT_NE(strHelp.find("other local users can see a command line"), std::string::npos)
+        << strHelp;
+    EXPECT_EQ(server.Errors(), "");
+}
+
+// The lines printed at start, each address with strPath.
+std::string AddressLines(const std::string& strRoot, unsigned nPort, const std::string& strPath) {
+    std::string strLines =
+        "Serving " + strRoot + " on http://127.0.0.1:" + std::to_string(nPort) + strPath + "\n";
+    for (const std::string& strAddress : ReachableAddresses()) {
+        strLines += "Also on http://" + strAddress + ":" + std::to_string(nPort) + strPath + "\n";
+    }
+    return strLines;
+}
+
+TEST(HeadlessServer, APrivateKeyOfAnotherFormIsRefusedWithStatus2) {
+    for (const char* pszKey :
+         {"--private=abc", "--private=", "--private=abcdefghijklmnopqrstuvwxy1"}) {
+        SCOPED_TRACE(pszKey);
+        CTempDir root;
+        CServeProcess server({pszKey, root.Path().string(), "0"});
+        EXPECT_EQ(server.Wait(), 2);
+        EXPECT_EQ(server.Errors(),
+                  "tarvel-serve: --private=KEY: KEY must be 26 characters of a-z and 2-7 "
+                  "(--private alone makes a fresh one)\n");
+        EXPECT_EQ(server.Output(), "");
+    }
+}
+
+// With --private=KEY the addresses printed hold the key, lower-cased, and the root is served
+// under it alone.
+TEST(HeadlessServer, PrivateWithAKeyServesTheRootOnlyUnderIt) {
+    const std::string strKey = "abcdefghijklmnopqrstuvwxyz";
+    CTempDir root;
+    WriteFile(root / "index.htm", "private home");
+    CServeProcess server({"--private=ABCDEFGHIJKLMNOPQRSTUVWXYZ", root.Path().string(), "0"});
+    const unsigned nPort = server.WaitForPort();
+    ASSERT_NE(nPort, 0u);
+    EXPECT_EQ(server.Output(), AddressLines(root.Path().string(), nPort, "/" + strKey + "/"));
+    EXPECT_EQ(Fetch(nPort, "GET /" + strKey + "/ HTTP/1.0\r\n\r\n").strBody, "private home");
+    EXPECT_EQ(Fetch(nPort, "GET / HTTP/1.0\r\n\r\n").nStatus, 404);
+    EXPECT_EQ(Fetch(nPort, "GET /index.htm HTTP/1.0\r\n\r\n").nStatus, 404);
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(), 0);
+}
+
+// --private alone: a fresh secret at each start, printed in every address.
+TEST(HeadlessServer, PrivateAloneMakesAFreshSecretAtEachStart) {
+    CTempDir root;
+    WriteFile(root / "photo.jpg", "a photo");
+    std::string strSecrets[2];
+    for (std::string& strSecret : strSecrets) {
+        CServeProcess server({"--private", root.Path().string(), "0"});
+        const unsigned nPort = server.WaitForPort();
+        ASSERT_NE(nPort, 0u);
+        const std::string strOut = server.Output();
+        const std::string strStart = "127.0.0.1:" + std::to_string(nPort) + "/";
+        const size_t nAt = strOut.find(strStart);
+        ASSERT_NE(nAt, std::string::npos) << strOut;
+        strSecret = strOut.substr(nAt + strStart.size(), 26);
+        // The root holds no default page: the line after the addresses speaks of the private one.
+        EXPECT_EQ(strOut, AddressLines(root.Path().string(), nPort, "/" + strSecret + "/") +
+                              "The private address gets the error page: " + root.Path().string() +
+                              " holds no index.htm; --list lists its files.\n");
+        EXPECT_EQ(Fetch(nPort, "GET /" + strSecret + "/photo.jpg HTTP/1.0\r\n\r\n").strBody,
+                  "a photo");
+        EXPECT_EQ(Fetch(nPort, "GET /photo.jpg HTTP/1.0\r\n\r\n").nStatus, 404);
+        server.Signal(SIGTERM);
+        EXPECT_EQ(server.Wait(), 0);
+    }
+    EXPECT_NE(strSecrets[0], strSecrets[1]);
+}
+
+// With --concurrent a download whose peer reads nothing is carried on beside the others: a
+// page is answered meanwhile, and the stalled downloads arrive whole once their peers read.
+// One request at a time would wait on those peers first, and let them go short once they had
+// used their share.
+TEST(HeadlessServer, ConcurrentAnswersAPageBesideStalledDownloadsAndFinishesThem) {
+    CTempDir root;
+    WriteFile(root / "index.htm", "home");
+    const size_t nBigSize = 64 * 1024 * 1024;  // far more than the socket buffers hold
+    WriteFile(root / "big.bin", std::string(nBigSize, 'b'));
+    CServeProcess server({"--concurrent", root.Path().string(), "0"});
+    const unsigned nPort = server.WaitForPort();
+    ASSERT_NE(nPort, 0u);
+    std::vector<std::unique_ptr<CClient>> stalled;
+    for (const char* pszFrom : {"127.0.0.2", "127.0.0.3"}) {
+        stalled.push_back(std::make_unique<CClient>(nPort, pszFrom));
+        stalled.back()->Send("GET /big.bin HTTP/1.1\r\nHost: x\r\n\r\n");
+        char chFirst = 0;
+        EXPECT_EQ(::recv(stalled.back()->Handle(), &chFirst, 1, MSG_PEEK), 1);  // answer begun
+    }
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(Fetch(nPort, "GET / HTTP/1.0\r\n\r\n").strBody, "home");
+    std::printf("[ measured ] a page beside two stalled downloads: %.3f s\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    for (const auto& pClient : stalled) {
+        const SAnswer answer = pClient->ReadAll();
+        EXPECT_EQ(answer.nStatus, 200);
+        EXPECT_EQ(answer.strBody.size(), nBigSize);
+    }
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(), 0);
 }
 
 TEST(HeadlessServer, SaysWhyTheEventLoopCouldNotStartAndExitsWith1) {

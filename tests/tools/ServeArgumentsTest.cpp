@@ -20,6 +20,13 @@ const SServeSettings kSrv8080Listed{.strRoot = "/srv", .nPort = 8080, .bListFold
 const SServeSettings kSrv8080Preview{.strRoot = "/srv", .nPort = 8080, .bPreview = true};
 const SServeSettings kSrv8080Both{
     .strRoot = "/srv", .nPort = 8080, .bListFolders = true, .bPreview = true};
+const SServeSettings kSrv8080Concurrent{.strRoot = "/srv", .nPort = 8080, .bConcurrent = true};
+const SServeSettings kSrv8080All{
+    .strRoot = "/srv", .nPort = 8080, .bListFolders = true, .bPreview = true, .bConcurrent = true};
+const std::string kKey = "abcdefghijklmnopqrstuvwxyz";
+const SServeSettings kSrv8080Fresh{.strRoot = "/srv", .nPort = 8080, .bPrivate = true};
+const SServeSettings kSrv8080Keyed{
+    .strRoot = "/srv", .nPort = 8080, .bPrivate = true, .strPrivateKey = kKey};
 
 const SArgumentsRow kArgumentsRows[] = {
     {"root_and_port", {"/srv", "8080"}, EServeCommand::kServe, kSrv8080},
@@ -46,6 +53,84 @@ const SArgumentsRow kArgumentsRows[] = {
      {"--list", "--preview", "/srv", "8080"},
      EServeCommand::kServe,
      kSrv8080Both},
+    {"concurrent", {"--concurrent", "/srv", "8080"}, EServeCommand::kServe, kSrv8080Concurrent},
+    {"concurrent_twice",
+     {"--concurrent", "--concurrent", "/srv", "8080"},
+     EServeCommand::kServe,
+     kSrv8080Concurrent},
+    {"concurrent_between_the_others",
+     {"--preview", "--concurrent", "--list", "/srv", "8080"},
+     EServeCommand::kServe,
+     kSrv8080All},
+    {"concurrent_last_then_end_of_options",
+     {"--list", "--preview", "--concurrent", "--", "/srv", "8080"},
+     EServeCommand::kServe,
+     kSrv8080All},
+    {"concurrent_after_root", {"/srv", "8080", "--concurrent"}, EServeCommand::kUsageError, {}},
+    {"concurrent_misspelt", {"--concurent", "/srv", "8080"}, EServeCommand::kUsageError, {}},
+    {"private", {"--private", "/srv", "8080"}, EServeCommand::kServe, kSrv8080Fresh},
+    {"private_with_a_key",
+     {"--private=" + kKey, "/srv", "8080"},
+     EServeCommand::kServe,
+     kSrv8080Keyed},
+    {"private_key_in_capitals_lower_cased",
+     {"--private=ABCDEFGHIJKLMnopqrstuvwxyz", "/srv", "8080"},
+     EServeCommand::kServe,
+     kSrv8080Keyed},
+    {"private_key_of_digits_2_to_7",
+     {"--private=234567234567234567234567ab", "/srv", "8080"},
+     EServeCommand::kServe,
+     {.strRoot = "/srv",
+      .nPort = 8080,
+      .bPrivate = true,
+      .strPrivateKey = "234567234567234567234567ab"}},
+    {"private_among_the_others",
+     {"--list", "--private=" + kKey, "--preview", "--concurrent", "/srv", "8080", "home.htm"},
+     EServeCommand::kServe,
+     {.strRoot = "/srv",
+      .nPort = 8080,
+      .strDefaultPage = "home.htm",
+      .bListFolders = true,
+      .bPreview = true,
+      .bConcurrent = true,
+      .bPrivate = true,
+      .strPrivateKey = kKey}},
+    {"private_last_given_counts_fresh",
+     {"--private=" + kKey, "--private", "/srv", "8080"},
+     EServeCommand::kServe,
+     kSrv8080Fresh},
+    {"private_last_given_counts_key",
+     {"--private", "--private=" + kKey, "/srv", "8080"},
+     EServeCommand::kServe,
+     kSrv8080Keyed},
+    {"private_key_too_short",
+     {"--private=abcdefghijklmnopqrstuvwxy", "/srv", "8080"},
+     EServeCommand::kBadPrivateKey,
+     {}},
+    {"private_key_too_long",
+     {"--private=" + kKey + "a", "/srv", "8080"},
+     EServeCommand::kBadPrivateKey,
+     {}},
+    {"private_key_with_a_1",
+     {"--private=abcdefghijklmnopqrstuvwxy1", "/srv", "8080"},
+     EServeCommand::kBadPrivateKey,
+     {}},
+    {"private_key_with_an_8",
+     {"--private=abcdefghijklmnopqrstuvwxy8", "/srv", "8080"},
+     EServeCommand::kBadPrivateKey,
+     {}},
+    {"private_key_empty", {"--private=", "/srv", "8080"}, EServeCommand::kBadPrivateKey, {}},
+    {"private_key_with_a_slash",
+     {"--private=abcdefghijkl/nopqrstuvwxyz", "/srv", "8080"},
+     EServeCommand::kBadPrivateKey,
+     {}},
+    {"private_misspelt", {"--privat", "/srv", "8080"}, EServeCommand::kUsageError, {}},
+    {"private_joined_to_more", {"--privately", "/srv", "8080"}, EServeCommand::kUsageError, {}},
+    {"private_after_root", {"/srv", "8080", "--private"}, EServeCommand::kUsageError, {}},
+    {"private_key_as_the_next_argument",
+     {"--private", kKey, "/srv", "8080"},
+     EServeCommand::kUsageError,
+     {}},
     {"root_after_end_of_options_may_look_like_an_option",
      {"--", "--list", "8080", "-page.htm"},
      EServeCommand::kServe,
@@ -80,6 +165,9 @@ TEST_P(ServeArguments, ReadsTheCommandLine) {
     EXPECT_EQ(settings.strDefaultPage, expected.strDefaultPage);
     EXPECT_EQ(settings.bListFolders, expected.bListFolders);
     EXPECT_EQ(settings.bPreview, expected.bPreview);
+    EXPECT_EQ(settings.bConcurrent, expected.bConcurrent);
+    EXPECT_EQ(settings.bPrivate, expected.bPrivate);
+    EXPECT_EQ(settings.strPrivateKey, expected.strPrivateKey);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ServeArguments, ::testing::ValuesIn(kArgumentsRows),

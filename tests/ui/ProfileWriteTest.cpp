@@ -219,6 +219,67 @@ TEST(ProfileWrite, KeepsTheModeOfTheOldFileAndGivesNewOnesTheUmask) {
     EXPECT_EQ(ReadBytes(old.Path()), "[Defaults]\nChannel=81\n");
 }
 
+// A file that holds a secret is readable by its owner only, from the save that writes it on;
+// saves that write none keep the mode as it is.
+TEST(ProfileWrite, ASecretMakesTheFileTheOwnersAlone) {
+    struct SSaveRow {
+        const char* pszName;
+        std::vector<SProfileValue> values;
+        mode_t nModeAfter;
+    };
+    const SSaveRow kRows[] = {
+        {.pszName = "no secret",
+         .values = {{.strKey = "Root", .strValue = "/a"}},
+         .nModeAfter = 0664},
+        {.pszName = "a secret the file does not hold, passed over",
+         .values = {{.strKey = "Root", .strValue = "/b"},
+                    {.strKey = "Key", .strValue = "", .bOnlyWhereStored = true, .bSecret = true}},
+         .nModeAfter = 0664},
+        {.pszName = "a secret written",
+         .values = {{.strKey = "Key", .strValue = "s3cret", .bSecret = true}},
+         .nModeAfter = 0600},
+        {.pszName = "then no secret: the mode stays",
+         .values = {{.strKey = "Root", .strValue = "/c"}},
+         .nModeAfter = 0600},
+    };
+    CTempFolder folder;
+    WriteBytes(folder.Path("p.INI"), "[Defaults]\nRoot=/old\n");
+    ASSERT_EQ(::chmod(folder.Path("p.INI").c_str(), 0664), 0);
+    CProfile profile(folder.Path("p.INI"));
+    for (const SSaveRow& row : kRows) {
+        SCOPED_TRACE(row.pszName);
+        EXPECT_TRUE(profile.WriteProfileStrings("Defaults", row.values));
+        struct stat status {};
+        ASSERT_EQ(::stat(profile.Path().c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, row.nModeAfter);
+    }
+    EXPECT_EQ(ReadBytes(profile.Path()), "[Defaults]\nRoot=/c\nKey=s3cret\n");
+
+    // A file that already held the secret, open to others: the first save that sets it closes
+    // the file, though not one byte changes.
+    WriteBytes(folder.Path("held.INI"), "[Defaults]\r\nKey = s3cret\r\n");
+    ASSERT_EQ(::chmod(folder.Path("held.INI").c_str(), 0644), 0);
+    CProfile held(folder.Path("held.INI"));
+    EXPECT_TRUE(held.WriteProfileStrings("Defaults", {{.strKey = "Root", .strValue = ""}}));
+    EXPECT_TRUE(held.WriteProfileStrings(
+        "Defaults", {{.strKey = "Root", .strValue = ""},
+                     {.strKey = "Key", .strValue = "s3cret", .bSecret = true}}));
+    EXPECT_EQ(ReadBytes(held.Path()), "[Defaults]\r\nKey = s3cret\r\nRoot=\n");
+    struct stat heldStatus {};
+    ASSERT_EQ(::stat(held.Path().c_str(), &heldStatus), 0);
+    EXPECT_EQ(heldStatus.st_mode & 07777, 0600u);
+
+    // A new file with a secret is never readable by others, whatever the umask allows.
+    const mode_t nOldMask = ::umask(0);
+    CProfile fresh(folder.Path("fresh.INI"));
+    EXPECT_TRUE(fresh.WriteProfileStrings(
+        "Defaults", {{.strKey = "Key", .strValue = "s3cret", .bSecret = true}}));
+    ::umask(nOldMask);
+    struct stat status {};
+    ASSERT_EQ(::stat(fresh.Path().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 077, 0u);
+}
+
 TEST(ProfileWrite, RootKeepsTheOwnerOfAUsersFile) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "only root writes another user's file";

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -19,6 +20,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "ClientSocket.h"
+#include "PrivateLink.h"
 #include "Profile.h"
 #include "QrCodeWidget.h"
 #include "ServerDlg.h"
@@ -50,6 +53,11 @@ protected:
     }
     bool ProfileHas(const std::string& strLine) const {
         return ProfileText().find(strLine + "\n") != std::string::npos;
+    }
+    mode_t ProfileMode() const {
+        struct stat status {};
+        EXPECT_EQ(::stat(m_strProfile.c_str(), &status), 0);
+        return status.st_mode & 07777;
     }
 
     // A new window on the test's profile, shown (and active, unless a message box is
@@ -91,6 +99,8 @@ protected:
     QCheckBox* AutoStart() { return Find<QCheckBox>("autoStartCheck_1014"); }
     QCheckBox* ListFolders() { return Find<QCheckBox>("listFoldersCheck"); }
     QCheckBox* Preview() { return Find<QCheckBox>("previewCheck"); }
+    QCheckBox* Concurrent() { return Find<QCheckBox>("concurrentCheck"); }
+    QCheckBox* Private() { return Find<QCheckBox>("privateCheck"); }
     QLabel* Address() { return Find<QLabel>("addressLabel"); }
     QPushButton* Browse() { return Find<QPushButton>("browseButton"); }
     CQrCodeWidget* QrCode() { return Find<CQrCodeWidget>("qrCode"); }
@@ -135,6 +145,32 @@ protected:
     }
     QString RootText() const { return QString::fromStdString(m_root.Path().string()); }
 
+    // Opens the address menu on pWidget, as a right click does, and chooses its nAction-th
+    // command; what the clipboard then holds.
+    QString ChooseFromAddressMenu(QWidget* pWidget, int nAction) {
+        QMenu* pAddressMenu = Find<QMenu>("addressMenu");
+        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(4, 4),
+                                     pWidget->mapToGlobal(QPoint(4, 4)));
+        QApplication::sendEvent(pWidget, &rightClick);
+        EXPECT_TRUE(pAddressMenu->isVisible());
+        pAddressMenu->actions()[nAction]->trigger();
+        pAddressMenu->close();
+        return QGuiApplication::clipboard()->text();
+    }
+    QString CopyAddressFrom(QWidget* pWidget) { return ChooseFromAddressMenu(pWidget, 0); }
+    void NewPrivateLinkFrom(QWidget* pWidget) { ChooseFromAddressMenu(pWidget, 1); }
+    // The status of a GET of strTarget while the window serves; 0 without an answer.
+    static int StatusOf(unsigned nPort, const std::string& strTarget) {
+        const auto answer = FetchWhileServing(nPort, strTarget);
+        return answer ? answer->nStatus : 0;
+    }
+    // The window's addresses, "http://192.0.2.7:PORT" then localhost, each with strPath.
+    QStringList TestUrls(const std::string& strPath) const {
+        const QString strPort = QString::number(static_cast<uint16_t>(m_pDlg->m_nChannel));
+        const QString strTail = QString::fromStdString(strPath);
+        return {"http://192.0.2.7:" + strPort + strTail, "http://localhost:" + strPort + strTail};
+    }
+
     // Starts the server from the window on a free port and the temp root.
     unsigned StartOnFreePort() {
         const unsigned nPort = FreePort();
@@ -152,8 +188,9 @@ protected:
         EXPECT_EQ(Channel()->isEnabled(), !bRunning);
         EXPECT_EQ(Root()->isEnabled(), !bRunning);
         EXPECT_EQ(Browse()->isEnabled(), !bRunning);
-        for (QWidget* pAlways : std::initializer_list<QWidget*>{
-                 DefaultPage(), AutoStart(), ListFolders(), Preview(), Help(), About(), Exit()}) {
+        for (QWidget* pAlways :
+             std::initializer_list<QWidget*>{DefaultPage(), AutoStart(), ListFolders(), Preview(),
+                                             Concurrent(), Private(), Help(), About(), Exit()}) {
             EXPECT_TRUE(pAlways->isEnabled()) << pAlways->objectName().toStdString();
         }
     }
@@ -191,6 +228,13 @@ TEST_F(ServerDlgTest, FreshWindowShowsDefaultsInTheTemplatesTabOrder) {
     EXPECT_EQ(Preview()->checkState(), Qt::Unchecked);
     EXPECT_EQ(Preview()->text(), QStringLiteral("Preview a website: reload pages on change, use "
                                                 "404.html, allow links without .html"));
+    EXPECT_EQ(Concurrent()->checkState(), Qt::Unchecked);
+    EXPECT_EQ(Concurrent()->text(),
+              QStringLiteral("Serve several visitors at once (a long download "
+                             "no longer makes the others wait)"));
+    EXPECT_EQ(Private()->checkState(), Qt::Unchecked);
+    EXPECT_EQ(Private()->text(), QStringLiteral("Only people with the link can visit (a secret "
+                                                "address, shown in the QR code)"));
     EXPECT_EQ(Address()->text(), QStringLiteral("Stopped"));
     EXPECT_EQ(Address()->focusPolicy(), Qt::NoFocus);
     EXPECT_TRUE(Exit()->isDefault());
@@ -204,10 +248,11 @@ TEST_F(ServerDlgTest, FreshWindowShowsDefaultsInTheTemplatesTabOrder) {
         }
         pWidget = pWidget->nextInFocusChain();
     } while (pWidget != Channel());
-    EXPECT_EQ(tabOrder, (QStringList{"channelEdit_1003", "rootEdit_1005", "browseButton",
-                                     "startButton_1000", "stopButton_1001", "exitButton_1",
-                                     "aboutButton_1011", "defaultPageEdit_1006", "helpButton_9",
-                                     "autoStartCheck_1014", "listFoldersCheck", "previewCheck"}));
+    EXPECT_EQ(tabOrder,
+              (QStringList{"channelEdit_1003", "rootEdit_1005", "browseButton", "startButton_1000",
+                           "stopButton_1001", "exitButton_1", "aboutButton_1011",
+                           "defaultPageEdit_1006", "helpButton_9", "autoStartCheck_1014",
+                           "listFoldersCheck", "previewCheck", "concurrentCheck", "privateCheck"}));
     EXPECT_FALSE(std::filesystem::exists(m_strProfile));  // opening saves nothing
 }
 
@@ -466,8 +511,8 @@ TEST_F(ServerDlgTest, AutostartBoxClickSavesAndLeavesTheIndeterminateState) {
     }
 }
 
-// The listing and preview boxes: applied from the next request and stored at once, also while
-// running, and a profile that never had the key gets no line for it.
+// The listing, preview and concurrent boxes: applied from the next request and stored at once, also
+// while running, and a profile that never had the key gets no line for it.
 TEST_F(ServerDlgTest, ServingBoxesApplyAndAreStoredAtOnceAlsoWhileRunning) {
     struct SBox {
         const char* pszName;
@@ -475,7 +520,8 @@ TEST_F(ServerDlgTest, ServingBoxesApplyAndAreStoredAtOnceAlsoWhileRunning) {
         std::string strKey;
     };
     const SBox kBoxes[] = {{"listFoldersCheck", &CServerCore::m_bListFolders, "ListFolders"},
-                           {"previewCheck", &CServerCore::m_bPreview, "Preview"}};
+                           {"previewCheck", &CServerCore::m_bPreview, "Preview"},
+                           {"concurrentCheck", &CServerCore::m_bConcurrent, "Concurrent"}};
     const std::string strFive = "[Defaults]\nRoot=" + m_root.Path().string() +
                                 "\nChannel=" + std::to_string(static_cast<int16_t>(FreePort())) +
                                 "\nDefaultURL=index.htm\nAutoStart=0\n";
@@ -506,6 +552,32 @@ TEST_F(ServerDlgTest, ServingBoxesApplyAndAreStoredAtOnceAlsoWhileRunning) {
         EXPECT_TRUE((*m_pDlg).*box.pbMember);
         EXPECT_TRUE(m_watcher.m_seen.empty());
     }
+}
+
+TEST_F(ServerDlgTest, SeveralVisitorsAtOnceTickedWhileRunningLetsAPagePassAStalledDownload) {
+    WriteFile(m_root / "big.bin", std::string(16 * 1024 * 1024, 'b'));
+    Open();
+    const unsigned nPort = StartOnFreePort();
+    ClickBox(Concurrent());
+    auto carriedOn = [&] {
+        for (const CClientSocket* pClient : m_pDlg->m_clientList) {
+            if (pClient->IsCarriedOn()) {
+                return true;
+            }
+        }
+        return false;
+    };
+    // A peer that reads nothing: its download is left to the event loop, which answers the
+    // page meanwhile instead of waiting on that peer.
+    CClient stalled(nPort);
+    stalled.SetReceiveBuffer(4096);
+    stalled.Send("GET /big.bin HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_TRUE(QTest::qWaitFor(carriedOn, 5000));
+    const auto answer = FetchWhileServing(nPort, "/");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->strBody, "the index page");
+    EXPECT_TRUE(carriedOn());
+    EXPECT_TRUE(m_watcher.m_seen.empty());
 }
 
 TEST_F(ServerDlgTest, DefaultPageTypedWhileRunningServesFromTheNextRequest) {
@@ -755,11 +827,14 @@ TEST_F(ServerDlgTest, RunningLineListsTheAddressesAsLinksThatOpenAndCopy) {
     QTest::mouseClick(pFirst, Qt::LeftButton, {}, QPoint(4, pFirst->height() / 2));
     EXPECT_EQ(catcher.m_opened, std::vector<QUrl>{QUrl(urls[0])});
 
-    // A right click on an address offers to copy it; elsewhere the window menu stays.
+    // A right click on an address offers to copy it; elsewhere the window menu stays. A new
+    // private link is offered only while the private link is on.
     QMenu* pAddressMenu = Find<QMenu>("addressMenu");
     QMenu* pWindowMenu = Find<QMenu>("windowMenu");
-    ASSERT_EQ(pAddressMenu->actions().size(), 1);
+    ASSERT_EQ(pAddressMenu->actions().size(), 2);
     EXPECT_EQ(pAddressMenu->actions()[0]->text(), QStringLiteral("Copy address"));
+    EXPECT_EQ(pAddressMenu->actions()[1]->text(), QStringLiteral("New private link"));
+    EXPECT_FALSE(pAddressMenu->actions()[1]->isEnabled());
     auto copyFrom = [&](QWidget* pWidget) {
         QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(4, 4),
                                      pWidget->mapToGlobal(QPoint(4, 4)));
@@ -872,6 +947,155 @@ TEST_F(ServerDlgTest, RunningLineSaysWhatVisitorsOfTheBareAddressGet) {
     const auto front = FetchWhileServing(nPort, "/");
     ASSERT_TRUE(front);
     EXPECT_EQ(front->strBody, "the html index");
+}
+
+TEST_F(ServerDlgTest, PrivateBoxHandsOutTheSecretAddressEverywhereAndIsStoredAtOnce) {
+    const unsigned nPort = FreePort();
+    const std::string strFive = "[Defaults]\nRoot=" + m_root.Path().string() +
+                                "\nChannel=" + std::to_string(static_cast<int16_t>(nPort)) +
+                                "\nDefaultURL=index.htm\nAutoStart=0\n";
+    WriteFile(m_strProfile, strFive);
+    ::chmod(m_strProfile.c_str(), 0644);
+    Open();
+    m_pDlg->SetAddressSource([] { return std::vector<std::string>{"192.0.2.7"}; });
+    Click(Start());
+    const QStringList plain = TestUrls("/");
+    ASSERT_EQ(LinkUrls(), plain);
+    EXPECT_EQ(ProfileText(), strFive);  // never ticked: not one byte more
+    EXPECT_EQ(ProfileMode(), 0644u);
+
+    // Ticked while running: a fresh secret, stored at once in a file only its owner reads,
+    // and every address handed out holds it.
+    ClickBox(Private());
+    EXPECT_TRUE(m_pDlg->m_bPrivate);
+    const std::string strKey = m_pDlg->m_strPrivateKey;
+    ASSERT_TRUE(IsPrivateKey(strKey)) << strKey;
+    EXPECT_EQ(ProfileText(), strFive + "Private=1\nPrivateKey=" + strKey + "\n");
+    EXPECT_EQ(ProfileMode(), 0600u);
+    const QStringList secret = TestUrls("/" + strKey + "/");
+    EXPECT_EQ(LinkUrls(), secret);
+    EXPECT_EQ(QrCode()->Text(), secret[0]);
+    EXPECT_EQ(CopyAddressFrom(QrCode()), secret[0]);
+    EXPECT_EQ(CopyAddressFrom(Links()[1]), secret[1]);
+    EXPECT_TRUE(Find<QMenu>("addressMenu")->actions()[1]->isEnabled());
+    ExpectArrangement(true);
+    const auto answer = FetchWhileServing(nPort, "/" + strKey + "/");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->strBody, "the index page");
+    EXPECT_EQ(StatusOf(nPort, "/"), 404);
+
+    // Unticked, the plain addresses again; the secret is kept for the next time.
+    ClickBox(Private());
+    EXPECT_EQ(LinkUrls(), plain);
+    EXPECT_EQ(QrCode()->Text(), plain[0]);
+    EXPECT_EQ(CopyAddressFrom(Links()[0]), plain[0]);
+    EXPECT_FALSE(Find<QMenu>("addressMenu")->actions()[1]->isEnabled());
+    EXPECT_EQ(ProfileText(), strFive + "Private=0\nPrivateKey=" + strKey + "\n");
+    EXPECT_EQ(StatusOf(nPort, "/"), 200);
+    ClickBox(Private());
+    EXPECT_EQ(m_pDlg->m_strPrivateKey, strKey);
+    EXPECT_EQ(LinkUrls(), secret);
+    EXPECT_TRUE(m_watcher.m_seen.empty());
+}
+
+TEST_F(ServerDlgTest, NewPrivateLinkChangesTheAddressAtOnceAndTheOldOneReachesNothing) {
+    WriteFile(m_root / "photo.jpg", "a photo");
+    Open();
+    m_pDlg->SetAddressSource([] { return std::vector<std::string>{"192.0.2.7"}; });
+    const unsigned nPort = StartOnFreePort();
+    ClickBox(Private());
+    const std::string strOld = m_pDlg->m_strPrivateKey;
+    ASSERT_EQ(StatusOf(nPort, "/" + strOld + "/photo.jpg"), 200);
+
+    NewPrivateLinkFrom(Links()[0]);
+    const std::string strNew = m_pDlg->m_strPrivateKey;
+    ASSERT_TRUE(IsPrivateKey(strNew)) << strNew;
+    EXPECT_NE(strNew, strOld);
+    EXPECT_TRUE(ProfileHas("PrivateKey=" + strNew));
+    const QStringList secret = TestUrls("/" + strNew + "/");
+    EXPECT_EQ(LinkUrls(), secret);
+    EXPECT_EQ(QrCode()->Text(), secret[0]);
+    EXPECT_EQ(ReadQrCode(QrCode(), m_config / "qr.png"), secret[0].toStdString());
+    EXPECT_EQ(CopyAddressFrom(QrCode()), secret[0]);
+    EXPECT_EQ(StatusOf(nPort, "/" + strOld + "/photo.jpg"), 404);
+    const auto answer = FetchWhileServing(nPort, "/" + strNew + "/photo.jpg");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->nStatus, 200);
+    EXPECT_EQ(answer->strBody, "a photo");
+
+    // From the QR code too; with the box off the command is there but does nothing.
+    NewPrivateLinkFrom(QrCode());
+    EXPECT_NE(m_pDlg->m_strPrivateKey, strNew);
+    ClickBox(Private());
+    const std::string strKept = m_pDlg->m_strPrivateKey;
+    NewPrivateLinkFrom(QrCode());
+    EXPECT_EQ(m_pDlg->m_strPrivateKey, strKept);
+    EXPECT_TRUE(ProfileHas("PrivateKey=" + strKept));
+    EXPECT_TRUE(m_watcher.m_seen.empty());
+}
+
+TEST_F(ServerDlgTest, ThePrivateLinkSurvivesARestartThroughTheProfile) {
+    Open();
+    const unsigned nPort = StartOnFreePort();
+    ClickBox(Private());
+    const std::string strKey = m_pDlg->m_strPrivateKey;
+    Click(Exit());
+    EXPECT_TRUE(ProfileHas("Private=1"));
+
+    Open();  // the program run again
+    EXPECT_EQ(Private()->checkState(), Qt::Checked);
+    EXPECT_TRUE(Find<QMenu>("addressMenu")->actions()[1]->isEnabled());
+    Click(Start());
+    EXPECT_EQ(m_pDlg->m_strPrivateKey, strKey);
+    EXPECT_EQ(
+        LinkUrls().back(),
+        QStringLiteral("http://localhost:%1/%2/").arg(nPort).arg(QString::fromStdString(strKey)));
+    EXPECT_EQ(StatusOf(nPort, "/" + strKey + "/"), 200);
+
+    // A profile that asks for the private link with no usable secret gets a fresh one at
+    // Start, stored then, so a window closed without saving hands out the same one next time.
+    m_pDlg.reset();
+    WriteProfile("Root=" + m_root.Path().string() +
+                 "\nChannel=" + std::to_string(static_cast<int16_t>(nPort)) +
+                 "\nPrivate=1\nPrivateKey=not-a-secret\n");
+    Open();
+    Click(Start());
+    const std::string strFresh = m_pDlg->m_strPrivateKey;
+    ASSERT_TRUE(IsPrivateKey(strFresh)) << strFresh;
+    EXPECT_TRUE(ProfileHas("PrivateKey=" + strFresh));
+    EXPECT_EQ(ProfileMode(), 0600u);
+    QTest::keyClick(m_pDlg.get(), Qt::Key_Escape);
+    Open();
+    Click(Start());
+    EXPECT_EQ(m_pDlg->m_strPrivateKey, strFresh);
+    EXPECT_TRUE(m_watcher.m_seen.empty());
+}
+
+TEST_F(ServerDlgTest, RunningLineSaysWhatVisitorsOfThePrivateAddressGet) {
+    std::filesystem::remove(m_root / "index.htm");
+    Open();
+    const unsigned nPort = StartOnFreePort();
+    ClickBox(Private());
+    const std::string strInside = "/" + m_pDlg->m_strPrivateKey + "/";
+    EXPECT_TRUE(ReachText().contains(QStringLiteral(
+        "Visitors of the private address get the error page: the folder holds no index.htm.")))
+        << ReachText().toStdString();
+    EXPECT_FALSE(ReachText().contains(QStringLiteral("bare address")));
+    EXPECT_EQ(StatusOf(nPort, strInside), 404);
+    ClickBox(ListFolders());
+    EXPECT_TRUE(ReachText().contains(QStringLiteral(
+        "Visitors of the private address see the list of files: the folder holds no index.htm.")))
+        << ReachText().toStdString();
+    EXPECT_EQ(StatusOf(nPort, strInside), 200);
+    ClickBox(ListFolders());
+
+    // A default page there: no note, and the page under the secret.
+    WriteFile(m_root / "index.htm", "the index page");
+    Type(DefaultPage(), QStringLiteral("index.htm"));
+    EXPECT_FALSE(ReachText().contains(QStringLiteral("Visitors of"))) << ReachText().toStdString();
+    const auto answer = FetchWhileServing(nPort, strInside);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->strBody, "the index page");
 }
 
 }  // namespace

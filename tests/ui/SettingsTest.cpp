@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -19,6 +20,9 @@ struct SLoaded {
     int bAutoStart;
     bool bListFolders;
     bool bPreview = false;
+    bool bConcurrent = false;
+    bool bPrivate = false;
+    std::string strPrivateKey = {};
 };
 
 SLoaded Load(const CProfile& profile) {
@@ -28,10 +32,20 @@ SLoaded Load(const CProfile& profile) {
     server.m_strDefaultURL = "stale.htm";
     server.m_bListFolders = true;
     server.m_bPreview = true;
+    server.m_bConcurrent = true;
+    server.m_bPrivate = true;
+    server.m_strPrivateKey = "stale";
     int bAutoStart = 9;
     LoadServerSettings(profile, server, bAutoStart);
-    return {server.m_nChannel, server.m_strRoot,      server.m_strDefaultURL,
-            bAutoStart,        server.m_bListFolders, server.m_bPreview};
+    return {.nChannel = server.m_nChannel,
+            .strRoot = server.m_strRoot,
+            .strDefaultURL = server.m_strDefaultURL,
+            .bAutoStart = bAutoStart,
+            .bListFolders = server.m_bListFolders,
+            .bPreview = server.m_bPreview,
+            .bConcurrent = server.m_bConcurrent,
+            .bPrivate = server.m_bPrivate,
+            .strPrivateKey = server.m_strPrivateKey};
 }
 
 TEST(Settings, FirstRunLoadsDefaultsAndTheFirstSaveWritesFiveLines) {
@@ -44,6 +58,9 @@ TEST(Settings, FirstRunLoadsDefaultsAndTheFirstSaveWritesFiveLines) {
     EXPECT_EQ(loaded.bAutoStart, 0);
     EXPECT_FALSE(loaded.bListFolders);
     EXPECT_FALSE(loaded.bPreview);
+    EXPECT_FALSE(loaded.bConcurrent);
+    EXPECT_FALSE(loaded.bPrivate);
+    EXPECT_EQ(loaded.strPrivateKey, "");
     EXPECT_FALSE(Exists(folder.Path("config")));
 
     CServerCore server;
@@ -74,6 +91,9 @@ TEST_P(SettingsLoad, LoadsTheMembers) {
     EXPECT_EQ(loaded.bAutoStart, expected.bAutoStart);
     EXPECT_EQ(loaded.bListFolders, expected.bListFolders);
     EXPECT_EQ(loaded.bPreview, expected.bPreview);
+    EXPECT_EQ(loaded.bConcurrent, expected.bConcurrent);
+    EXPECT_EQ(loaded.bPrivate, expected.bPrivate);
+    EXPECT_EQ(loaded.strPrivateKey, expected.strPrivateKey);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -110,7 +130,104 @@ INSTANTIATE_TEST_SUITE_P(
                  {80, ".", "index.htm", 0, false}},
         SLoadRow{"PreviewOn", "[Defaults]\nPreview=1\n", {80, ".", "index.htm", 0, false, true}},
         SLoadRow{"PreviewOff", "[Defaults]\nPreview=0\n", {80, ".", "index.htm", 0, false, false}},
-        SLoadRow{"PreviewTwo", "[Defaults]\nPreview=2\n", {80, ".", "index.htm", 0, false, false}}),
+        SLoadRow{"PreviewTwo", "[Defaults]\nPreview=2\n", {80, ".", "index.htm", 0, false, false}},
+        SLoadRow{"ConcurrentOn",
+                 "[Defaults]\nConcurrent=1\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false,
+                  .bConcurrent = true}},
+        SLoadRow{"ConcurrentOff",
+                 "[Defaults]\nConcurrent=0\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false}},
+        // Several at once changes when answers go out: no value but 1 turns it on.
+        SLoadRow{"ConcurrentTwo",
+                 "[Defaults]\nConcurrent=2\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false}},
+        SLoadRow{"ConcurrentBesideTheOthers",
+                 "[Defaults]\nListFolders=1\nPreview=1\nconcurrent = \"1\"\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = true,
+                  .bPreview = true,
+                  .bConcurrent = true}},
+        SLoadRow{"PrivateWithItsKey",
+                 "[Defaults]\nPrivate=1\nPrivateKey=abcdefghijklmnopqrstuvwxyz\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false,
+                  .bPrivate = true,
+                  .strPrivateKey = "abcdefghijklmnopqrstuvwxyz"}},
+        // Unticked, the key is kept for the next time.
+        SLoadRow{"PrivateOffKeyKept",
+                 "[Defaults]\nPrivate=0\nPrivateKey=234567abcdefghijklmnopqrst\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false,
+                  .strPrivateKey = "234567abcdefghijklmnopqrst"}},
+        SLoadRow{"PrivateTwo",
+                 "[Defaults]\nPrivate=2\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false}},
+        // Addresses ignore case, so a key typed in capitals is the same key.
+        SLoadRow{"PrivateKeyLowerCased",
+                 "[Defaults]\nPrivate=1\nPrivateKey=ABCDEFGHIJKLMNOPQRSTUVWXYZ\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false,
+                  .bPrivate = true,
+                  .strPrivateKey = "abcdefghijklmnopqrstuvwxyz"}},
+        // A key of another form is dropped: the private link then makes a fresh one.
+        SLoadRow{"PrivateKeyTooShort",
+                 "[Defaults]\nPrivate=1\nPrivateKey=abcdefghijklmnopqrstuvwxy\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false,
+                  .bPrivate = true}},
+        SLoadRow{"PrivateKeyTooLong",
+                 "[Defaults]\nPrivateKey=abcdefghijklmnopqrstuvwxyza\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false}},
+        SLoadRow{"PrivateKeyOutsideBase32",
+                 "[Defaults]\nPrivateKey=abcdefghijklmnopqrstuvwx18\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false}},
+        SLoadRow{"PrivateKeyWithAPathInIt",
+                 "[Defaults]\nPrivateKey=abcdefghijkl/nopqrstuvwxyz\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false}}),
 
     [](const testing::TestParamInfo<SLoadRow>& info) { return info.param.pszName; });
 
@@ -169,8 +286,8 @@ TEST(Settings, SaveReplacesTheFileOnce) {
               "AutoStart=1\n");
 }
 
-// ListFolders=0 and Preview=0 go only where the file holds the key: a person who never turns
-// either on keeps the five lines of the first save.
+// ListFolders=0, Preview=0 and Concurrent=0 go only where the file holds the key: a person who
+// never turns any of them on keeps the five lines of the first save.
 TEST(Settings, OptionalBoxesAreWrittenWhenOnOrWhereTheFileHoldsThem) {
     struct SFlag {
         bool CServerCore::*pbMember;
@@ -181,6 +298,8 @@ TEST(Settings, OptionalBoxesAreWrittenWhenOnOrWhereTheFileHoldsThem) {
     const SFlag kFlags[] = {
         {&CServerCore::m_bListFolders, &SLoaded::bListFolders, "ListFolders", " listfolders "},
         {&CServerCore::m_bPreview, &SLoaded::bPreview, "Preview", " preview "},
+        {&CServerCore::m_bConcurrent, &SLoaded::bConcurrent, "Concurrent", "CONCURRENT"},
+        {&CServerCore::m_bPrivate, &SLoaded::bPrivate, "Private", "private"},
     };
     for (const SFlag& flag : kFlags) {
         SCOPED_TRACE(flag.strKey);
@@ -214,6 +333,103 @@ TEST(Settings, OptionalBoxesAreWrittenWhenOnOrWhereTheFileHoldsThem) {
                                                  "= 0\r\nRoot=/srv\nChannel=8080\n"
                                                  "DefaultURL=index.htm\nAutoStart=0\n");
     }
+}
+
+const std::string kKey = "abcdefghijklmnopqrstuvwxyz";
+
+mode_t ModeOf(const std::string& strPath) {
+    struct stat status {};
+    EXPECT_EQ(::stat(strPath.c_str(), &status), 0);
+    return status.st_mode & 07777;
+}
+
+// The key is written from the save where the box was first ticked, and stays once the box is
+// unticked; the file then holds a secret, and only its owner may read it.
+TEST(Settings, PrivateKeyIsWrittenOnceTickedAndTheFileIsTheOwnersAlone) {
+    CTempFolder folder;
+    const std::string strFile =
+        "; mine\r\n[Defaults]\r\nRoot=/srv\r\nChannel=8080\r\nDefaultURL=index.htm\r\n"
+        "AutoStart=0\r\n";
+    WriteBytes(folder.Path("p.INI"), strFile);
+    ASSERT_EQ(::chmod(folder.Path("p.INI").c_str(), 0644), 0);
+    CProfile profile(folder.Path("p.INI"));
+    CServerCore server;
+    int bAutoStart = 0;
+    LoadServerSettings(profile, server, bAutoStart);
+    StoreServerSettings(profile, server, bAutoStart);
+    EXPECT_EQ(ReadBytes(profile.Path()), strFile);  // never ticked: byte for byte
+    EXPECT_EQ(ModeOf(profile.Path()), 0644u);
+
+    server.m_bPrivate = true;
+    server.m_strPrivateKey = kKey;
+    StoreServerSettings(profile, server, bAutoStart);
+    EXPECT_EQ(ReadBytes(profile.Path()), strFile + "Private=1\nPrivateKey=" + kKey + "\n");
+    EXPECT_EQ(ModeOf(profile.Path()), 0600u);
+    EXPECT_TRUE(Load(profile).bPrivate);
+    EXPECT_EQ(Load(profile).strPrivateKey, kKey);
+
+    server.m_bPrivate = false;
+    StoreServerSettings(profile, server, bAutoStart);
+    EXPECT_EQ(ReadBytes(profile.Path()), strFile + "Private=0\nPrivateKey=" + kKey + "\n");
+    EXPECT_EQ(ModeOf(profile.Path()), 0600u);
+    EXPECT_FALSE(Load(profile).bPrivate);
+    EXPECT_EQ(Load(profile).strPrivateKey, kKey);
+}
+
+// A profile written by hand or by a script that holds the key is made the owner's alone by the
+// first save, though the save changes none of its bytes.
+TEST(Settings, AStoredKeyIsGuardedByTheFirstSave) {
+    CTempFolder folder;
+    const std::string strFile =
+        "[Defaults]\nRoot=/srv\nChannel=8080\nDefaultURL=index.htm\n"
+        "AutoStart=1\nPrivate=1\nPrivateKey=" +
+        kKey + "\n";
+    WriteBytes(folder.Path("p.INI"), strFile);
+    ASSERT_EQ(::chmod(folder.Path("p.INI").c_str(), 0644), 0);
+    CProfile profile(folder.Path("p.INI"));
+    CServerCore server;
+    int bAutoStart = 0;
+    LoadServerSettings(profile, server, bAutoStart);
+    StoreServerSettings(profile, server, bAutoStart);
+    EXPECT_EQ(ReadBytes(profile.Path()), strFile);
+    EXPECT_EQ(ModeOf(profile.Path()), 0600u);
+}
+
+// Every optional key on: they follow the others in the order of the boxes, the key last.
+TEST(Settings, AllOptionalKeysAreWrittenInTheOrderOfTheBoxes) {
+    CTempFolder folder;
+    CProfile profile(folder.Path("p.INI"));
+    CServerCore server;
+    server.m_nChannel = 8080;
+    server.m_strRoot = "/srv";
+    server.m_strDefaultURL = "index.htm";
+    server.m_bListFolders = true;
+    server.m_bPreview = true;
+    server.m_bConcurrent = true;
+    server.m_bPrivate = true;
+    server.m_strPrivateKey = kKey;
+    StoreServerSettings(profile, server, 0);
+    EXPECT_EQ(ReadBytes(profile.Path()),
+              "[Defaults]\nRoot=/srv\nChannel=8080\nDefaultURL=index.htm\nAutoStart=0\n"
+              "ListFolders=1\nPreview=1\nConcurrent=1\nPrivate=1\nPrivateKey=" +
+                  kKey + "\n");
+}
+
+// A stored key of another form is not used; the next save leaves it out of the file's value.
+TEST(Settings, AMalformedStoredKeyIsDropped) {
+    CTempFolder folder;
+    WriteBytes(folder.Path("p.INI"), "[Defaults]\nPrivate=1\nPrivateKey=short\n");
+    CProfile profile(folder.Path("p.INI"));
+    CServerCore server;
+    int bAutoStart = 0;
+    LoadServerSettings(profile, server, bAutoStart);
+    EXPECT_TRUE(server.m_bPrivate);
+    EXPECT_EQ(server.m_strPrivateKey, "");
+    StoreServerSettings(profile, server, bAutoStart);
+    EXPECT_EQ(ReadBytes(profile.Path()),
+              "[Defaults]\nPrivate=1\nPrivateKey=\nRoot=.\nChannel=80\nDefaultURL=index.htm\n"
+              "AutoStart=0\n");
+    EXPECT_EQ(Load(profile).strPrivateKey, "");
 }
 
 TEST(Settings, LongRootIsSavedWholeAndLoadsCut) {

@@ -55,16 +55,20 @@ nw_in_server() { ip netns exec "$NW_SERVER" "$@"; }
 # nw_in_client COMMAND...: runs it in the other machine's namespace.
 nw_in_client() { ip netns exec "$NW_CLIENT" "$@"; }
 
-# nw_start PROGRAM WORK PORT ROOT [SHOWN_ROOT]: Xvfb, then the window program on
-# it, both in the server's namespace, with a profile in WORK that starts serving
-# ROOT on PORT as soon as the window opens. With SHOWN_ROOT (a name under /srv),
-# ROOT is mounted there for the program alone, so the window shows a fixed path.
+# nw_start PROGRAM WORK PORT ROOT [SHOWN_ROOT [SETTINGS]]: Xvfb, then the window
+# program on it, both in the server's namespace, with a profile in WORK that
+# starts serving ROOT on PORT as soon as the window opens. With SHOWN_ROOT (a
+# name under /srv), ROOT is mounted there for the program alone, so the window
+# shows a fixed path. SETTINGS: more lines of the profile's [Defaults] section.
 nw_start() {
-    local program=$1 work=$2 port=$3 root=$4 shown=${5:-}
+    local program=$1 work=$2 port=$3 root=$4 shown=${5:-} settings=${6:-}
     mkdir -p "$work/config" "$work/runtime"
     chmod 700 "$work/runtime"
-    printf '[Defaults]\nRoot=%s\nChannel=%s\nDefaultURL=index.htm\nAutoStart=1\n' \
-        "${shown:-$root}" "$port" >"$work/config/tarvel.INI"
+    {
+        printf '[Defaults]\nRoot=%s\nChannel=%s\nDefaultURL=index.htm\nAutoStart=1\n' \
+            "${shown:-$root}" "$port"
+        [ -z "$settings" ] || printf '%s\n' "$settings"
+    } >"$work/config/tarvel.INI"
 
     # A free display number: the X sockets' folder is shared with the host.
     local display=99
