@@ -77,13 +77,13 @@ public:
     // the site's 404.html is its error page, and links may leave out ".html".
     // Off unless the person turns it on.
     bool m_bPreview = false;
-    // Only people with the link: every address begins with this secret. Off
-    // unless the person turns it on; the key is kept while the option is off.
     // Several visitors at once: what a socket does not take at once is carried
     // on by the event loop, interleaved with every other connection, instead of
     // waited for. Off unless the person turns it on.
     bool m_bConcurrent = false;
     STransferBounds m_transferBounds;
+    // Only people with the link: every address begins with this secret. Off
+    // unless the person turns it on; the key is kept while the option is off.
     bool m_bPrivate = false;
     std::string m_strPrivateKey;
 
