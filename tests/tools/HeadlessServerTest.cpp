@@ -346,6 +346,7 @@ struct SSignalCase {
     int nSignal;
     // Keeps the server busy until stop is set.
     std::function<void(unsigned nPort, const std::atomic<bool>& stop)> busy;
+    std::vector<std::string> options = {};
 };
 
 const SSignalCase kSignalCases[] = {
@@ -358,6 +359,18 @@ const SSignalCase kSignalCases[] = {
              std::this_thread::sleep_for(std::chrono::milliseconds(10));
          }
      }},
+    {"sigterm_with_transfers_in_flight", SIGTERM,
+     [](unsigned nPort, const std::atomic<bool>& stop) {
+         std::vector<std::unique_ptr<CClient>> readers;
+         for (int n = 0; n < 25; ++n) {
+             readers.push_back(std::make_unique<CClient>(nPort));
+             readers.back()->Send("GET /big.bin HTTP/1.0\r\n\r\n");
+         }
+         while (!stop) {
+             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+         }
+     },
+     {"--concurrent"}},
     {"sigint_under_unfinished_request_lines", SIGINT,
      [](unsigned nPort, const std::atomic<bool>&) {
          CClient peer(nPort);
@@ -372,7 +385,10 @@ TEST_P(HeadlessSignalCases, EndsTheProgramWithinItsBound) {
     CTempDir root;
     WriteFile(root / "index.htm", "home");
     WriteFile(root / "big.bin", std::string(64 * 1024 * 1024, 'b'));
-    CServeProcess server({root.Path().string(), "0"});
+    std::vector<std::string> arguments = GetParam().options;
+    arguments.push_back(root.Path().string());
+    arguments.push_back("0");
+    CServeProcess server(arguments);
     const unsigned nPort = server.WaitForPort();
     ASSERT_NE(nPort, 0u);
     std::vector<std::unique_ptr<CBackgroundLoop>> peers;
