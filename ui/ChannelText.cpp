@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "AsciiCase.h"
+
 namespace {
 constexpr long kHighestPort = 65535;
 // Digits beyond this value cannot change the verdict: such a number names no port.
@@ -9,10 +11,6 @@ constexpr long kSaturation = 1000000;
 
 bool IsBlank(char ch) {
     return ch == ' ' || ch == '\t';
-}
-
-bool IsDigit(char ch) {
-    return ch >= '0' && ch <= '9';
 }
 }  // namespace
 
