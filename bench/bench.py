@@ -135,7 +135,12 @@ class Server:
 
 
 def make_servers(args, root, scratch):
+    """The servers to measure. args.serve_options (a list, when present) go before
+    tarvel-serve's ROOT, and args.window_settings ("Key=value" lines) into the window's
+    profile, so a run can measure them with an option on."""
     servers = []
+    serve_options = list(getattr(args, "serve_options", None) or [])
+    window_settings = "".join(f"{line}\n" for line in getattr(args, "window_settings", None) or [])
     window = next((p for p in (os.path.join(args.build, "ui", "tarvel"),
                                os.path.join(args.build, "tarvel")) if os.access(p, os.X_OK)), None)
     if window:
@@ -144,7 +149,7 @@ def make_servers(args, root, scratch):
             os.makedirs(os.path.join(home, "runtime"), mode=0o700)
             with open(os.path.join(home, "tarvel.INI"), "w") as f:
                 f.write(f"[Defaults]\nRoot={root}\nChannel={port}\nDefaultURL=index.htm\n"
-                        "AutoStart=1\n")
+                        "AutoStart=1\n" + window_settings)
             env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_CONFIG_HOME=home,
                        XDG_RUNTIME_DIR=os.path.join(home, "runtime"), HOME=home)
             return [window], env
@@ -154,7 +159,7 @@ def make_servers(args, root, scratch):
 
     serve = os.path.join(args.build, "tools", "tarvel-serve")
     servers.append(Server("tarvel-serve", root, scratch,
-                          lambda port: ([serve, root, str(port)], None)))
+                          lambda port: ([serve, *serve_options, root, str(port)], None)))
     for also in args.also:
         label, binary = also.split("=", 1)
         servers.append(Server(label, root, scratch,

@@ -18,9 +18,15 @@ each figure the median of --rounds rounds:
 Writes the Markdown report (--md) and prints it.
 
     cost.py --build BUILD_DIR --trivial TRIVIAL_BINARY [--rounds 3] [--md FILE]
-            [--also LABEL=TARVEL_SERVE_BINARY]...
+            [--also LABEL=TARVEL_SERVE_BINARY]... [--serve-options "--concurrent"]
+            [--window-settings "Concurrent=1"] [--json FILE]
+--serve-options go before tarvel-serve's ROOT and --window-settings (Key=value,
+space-separated) into the window's profile; an --also binary runs without them,
+so it can stand for the option off. --json writes every server's medians and
+calls by call for another script to report.
 """
 import argparse
+import json
 import os
 import shutil
 import signal
@@ -301,6 +307,18 @@ def by_call_table(results):
     return markdown(["system call"] + names, rows)
 
 
+def options_note(args):
+    """What the Tarvel programs were started with beyond the defaults, for the report."""
+    notes = []
+    if args.serve_options:
+        notes.append(f"tarvel-serve ran with `{' '.join(args.serve_options)}`")
+    if args.window_settings:
+        notes.append(f"the window's profile held `{' '.join(args.window_settings)}`")
+    if args.also:
+        notes.append(", ".join(a.split("=", 1)[0] for a in args.also) + " ran without options")
+    return " " + "; ".join(notes) + "." if notes else ""
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
@@ -314,7 +332,14 @@ def main():
                         help="another tarvel-serve build to measure, as LABEL=BINARY")
     parser.add_argument("--quiet-wait", type=float, default=20)
     parser.add_argument("--command", default="", help="the command to name in the report")
+    parser.add_argument("--serve-options", default="",
+                        help="options for tarvel-serve, space-separated, e.g. --concurrent")
+    parser.add_argument("--window-settings", default="",
+                        help="Key=value lines for the window's profile, space-separated")
+    parser.add_argument("--json", default=None, help="also write the medians here")
     args = parser.parse_args()
+    args.serve_options = args.serve_options.split()
+    args.window_settings = args.window_settings.split()
     args.build = os.path.abspath(args.build)  # the servers start in a scratch folder
     if len(os.sched_getaffinity(0)) < 2:
         sys.exit("cost.py: needs two cores, one for the servers and one for the clients")
@@ -379,7 +404,7 @@ def main():
         "(first round), the total count divided by the requests, nothing subtracted. nginx runs "
         "one worker with sendfile on, keepalive_timeout 0 and no access log; the trivial C loop "
         "(`bench/trivial-server.c`) accepts, reads once, writes a fixed answer and closes: the "
-        "floor.", 99)
+        "floor." + options_note(args), 99)
     report = f"""# What one request costs
 
 Measured {time.strftime('%Y-%m-%d %H:%M', time.localtime(started))} on {os.cpu_count()} cores
@@ -412,6 +437,12 @@ settle. The first line may be a wait that was already under way, and what follow
 may be idle work: the counts above say how often each call comes under load.
 {sequences}"""
     print(report)
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump({name: {key: median(results, name, key) for key, _, _ in COLUMNS} |
+                       {"by_call": figures.get("by_call", {}),
+                        "incomplete": bool(figures.get("incomplete"))}
+                       for name, figures in results.items()}, f, indent=1)
     if args.md:
         with open(args.md, "w") as f:
             f.write(report)
