@@ -2,36 +2,36 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
-
 #include "AsciiCase.h"
 #include "PathResolver.h"
 
 namespace {
 // A name with a backslash can never be reached: the request path turns it into
 // a separator.
-bool IsListedName(std::string_view name, const std::string& strLowerPath) {
-    return name != "." && name != ".." && name.find('\\') == std::string_view::npos &&
-           !IsForbiddenPath(strLowerPath);
+bool IsListedName(std::string_view name, std::string& strLowerName) {
+    if (name == "." || name == ".." || name.find('\\') != std::string_view::npos) {
+        return false;
+    }
+    strLowerName.assign(name);
+    LowerAscii(strLowerName);
+    return !IsForbiddenPath(strLowerName);
 }
 }  // namespace
 
 void ListServedEntries(const CFolderNames& names, std::string_view requestPath,
                        const SFileIdentity& ownProgram, std::vector<SFolderEntry>& entries) {
-    const int hFolder = names.Handle();
-    std::string strLowerPath(requestPath);
-    if (strLowerPath.empty() || strLowerPath.back() != '/') {
-        strLowerPath += '/';
-    }
-    LowerAscii(strLowerPath);
     entries.clear();
-    const size_t nFolderLength = strLowerPath.size();
+    // The guards judge the folder's path and each name apart: the path ends in
+    // '/' and a name holds none, so a name can neither complete a ".." or
+    // "tarvel.exe" that the path begins nor join one of its segments. The
+    // joined path is refused exactly when the path or the name alone is.
+    if (!MayLookUp(std::string(requestPath))) {
+        return;
+    }
+    const int hFolder = names.Handle();
+    std::string strLowerName;
     names.ForEach([&](std::string_view name) {
-        strLowerPath.resize(nFolderLength);
-        strLowerPath += name;
-        std::transform(strLowerPath.begin() + nFolderLength, strLowerPath.end(),
-                       strLowerPath.begin() + nFolderLength, FoldAscii);
-        if (!IsListedName(name, strLowerPath)) {
+        if (!IsListedName(name, strLowerName)) {
             return;
         }
         // Links count as what they point to; a broken one fails here and is left out.

@@ -18,9 +18,9 @@ struct SFolderEntry {
 };
 
 // The entries of a folder whose names were read that would be served if requested.
-// requestPath: the folder's '/'-separated request path as decoded ("/Photos/2026/"),
-// so each name is judged by IsForbiddenPath on the lower-cased joined path.
-// At most one stat per entry, relative to the open folder; entries is replaced.
+// requestPath: the folder's '/'-separated request path as decoded ("/Photos/2026/"):
+// a name is listed only when the guards would let the folder's path joined with
+// it be looked up. At most one stat per entry, relative to the open folder; entries is replaced.
 void ListServedEntries(const CFolderNames& names, std::string_view requestPath,
                        const SFileIdentity& ownProgram, std::vector<SFolderEntry>& entries);
 

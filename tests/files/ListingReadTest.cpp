@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "AsciiCase.h"
 #include "FolderEntries.h"
 #include "FolderNames.h"
+#include "PathResolver.h"
 #include "RootLookup.h"
 #include "TestSupport.h"
 
@@ -130,5 +132,58 @@ TEST_F(ListingReadTest, OneRequestSearchesAFolderOnceForEveryName) {
     EXPECT_EQ(lookup.Look("/Docs/later.txt").kind, SFound::EKind::Nothing);
     CRootLookup next(m_strRoot, {}, m_start);
     EXPECT_EQ(next.Look("/Docs/later.txt").strName, In("Docs/Later.TXT"));
+}
+
+// The guards judge a listed name as the request for it would be judged: its
+// folder's path joined with the name, lower-cased. Each name is judged apart
+// from the folder's path, with the same result.
+TEST(ListedNames, JudgedAsTheJoinedPathWouldBe) {
+    const std::vector<std::string> names = {
+        "plain.txt",   "a..b",          "x.",          "...",
+        ".x",          "..x",           "x..",         ".well-known",
+        ".WELL-KNOWN", ".Well-Known.d", "TARVEL.EXE",  "my Tarvel.Exe.bak",
+        "tarvel.ex",   "arvel.exe",     "exe",         ".exe",
+        "tarvel",      "TarVel.exE",    "back\\slash", "a.b.c"};
+    const std::vector<std::string> folders = {"/sub/",
+                                              "/sub",
+                                              "/",
+                                              "",
+                                              "//",
+                                              "/a./",
+                                              "/a.",
+                                              "/.",
+                                              "/./",
+                                              "/x./",
+                                              "/a..b/",
+                                              "/tarvel/",
+                                              "/tarvel",
+                                              "/Tarvel./",
+                                              "/arvel.exe/",
+                                              "/TARVEL.EXE/",
+                                              "/x/tarvel.exe.d/",
+                                              "/.private/",
+                                              "/.well-known/",
+                                              "/.Well-Known/"};
+    CTempDir root;
+    for (const std::string& strName : names) {
+        WriteFile(root / strName, "n");
+    }
+    CFolderNames read;
+    ASSERT_TRUE(read.Read(root.Path().string()));
+    for (const std::string& strFolder : folders) {
+        std::set<std::string> expected;
+        for (const std::string& strName : names) {
+            std::string strJoined = strFolder.empty() || strFolder.back() != '/'
+                                        ? strFolder + "/" + strName
+                                        : strFolder + strName;
+            LowerAscii(strJoined);
+            if (strName.find('\\') == std::string::npos && !IsForbiddenPath(strJoined)) {
+                expected.insert(strName);
+            }
+        }
+        std::vector<SFolderEntry> entries;
+        ListServedEntries(read, strFolder, {}, entries);
+        EXPECT_EQ(NamesOf(entries), expected) << "folder " << strFolder;
+    }
 }
 }  // namespace
