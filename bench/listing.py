@@ -275,9 +275,15 @@ def median(results, key, column):
 
 
 def ratio(results, entries, name, column):
-    ours, theirs = median(results, (entries, name), column), median(results, (entries, cost.NGINX),
-                                                                    column)
-    return None if ours is None or not theirs else ours / theirs
+    """The median over the rounds of name's figure over nginx's in the same round: the turns
+    of one round's load follow each other, so each ratio is of the same state of a shared
+    machine, where a ratio of medians could set one server's quiet round against another's
+    busy one."""
+    ours = results.get((entries, name), {}).get(column)
+    theirs = results.get((entries, cost.NGINX), {}).get(column)
+    if not ours or not theirs or len(ours) != len(theirs) or not all(theirs):
+        return None
+    return statistics.median(a / b for a, b in zip(ours, theirs))
 
 
 def summary_table(results, servers, sizes):
@@ -391,7 +397,9 @@ def main():
         f"{MIN_REQUESTS}) when a warm-up run said they would take over {args.seconds:g} s. "
         "Server CPU per listing is the growth of utime+stime (`/proc/PID/stat`, every process "
         "and thread of the server, nginx's master and worker) over the run, divided by its "
-        f"requests. Each figure is the median of {args.rounds} round{plural}; before each turn "
+        f"requests. Each figure is the median of {args.rounds} round{plural}, and each rate / "
+        "nginx's the median of the rounds' ratios (a round's turns of one load follow each "
+        "other, so each ratio compares the same state of the machine); before each turn "
         f"the script waited (up to {args.quiet_wait:.0f} s) for the processors to be at least "
         f"85% idle: {quiet_note}. Every page was checked to be a 200 listing the folder, and "
         "every `ab` run to have no failed and no non-2xx answers. nginx runs one worker with "
