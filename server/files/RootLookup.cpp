@@ -26,6 +26,10 @@ SFound CRootLookup::Look(std::string_view path) {
     if (!S_ISREG(status.st_mode) || m_ownProgram.Matches(status)) {
         return {};
     }
+    // A file is the answer and no listing follows: the names of a folder
+    // searched on the way are not held, nor the folder open, through what may
+    // be a long send.
+    m_scanned.Clear();
     SFound found{.kind = SFound::EKind::File, .strName = std::move(*resolved)};
     try {
         m_file.Open(found.strName);

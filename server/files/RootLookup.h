@@ -36,7 +36,7 @@ public:
     // The entries of a folder Look found that may be served from it, for a
     // listing; requestPath: the folder as requested. False when it cannot be read.
     // A folder that a Look of this lookup searched for a case-folded name (its
-    // default page, missing) is not read again.
+    // default page, missing) is not read again, unless a Look found a file since.
     bool ReadFolder(const SFound& folder, std::string_view requestPath,
                     std::vector<SFolderEntry>& entries);
     // The file the last Look found, open, and the bytes of its start that Look

@@ -126,12 +126,25 @@ TEST_F(ListingReadTest, OneRequestSearchesAFolderOnceForEveryName) {
     ASSERT_EQ(lookup.Look("/Docs/index.htm").kind, SFound::EKind::Nothing);
     // The search of a second name finds what the first read saw.
     WriteFile(In("Docs/Later.TXT"), "l");
+    EXPECT_EQ(lookup.Look("/Docs/later.txt").kind, SFound::EKind::Nothing);
     const SFound readme = lookup.Look("/Docs/README.txt");
     EXPECT_EQ(readme.kind, SFound::EKind::File);
     EXPECT_EQ(readme.strName, In("Docs/Readme.TXT"));
-    EXPECT_EQ(lookup.Look("/Docs/later.txt").kind, SFound::EKind::Nothing);
     CRootLookup next(m_strRoot, {}, m_start);
     EXPECT_EQ(next.Look("/Docs/later.txt").strName, In("Docs/Later.TXT"));
+}
+
+TEST_F(ListingReadTest, AFileFoundLetsGoOfTheFolderSearchedOnTheWay) {
+    WriteFile(In("Docs/Readme.TXT"), "r");
+    const int nBefore = tarvel_test::OpenDescriptorCount();
+    CRootLookup lookup(m_strRoot, {}, m_start);
+    ASSERT_EQ(lookup.Look("/Docs/index.htm").kind, SFound::EKind::Nothing);
+    EXPECT_EQ(tarvel_test::OpenDescriptorCount(), nBefore + 1);  // the folder searched
+    ASSERT_EQ(lookup.Look("/Docs/README.txt").kind, SFound::EKind::File);
+    EXPECT_EQ(tarvel_test::OpenDescriptorCount(), nBefore + 1);  // the file alone
+    // Its names went with it: a listing reads the folder anew.
+    WriteFile(In("Docs/late.txt"), "l");
+    EXPECT_EQ(Listing(lookup, "/Docs/"), (std::set<std::string>{"Readme.TXT", "late.txt"}));
 }
 
 // The guards judge a listed name as the request for it would be judged: its
