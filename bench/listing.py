@@ -17,7 +17,7 @@ of the 10,000-entry folder, and with --huge of a 100,000-entry one, by
 tarvel-serve and nginx, with their resident memory after it.
 Writes the Markdown report (--md) and prints it.
 
-    listing.py --build BUILD_DIR [--rounds 3] [--huge] [--md FILE]
+    listing.py --build BUILD_DIR [--rounds 3] [--huge] [--md FILE] [--also LABEL=PATH]
 """
 import argparse
 import os
@@ -144,12 +144,14 @@ def with_autoindex(start):
     return listing_start
 
 
-def make_servers(build, root, scratch):
-    """bench.py's servers, each made to list folders; lighttpd is left out."""
+def make_servers(build, also, root, scratch):
+    """bench.py's servers, each made to list folders; lighttpd is left out. also: more
+    tarvel-serve binaries as LABEL=PATH (another build of it, to compare in the same run)."""
     adapt = {cost.WINDOW: with_list_folders_key, cost.SERVE: with_list_option,
              cost.NGINX: with_autoindex, PYTHON: lambda start: start}
+    adapt.update({label.split("=", 1)[0]: with_list_option for label in also})
     servers = []
-    for server in bench.make_servers(argparse.Namespace(build=build, also=[]), root, scratch):
+    for server in bench.make_servers(argparse.Namespace(build=build, also=also), root, scratch):
         if server.name in adapt:
             server._start = adapt[server.name](server._start)
             server.prefix = ["taskset", "-c", cost.SERVER_CORE]
@@ -235,10 +237,10 @@ def one_round(servers, loads, args, round_number, results, turns):
 
 
 def single_listings(servers, folders, args):
-    """{(entries, server name): (ms of one listing, RSS in MiB after it)} for tarvel-serve
-    and nginx: the median of --single-fetches curl fetches, one at a time."""
+    """{(entries, server name): (ms of one listing, RSS in MiB after it)} for tarvel-serve,
+    the --also binaries and nginx: the median of --single-fetches curl fetches, one at a time."""
     timed = {}
-    for server in [s for s in servers if s.name in (cost.SERVE, cost.NGINX)]:
+    for server in [s for s in servers if s.name in single_names(args)]:
         start(server)
         try:
             for entries, path in folders.items():
@@ -262,15 +264,26 @@ def single_listings(servers, folders, args):
     return timed
 
 
+def single_names(args):
+    """The servers timed one listing at a time, in the order of their columns."""
+    return [cost.SERVE] + [label.split("=", 1)[0] for label in args.also] + [cost.NGINX]
+
+
 def median(results, key, column):
     values = results.get(key, {}).get(column)
     return statistics.median(values) if values else None
 
 
 def ratio(results, entries, name, column):
-    ours, theirs = median(results, (entries, name), column), median(results, (entries, cost.NGINX),
-                                                                    column)
-    return None if ours is None or not theirs else ours / theirs
+    """The median over the rounds of name's figure over nginx's in the same round: the turns
+    of one round's load follow each other, so each ratio is of the same state of a shared
+    machine, where a ratio of medians could set one server's quiet round against another's
+    busy one."""
+    ours = results.get((entries, name), {}).get(column)
+    theirs = results.get((entries, cost.NGINX), {}).get(column)
+    if not ours or not theirs or len(ours) != len(theirs) or not all(theirs):
+        return None
+    return statistics.median(a / b for a, b in zip(ours, theirs))
 
 
 def summary_table(results, servers, sizes):
@@ -307,17 +320,17 @@ def goals(results, sizes):
     return rows
 
 
-def single_table(timed, folders):
+def single_table(timed, folders, names):
     rows = []
     for entries in sorted(e for e in folders if e >= 10_000):
         cells = [f"{entries:,}"]
-        for name in (cost.SERVE, cost.NGINX):
+        for name in names:
             ms, rss = timed.get((entries, name), (None, None))
             cells += [cost.cell(ms, "{:.1f}"), cost.cell(rss, "{:.1f}")]
         rows.append(cells)
-    return cost.markdown(["entries", f"{cost.SERVE}: one listing (ms)",
-                          f"{cost.SERVE}: RSS after it (MiB)", f"{cost.NGINX}: one listing (ms)",
-                          f"{cost.NGINX}: RSS after it (MiB)"], rows)
+    return cost.markdown(["entries"] + [title for name in names for title in
+                                        (f"{name}: one listing (ms)", f"{name}: RSS after it (MiB)")],
+                         rows)
 
 
 def cpu_model():
@@ -340,6 +353,9 @@ def main():
     parser.add_argument("--md", default=None)
     parser.add_argument("--quiet-wait", type=float, default=10)
     parser.add_argument("--command", default="", help="the command to name in the report")
+    parser.add_argument("--also", action="append", default=[], metavar="LABEL=PATH",
+                        help="another tarvel-serve binary to run beside the others, e.g. the "
+                             "build of an earlier commit")
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)  # the servers start in a scratch folder
     if len(os.sched_getaffinity(0)) < 2:
@@ -351,7 +367,7 @@ def main():
     loads = [(entries, folders[entries], c, most)
              for entries, most in zip(sizes, (args.requests_1k, args.requests_10k))
              for c in CONCURRENCY]
-    servers = make_servers(args.build, root, scratch)
+    servers = make_servers(args.build, args.also, root, scratch)
     results, turns, busy = {}, [], 0
     try:
         for round_number in range(1, args.rounds + 1):
@@ -381,7 +397,9 @@ def main():
         f"{MIN_REQUESTS}) when a warm-up run said they would take over {args.seconds:g} s. "
         "Server CPU per listing is the growth of utime+stime (`/proc/PID/stat`, every process "
         "and thread of the server, nginx's master and worker) over the run, divided by its "
-        f"requests. Each figure is the median of {args.rounds} round{plural}; before each turn "
+        f"requests. Each figure is the median of {args.rounds} round{plural}, and each rate / "
+        "nginx's the median of the rounds' ratios (a round's turns of one load follow each "
+        "other, so each ratio compares the same state of the machine); before each turn "
         f"the script waited (up to {args.quiet_wait:.0f} s) for the processors to be at least "
         f"85% idle: {quiet_note}. Every page was checked to be a 200 listing the folder, and "
         "every `ab` run to have no failed and no non-2xx answers. nginx runs one worker with "
@@ -411,7 +429,7 @@ the time is the median of its `time_total` (request to last byte), the resident 
 process of the server) is taken after the last fetch.{'' if args.huge else
 f' The {HUGE:,}-entry folder is made and listed only with --huge.'}
 
-{single_table(timed, folders)}
+{single_table(timed, folders, single_names(args))}
 
 ## Each turn
 

@@ -5,7 +5,8 @@
 # (one worker, autoindex on) and python3 -m http.server, each server pinned to
 # core 0 and the clients to core 1, with the goal checks and the time of one
 # listing. Writes bench/listing.md and prints it.
-#   bash bench/listing.sh [BUILD_DIR] [listing.py options, e.g. --rounds 1 --huge]
+#   bash bench/listing.sh [BUILD_DIR] [listing.py options, e.g. --rounds 1 --huge
+#       --also "before=OTHER_BUILD/tools/tarvel-serve"]
 # Without BUILD_DIR it makes a Release build in build-bench/ first.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)

@@ -13,16 +13,23 @@ inline void AppendHexByte(std::string& strOut, uint8_t nByte) {
     strOut += kHexDigits[nByte & 0xF];
 }
 
-// Each byte of text as it is when keep(byte) holds, else as "%XX".
+// Each byte of text as it is when keep(byte) holds, else as "%XX". Kept bytes
+// are appended a run at a time: a listing encodes every name of its folder.
 template <typename Keep>
 void AppendPercentEncoded(std::string& strOut, std::string_view text, Keep keep) {
-    for (const char c : text) {
-        if (keep(static_cast<unsigned char>(c))) {
-            strOut += c;
-        } else {
-            strOut += '%';
-            AppendHexByte(strOut, static_cast<uint8_t>(c));
+    size_t nAt = 0;
+    while (nAt < text.size()) {
+        size_t nKeptEnd = nAt;
+        while (nKeptEnd < text.size() && keep(static_cast<unsigned char>(text[nKeptEnd]))) {
+            ++nKeptEnd;
         }
+        strOut.append(text.substr(nAt, nKeptEnd - nAt));
+        if (nKeptEnd < text.size()) {
+            strOut += '%';
+            AppendHexByte(strOut, static_cast<uint8_t>(text[nKeptEnd]));
+            ++nKeptEnd;
+        }
+        nAt = nKeptEnd;
     }
 }
 

@@ -1,13 +1,14 @@
 #include "ShownText.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "AsciiCase.h"
 #include "Utf8.h"
 
 namespace {
-const char* EntityOf(char c) {
+constexpr const char* EntityOf(char c) {
     switch (c) {
         case '&':
             return "&amp;";
@@ -22,6 +23,21 @@ const char* EntityOf(char c) {
         default:
             return nullptr;
     }
+}
+
+// Printable ASCII that shows as itself in a field and on a page alike: most of
+// a name, appended a run at a time. A table: it is asked of every byte of every
+// name a listing shows.
+constexpr std::array<bool, 256> kPlainShownBytes = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x7F; ++c) {
+        plain[c] = c != '\\' && EntityOf(static_cast<char>(c)) == nullptr;
+    }
+    return plain;
+}();
+
+bool IsPlainShownByte(char c) {
+    return kPlainShownBytes[static_cast<uint8_t>(c)];
 }
 
 bool IsEscapedBackslash(std::string_view bytes, size_t nAt, EShownIn where) {
@@ -41,6 +57,15 @@ int ByteEscapeAt(std::string_view text, size_t nAt) {
 void AppendShownText(std::string& strOut, std::string_view bytes, EShownIn where) {
     size_t nAt = 0;
     while (nAt < bytes.size()) {
+        size_t nPlainEnd = nAt;
+        while (nPlainEnd < bytes.size() && IsPlainShownByte(bytes[nPlainEnd])) {
+            ++nPlainEnd;
+        }
+        if (nPlainEnd > nAt) {
+            strOut.append(bytes.substr(nAt, nPlainEnd - nAt));
+            nAt = nPlainEnd;
+            continue;
+        }
         const size_t nLength = Utf8SequenceLength(bytes, nAt);
         const char* pszEntity = where == EShownIn::Page ? EntityOf(bytes[nAt]) : nullptr;
         if (nLength == 0 || IsControlSequence(bytes, nAt, nLength) ||

@@ -1,5 +1,9 @@
 #include "ServerCore.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "AnswerPlan.h"
 #include "ContentType.h"
 #include "ClientSocket.h"
@@ -11,6 +15,18 @@
 namespace {
 // How much of a plain-text file decides its charset label.
 constexpr size_t kCharsetLookBytes = 64 * 1024;
+// An answer built in memory this large (the listing of some 30,000 entries)
+// gives back the memory it freed once it is sent. Smaller ones leave theirs
+// for the next answer, which would otherwise fault it in again.
+constexpr uint64_t kGiveBackAfterBytes = 4 * 1024 * 1024;
+
+// glibc keeps freed heap for later allocations and hands little of it back by
+// itself: one large listing would leave the process that large for good.
+void GiveBackFreedMemory() {
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
+}
 
 // One socket call of a connection; when the socket (or the file it sends)
 // fails, the connection's stream is dropped and only its close follows.
@@ -80,15 +96,25 @@ void CServerCore::HandleRequest(CClientSocket* pClient) {
     if (!m_pStartBuffer) {
         m_pStartBuffer = std::make_unique<char[]>(kCharsetLookBytes);
     }
-    CRootLookup lookup(m_strRoot, m_ownProgramFile, {m_pStartBuffer.get(), kCharsetLookBytes},
-                       IsLabelledByItsBytes);
-    pClient->SendInBackground(m_bConcurrent ? m_transferBounds.nPieceBytes : 0);
-    SAnswerPlan plan = PlanAnswer(request, ServeOptions(), lookup);
-    if (m_bConcurrent && plan.body == EBody::Memory && !HasRoomToHold(plan.strBody.size())) {
-        plan = PlanBusy(request);
-    }
-    SendAnswer(pClient, plan, lookup);
+    bool bLargeInMemory = false;
+    {
+        CRootLookup lookup(m_strRoot, m_ownProgramFile, {m_pStartBuffer.get(), kCharsetLookBytes},
+                           IsLabelledByItsBytes);
+        pClient->SendInBackground(m_bConcurrent ? m_transferBounds.nPieceBytes : 0);
+        SAnswerPlan plan = PlanAnswer(request, ServeOptions(), lookup);
+        if (m_bConcurrent && plan.body == EBody::Memory && !HasRoomToHold(plan.strBody.size())) {
+            plan = PlanBusy(request);
+        }
+        SendAnswer(pClient, plan, lookup);
+        bLargeInMemory = plan.phase == ESendPhase::Memory &&
+                         plan.head.nContentLength.value_or(0) >= kGiveBackAfterBytes;
+    }  // the plan's body and the lookup go here
+    // A transfer carried on keeps what is left of its body until it is sent.
+    const bool bCarriedOn = pClient->IsTransferring();
     FinishOrCarryOn(pClient);
+    if (bLargeInMemory && !bCarriedOn) {
+        GiveBackFreedMemory();
+    }
 }
 
 SServeOptions CServerCore::ServeOptions() const {

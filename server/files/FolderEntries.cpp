@@ -1,11 +1,6 @@
 #include "FolderEntries.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <memory>
 
 #include "AsciiCase.h"
 #include "PathResolver.h"
@@ -13,53 +8,54 @@
 namespace {
 // A name with a backslash can never be reached: the request path turns it into
 // a separator.
-bool IsListedName(std::string_view name, const std::string& strLowerPath) {
-    return name != "." && name != ".." && name.find('\\') == std::string_view::npos &&
-           !IsForbiddenPath(strLowerPath);
+bool IsListedName(std::string_view name, std::string& strLowerName) {
+    if (name == "." || name == ".." || name.find('\\') != std::string_view::npos) {
+        return false;
+    }
+    strLowerName.assign(name);
+    LowerAscii(strLowerName);
+    return !IsForbiddenPath(strLowerName);
 }
 }  // namespace
 
-bool ReadFolderEntries(const std::string& strFolder, std::string_view requestPath,
+void ListServedEntries(const CFolderNames& names, std::string_view requestPath,
                        const SFileIdentity& ownProgram, std::vector<SFolderEntry>& entries) {
-    std::unique_ptr<DIR, int (*)(DIR*)> pDir(::opendir(strFolder.c_str()), ::closedir);
-    if (!pDir) {
-        return false;
-    }
-    const int hFolder = ::dirfd(pDir.get());
-    std::string strLowerPath(requestPath);
-    if (strLowerPath.empty() || strLowerPath.back() != '/') {
-        strLowerPath += '/';
-    }
-    LowerAscii(strLowerPath);
     entries.clear();
-    const size_t nFolderLength = strLowerPath.size();
-    for (;;) {
-        errno = 0;  // readdir tells the end from a failure only through errno
-        const dirent* pEntry = ::readdir(pDir.get());
-        if (pEntry == nullptr) {
-            break;
-        }
-        const std::string_view name(pEntry->d_name);
-        strLowerPath.resize(nFolderLength);
-        strLowerPath += name;
-        std::transform(strLowerPath.begin() + nFolderLength, strLowerPath.end(),
-                       strLowerPath.begin() + nFolderLength, FoldAscii);
-        if (!IsListedName(name, strLowerPath)) {
-            continue;
+    // The guards judge the folder's path and each name apart: the path ends in
+    // '/' and a name holds none, so a name can neither complete a ".." or
+    // "tarvel.exe" that the path begins nor join one of its segments. The
+    // joined path is refused exactly when the path or the name alone is.
+    if (!MayLookUp(std::string(requestPath))) {
+        return;
+    }
+    const int hFolder = names.Handle();
+    std::string strLowerName;
+    names.ForEach([&](std::string_view name) {
+        if (!IsListedName(name, strLowerName)) {
+            return;
         }
         // Links count as what they point to; a broken one fails here and is left out.
         struct stat status {};
-        if (::fstatat(hFolder, pEntry->d_name, &status, 0) != 0) {
-            continue;
+        if (::fstatat(hFolder, name.data(), &status, 0) != 0) {
+            return;
         }
         const bool bFolder = S_ISDIR(status.st_mode);
         if ((!bFolder && !S_ISREG(status.st_mode)) || ownProgram.Matches(status)) {
-            continue;
+            return;
         }
         entries.push_back({.strName = std::string(name),
                            .bFolder = bFolder,
                            .nSize = bFolder ? 0 : static_cast<uint64_t>(status.st_size),
                            .nModified = status.st_mtime});
+    });
+}
+
+bool ReadFolderEntries(const std::string& strFolder, std::string_view requestPath,
+                       const SFileIdentity& ownProgram, std::vector<SFolderEntry>& entries) {
+    CFolderNames names;
+    if (!names.Read(strFolder)) {
+        return false;
     }
-    return errno == 0;
+    ListServedEntries(names, requestPath, ownProgram, entries);
+    return true;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FileFacts.h"
+#include "FolderNames.h"
 
 struct SFolderEntry {
     std::string strName;  // the name's exact bytes as the folder holds them
@@ -16,10 +17,14 @@ struct SFolderEntry {
     time_t nModified = 0;  // seconds, the entry's mtime (links: of what they point to)
 };
 
-// The entries of strFolder (a path on disk) that would be served if requested.
-// requestPath: the folder's '/'-separated request path as decoded ("/Photos/2026/"),
-// so each name is judged by IsForbiddenPath on the lower-cased joined path.
-// Reads the folder once, at most one stat per entry; entries is replaced. False
-// when the folder cannot be opened or reading it fails.
+// The entries of a folder whose names were read that would be served if requested.
+// requestPath: the folder's '/'-separated request path as decoded ("/Photos/2026/"):
+// a name is listed only when the guards would let the folder's path joined with
+// it be looked up. At most one stat per entry, relative to the open folder; entries is replaced.
+void ListServedEntries(const CFolderNames& names, std::string_view requestPath,
+                       const SFileIdentity& ownProgram, std::vector<SFolderEntry>& entries);
+
+// The same of strFolder (a path on disk), read once. False when the folder
+// cannot be opened or reading it fails.
 bool ReadFolderEntries(const std::string& strFolder, std::string_view requestPath,
                        const SFileIdentity& ownProgram, std::vector<SFolderEntry>& entries);

@@ -1,10 +1,6 @@
 #include "PathResolver.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
-
-#include <algorithm>
-#include <memory>
 
 #include "AsciiCase.h"
 #include "PathSegments.h"
@@ -15,19 +11,21 @@ bool IsHiddenComponent(std::string_view component) {
     return !component.empty() && component.front() == '.' && component != ".well-known";
 }
 
-std::optional<std::string> FindFolded(const std::string& strFolder, std::string_view name) {
-    std::unique_ptr<DIR, int (*)(DIR*)> pDir(::opendir(strFolder.c_str()), ::closedir);
-    if (!pDir) {
-        return std::nullopt;
+// When scanned already holds strFolder's names (an earlier search of the same
+// lookup), they are searched without a new read. A read that failed part-way
+// is searched as far as it got.
+std::optional<std::string> FindFolded(const std::string& strFolder, std::string_view name,
+                                      CFolderNames& scanned) {
+    if (!scanned.AreOf(strFolder)) {
+        scanned.Read(strFolder);
     }
-    std::optional<std::string> best;
-    while (dirent* pEntry = ::readdir(pDir.get())) {
-        std::string_view entry(pEntry->d_name);
+    std::optional<std::string_view> best;
+    scanned.ForEach([&](std::string_view entry) {
         if (EqualFolded(entry, name) && (!best || entry < *best)) {
-            best = std::string(entry);
+            best = entry;
         }
-    }
-    return best;
+    });
+    return best ? std::optional<std::string>(*best) : std::nullopt;
 }
 }  // namespace
 
@@ -67,7 +65,8 @@ std::string JoinComponents(const std::string& strRoot, std::string_view path) {
 
 // The entry of strFolder named component: exactly, lower-cased, or the
 // byte-wise smallest name equal to it with ASCII letters folded.
-bool StepInto(std::string& strFolder, std::string_view component, struct stat& status) {
+bool StepInto(std::string& strFolder, std::string_view component, struct stat& status,
+              CFolderNames& scanned) {
     std::string strExact = JoinPath(strFolder, component);
     if (::lstat(strExact.c_str(), &status) == 0) {
         strFolder = std::move(strExact);
@@ -82,7 +81,7 @@ bool StepInto(std::string& strFolder, std::string_view component, struct stat& s
             return true;
         }
     }
-    std::optional<std::string> folded = FindFolded(strFolder, component);
+    std::optional<std::string> folded = FindFolded(strFolder, component, scanned);
     if (!folded) {
         return false;
     }
@@ -92,7 +91,7 @@ bool StepInto(std::string& strFolder, std::string_view component, struct stat& s
 }  // namespace
 
 std::optional<std::string> ResolveUnderRoot(const std::string& strRoot, std::string_view path,
-                                            struct stat& status) {
+                                            struct stat& status, CFolderNames& scanned) {
     // The name as requested is the common case: one look-up for all of it.
     std::string strAsRequested = JoinComponents(strRoot, path);
     if (::stat(strAsRequested.c_str(), &status) == 0) {
@@ -100,7 +99,7 @@ std::optional<std::string> ResolveUnderRoot(const std::string& strRoot, std::str
     }
     std::string strCurrent = strRoot;
     if (!ForEachSegment(path, [&](std::string_view component) {
-            return StepInto(strCurrent, component, status);
+            return StepInto(strCurrent, component, status, scanned);
         })) {
         return std::nullopt;
     }

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "FileFacts.h"
+#include "FolderNames.h"
 
 // True for the request guards: parent folders, the program's own name, hidden
 // names. lowerPath: '/'-separated and lower-cased.
@@ -22,9 +23,11 @@ bool MayLookUp(std::string strPath);
 
 // strPath is '/'-separated; empty components are skipped. Returns the file name
 // to open and its status (links followed), or nothing when a component does
-// not exist or the name leads nowhere.
+// not exist or the name leads nowhere. scanned holds the names of the last
+// folder searched for a case-folded name, and is searched again without a new
+// read when the same folder comes up.
 std::optional<std::string> ResolveUnderRoot(const std::string& strRoot, std::string_view path,
-                                            struct stat& status);
+                                            struct stat& status, CFolderNames& scanned);
 
 // The root, one separator, then the name.
 std::string JoinPath(const std::string& strFolder, std::string_view name);

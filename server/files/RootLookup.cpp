@@ -16,7 +16,7 @@ CRootLookup::CRootLookup(const std::string& strRoot, const SFileIdentity& ownPro
 SFound CRootLookup::Look(std::string_view path) {
     m_fileStart = {};
     struct stat status {};
-    std::optional<std::string> resolved = ResolveUnderRoot(m_strRoot, path, status);
+    std::optional<std::string> resolved = ResolveUnderRoot(m_strRoot, path, status, m_scanned);
     if (!resolved) {
         return {};
     }
@@ -26,6 +26,10 @@ SFound CRootLookup::Look(std::string_view path) {
     if (!S_ISREG(status.st_mode) || m_ownProgram.Matches(status)) {
         return {};
     }
+    // A file is the answer and no listing follows: the names of a folder
+    // searched on the way are not held, nor the folder open, through what may
+    // be a long send.
+    m_scanned.Clear();
     SFound found{.kind = SFound::EKind::File, .strName = std::move(*resolved)};
     try {
         m_file.Open(found.strName);
@@ -53,6 +57,16 @@ SFound CRootLookup::Look(std::string_view path) {
         }
     }
     return found;
+}
+
+bool CRootLookup::ReadFolder(const SFound& folder, std::string_view requestPath,
+                             std::vector<SFolderEntry>& entries) {
+    if (!m_scanned.AreOf(folder.strName) && !m_scanned.Read(folder.strName)) {
+        return false;
+    }
+    ListServedEntries(m_scanned, requestPath, m_ownProgram, entries);
+    m_scanned.Clear();  // a large folder's names are not kept beside its page
+    return true;
 }
 
 bool CRootLookup::ReadWhole(uint64_t nSize, std::string& strBytes) {

@@ -35,10 +35,10 @@ public:
     SFound Look(std::string_view path);
     // The entries of a folder Look found that may be served from it, for a
     // listing; requestPath: the folder as requested. False when it cannot be read.
+    // A folder that a Look of this lookup searched for a case-folded name (its
+    // default page, missing) is not read again, unless a Look found a file since.
     bool ReadFolder(const SFound& folder, std::string_view requestPath,
-                    std::vector<SFolderEntry>& entries) const {
-        return ReadFolderEntries(folder.strName, requestPath, m_ownProgram, entries);
-    }
+                    std::vector<SFolderEntry>& entries);
     // The file the last Look found, open, and the bytes of its start that Look
     // read (or none), for the sender.
     CFile& OpenFile() { return m_file; }
@@ -57,4 +57,5 @@ private:
     ReadsStartOf m_readsStartOf;
     CFile m_file;
     std::string_view m_fileStart;
+    CFolderNames m_scanned;  // the last folder searched for a case-folded name
 };

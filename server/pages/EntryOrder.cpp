@@ -30,18 +30,24 @@ SListingOrder ListingOrderOf(std::string_view query) {
 }
 
 namespace {
+// At most four bytes of key for each byte of a name: a one-digit run gives
+// '0', its length's byte count, its length and the digit.
+constexpr size_t kKeyBytesPerNameByte = 4;
+
 // A key whose bytewise order is the natural order ignoring ASCII case: other
 // bytes folded; each digit run as '0' (so it still sorts against any other
 // byte as a digit does), then its significant length, big-endian behind its
 // own byte count, then its significant digits. Runs of any length compare by
-// value; built once per entry, so sorting compares keys, not names.
-std::string NaturalKeyOf(std::string_view name) {
-    std::string strKey;
-    strKey.reserve(name.size() + 8);
+// value; built once per entry, so sorting compares keys, not names. Written
+// in place, not a byte at a time through the string.
+void AppendNaturalKey(std::string& strKeys, std::string_view name) {
+    const size_t nStart = strKeys.size();
+    strKeys.resize(nStart + kKeyBytesPerNameByte * name.size());
+    char* pOut = strKeys.data() + nStart;
     size_t nAt = 0;
     while (nAt < name.size()) {
         if (!IsDigit(name[nAt])) {
-            strKey += FoldAscii(name[nAt++]);
+            *pOut++ = FoldAscii(name[nAt++]);
             continue;
         }
         size_t nEnd = nAt;
@@ -57,57 +63,78 @@ std::string NaturalKeyOf(std::string_view name) {
         for (size_t n = nLength; n != 0; n >>= 8) {
             lengthBytes[nLengthBytes++] = static_cast<char>(n & 0xFF);
         }
-        strKey += '0';
-        strKey += static_cast<char>(nLengthBytes);
+        *pOut++ = '0';
+        *pOut++ = static_cast<char>(nLengthBytes);
         for (size_t n = nLengthBytes; n != 0; --n) {
-            strKey += lengthBytes[n - 1];
+            *pOut++ = lengthBytes[n - 1];
         }
-        strKey.append(name.substr(nAt, nLength));
+        pOut = std::copy(name.begin() + static_cast<std::ptrdiff_t>(nAt),
+                         name.begin() + static_cast<std::ptrdiff_t>(nEnd), pOut);
         nAt = nEnd;
     }
-    return strKey;
+    strKeys.resize(static_cast<size_t>(pOut - strKeys.data()));
 }
 
 template <typename T>
 int CompareValues(T a, T b) {
     return a < b ? -1 : (b < a ? 1 : 0);
 }
+
+// An entry and its key, which lies in the block of all keys.
+struct SKeyed {
+    std::string_view key;
+    SFolderEntry* pEntry;
+};
+
+bool GoesBefore(const SKeyed& x, const SKeyed& y, SListingOrder order) {
+    using EColumn = SListingOrder::EColumn;
+    const SFolderEntry& a = *x.pEntry;
+    const SFolderEntry& b = *y.pEntry;
+    if (a.bFolder != b.bFolder) {
+        return a.bFolder;
+    }
+    int nOrder = 0;
+    if (order.column == EColumn::Size) {
+        nOrder = CompareValues(a.nSize, b.nSize);
+    } else if (order.column == EColumn::Modified) {
+        nOrder = CompareValues(a.nModified, b.nModified);
+    }
+    if (nOrder == 0) {
+        // Ties of the key go to the exact bytes, so the order is total.
+        nOrder = x.key.compare(y.key);
+        nOrder = nOrder != 0 ? nOrder : a.strName.compare(b.strName);
+        // Equal sizes or times read by name ascending in both directions.
+        if (order.column != EColumn::Name) {
+            return nOrder < 0;
+        }
+    }
+    return order.bDescending ? nOrder > 0 : nOrder < 0;
+}
 }  // namespace
 
 void SortEntries(std::vector<SFolderEntry>& entries, SListingOrder order) {
-    using EColumn = SListingOrder::EColumn;
-    struct SKeyed {
-        std::string strKey;
-        SFolderEntry* pEntry;
-    };
+    // Every key in one block: one allocation, whatever the number of entries.
+    size_t nNameBytes = 0;
+    for (const SFolderEntry& entry : entries) {
+        nNameBytes += entry.strName.size();
+    }
+    std::string strKeys;
+    strKeys.reserve(nNameBytes + nNameBytes / 4);
+    std::vector<size_t> keyEnds;
+    keyEnds.reserve(entries.size());
+    for (const SFolderEntry& entry : entries) {
+        AppendNaturalKey(strKeys, entry.strName);
+        keyEnds.push_back(strKeys.size());
+    }
+    // Views only once the block has stopped growing.
     std::vector<SKeyed> keyed;
     keyed.reserve(entries.size());
-    for (SFolderEntry& entry : entries) {
-        keyed.push_back({NaturalKeyOf(entry.strName), &entry});
+    for (size_t n = 0, nKeyAt = 0; n < entries.size(); nKeyAt = keyEnds[n++]) {
+        keyed.push_back(
+            {std::string_view(strKeys).substr(nKeyAt, keyEnds[n] - nKeyAt), &entries[n]});
     }
-    std::sort(keyed.begin(), keyed.end(), [order](const SKeyed& x, const SKeyed& y) {
-        const SFolderEntry& a = *x.pEntry;
-        const SFolderEntry& b = *y.pEntry;
-        if (a.bFolder != b.bFolder) {
-            return a.bFolder;
-        }
-        int nOrder = 0;
-        if (order.column == EColumn::Size) {
-            nOrder = CompareValues(a.nSize, b.nSize);
-        } else if (order.column == EColumn::Modified) {
-            nOrder = CompareValues(a.nModified, b.nModified);
-        }
-        if (nOrder == 0) {
-            // Ties of the key go to the exact bytes, so the order is total.
-            nOrder = x.strKey.compare(y.strKey);
-            nOrder = nOrder != 0 ? nOrder : a.strName.compare(b.strName);
-            // Equal sizes or times read by name ascending in both directions.
-            if (order.column != EColumn::Name) {
-                return nOrder < 0;
-            }
-        }
-        return order.bDescending ? nOrder > 0 : nOrder < 0;
-    });
+    std::sort(keyed.begin(), keyed.end(),
+              [order](const SKeyed& x, const SKeyed& y) { return GoesBefore(x, y, order); });
     std::vector<SFolderEntry> sorted;
     sorted.reserve(entries.size());
     for (SKeyed& one : keyed) {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 
-#include "AsciiCase.h"
 #include "PathSegments.h"
 #include "PercentEncoding.h"
 #include "ShownText.h"
@@ -11,9 +11,14 @@
 namespace {
 // Sizes and times are appended in place: a large folder's page is built for
 // every request of it.
+void AppendNumber(std::string& strOut, uint64_t nValue) {
+    char digits[20];
+    strOut.append(digits, std::to_chars(digits, digits + sizeof digits, nValue).ptr);
+}
+
 void AppendSize(std::string& strOut, uint64_t nBytes) {
     if (nBytes < 1024) {
-        strOut += std::to_string(nBytes);
+        AppendNumber(strOut, nBytes);
         strOut += " B";
         return;
     }
@@ -24,19 +29,19 @@ void AppendSize(std::string& strOut, uint64_t nBytes) {
         const uint64_t nTenths = nBytes / nUnit * 10 + ((nBytes % nUnit) * 10 + nUnit / 2) / nUnit;
         // "1024.0 KB" reads better as "1.0 MB".
         if (nTenths < 10240 || nIndex + 1 == kUnits.size()) {
-            strOut += std::to_string(nTenths / 10);
-            strOut += '.';
-            strOut += static_cast<char>('0' + nTenths % 10);
-            strOut += ' ';
-            strOut += kUnits[nIndex];
+            AppendNumber(strOut, nTenths / 10);
+            const char tail[] = {'.', static_cast<char>('0' + nTenths % 10), ' ', kUnits[nIndex][0],
+                                 kUnits[nIndex][1]};
+            strOut.append(tail, sizeof tail);
             return;
         }
     }
 }
 
-void AppendTwoDigits(std::string& strOut, int nValue) {
-    strOut += static_cast<char>('0' + nValue / 10);
-    strOut += static_cast<char>('0' + nValue % 10);
+char* PutTwoDigits(char* pOut, int nValue) {
+    *pOut++ = static_cast<char>('0' + nValue / 10);
+    *pOut++ = static_cast<char>('0' + nValue % 10);
+    return pOut;
 }
 
 // Written out by hand: strftime's locale handling costs more than the rest of a row.
@@ -45,15 +50,17 @@ void AppendModified(std::string& strOut, time_t nSeconds) {
     if (::localtime_r(&nSeconds, &local) == nullptr) {
         return;
     }
-    strOut += std::to_string(1900L + local.tm_year);
-    strOut += '-';
-    AppendTwoDigits(strOut, local.tm_mon + 1);
-    strOut += '-';
-    AppendTwoDigits(strOut, local.tm_mday);
-    strOut += ' ';
-    AppendTwoDigits(strOut, local.tm_hour);
-    strOut += ':';
-    AppendTwoDigits(strOut, local.tm_min);
+    char text[40];  // the year's digits and sign, then "-MM-DD HH:MM"
+    char* pOut = std::to_chars(text, text + 20, 1900L + local.tm_year).ptr;
+    *pOut++ = '-';
+    pOut = PutTwoDigits(pOut, local.tm_mon + 1);
+    *pOut++ = '-';
+    pOut = PutTwoDigits(pOut, local.tm_mday);
+    *pOut++ = ' ';
+    pOut = PutTwoDigits(pOut, local.tm_hour);
+    *pOut++ = ':';
+    pOut = PutTwoDigits(pOut, local.tm_min);
+    strOut.append(text, pOut);
 }
 }  // namespace
 
@@ -70,15 +77,20 @@ std::string FormatModified(time_t nSeconds) {
 }
 
 namespace {
-bool IsUnreserved(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || IsDigit(c) || c == '-' || c == '.' ||
-           c == '_' || c == '~';
-}
+// A table: it is asked of every byte of every name a listing links to.
+constexpr std::array<bool, 256> kUnreservedBytes = [] {
+    std::array<bool, 256> unreserved{};
+    for (int c = 0; c < 256; ++c) {
+        unreserved[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                        (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
+    }
+    return unreserved;
+}();
 
 // Every other byte percent-encoded, so the link reaches exactly this name and
 // is safe inside a quoted attribute.
 void AppendLinkTarget(std::string& strPage, std::string_view name) {
-    AppendPercentEncoded(strPage, name, [](unsigned char c) { return IsUnreserved(c); });
+    AppendPercentEncoded(strPage, name, [](unsigned char c) { return kUnreservedBytes[c]; });
 }
 
 // Wide screens get a table; narrow ones put size and date under the name.
