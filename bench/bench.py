@@ -224,10 +224,15 @@ def ab(port, path, requests, concurrency, prefix=(), headers=()):
     prefix goes in front of ab's command (e.g. taskset); headers are sent with
     each request ("Name: value")."""
     extra = [arg for header in headers for arg in ("-H", header)]
-    out = subprocess.run([*prefix, "ab", "-q", "-n", str(requests), "-c", str(concurrency),
+    run = subprocess.run([*prefix, "ab", "-q", "-n", str(requests), "-c", str(concurrency),
                           "-s", "30", *extra, f"http://127.0.0.1:{port}{path}"],
-                         capture_output=True, text=True, timeout=600).stdout
-    rate = float(re.search(r"Requests per second:\s+([\d.]+)", out).group(1))
+                         capture_output=True, text=True, timeout=600)
+    out = run.stdout
+    found = re.search(r"Requests per second:\s+([\d.]+)", out)
+    if not found:  # ab gave up (a reset, a time-out): say what it printed
+        raise RuntimeError(f"ab -c {concurrency} on port {port}{path} gave no rate: "
+                           f"{(run.stderr.strip() or out.strip())[-500:]}")
+    rate = float(found.group(1))
     kbps = float(re.search(r"Transfer rate:\s+([\d.]+)", out).group(1))
     failed = int(re.search(r"Failed requests:\s+(\d+)", out).group(1))
     non2xx = re.search(r"Non-2xx responses:\s+(\d+)", out)
