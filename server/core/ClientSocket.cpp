@@ -115,29 +115,30 @@ void CClientSocket::SendOrKeep(const char* pData, size_t nCount, bool bPushNow) 
 
 unsigned long long CClientSocket::SendFileOrKeep(int hFile, unsigned long long nOffset,
                                                  unsigned long long nCount) {
-    unsigned long long nSent = 0;
-    if (!m_pTransfer) {
-        const int hFirst = ::dup(hFile);
-        if (hFirst < 0) {
-            throw CFileException(CFileException::generic, errno, "dup");
-        }
-        CTransfer first;
-        first.AddFile(hFirst, nOffset, std::min<unsigned long long>(nCount, m_nFirstPiece));
-        const CTransfer::EStep step = first.Step(m_hSocket, m_nFirstPiece);
-        nSent = static_cast<unsigned long long>(first.Handed());
-        m_nSentAtOnce += first.Handed();
-        if (step == CTransfer::EStep::Failed) {
-            return nSent;  // the file ended early, or the socket failed: the answer ends short
-        }
-        m_bAnswerWaiting = false;
+    // The transfer keeps a descriptor of its own: the lookup's closes with the request.
+    const int hKept = ::dup(hFile);
+    if (hKept < 0) {
+        throw CFileException(CFileException::generic, errno, "dup");
     }
-    if (nSent < nCount) {
-        const int hKept = ::dup(hFile);
-        if (hKept < 0) {
-            throw CFileException(CFileException::generic, errno, "dup");
-        }
-        Kept().AddFile(hKept, nOffset + nSent, nCount - nSent);
+    if (m_pTransfer) {
+        m_pTransfer->AddFile(hKept, nOffset, nCount);  // behind what is kept already
+        return nCount;
     }
+    // The first turn goes now, one piece like every other; what is left is kept.
+    auto pTransfer = std::make_unique<CTransfer>();
+    pTransfer->AddFile(hKept, nOffset, nCount);
+    const CTransfer::EStep step = pTransfer->Step(m_hSocket, m_nFirstPiece);
+    if (step == CTransfer::EStep::Failed) {
+        // The file ended early, or the socket failed: the answer ends short.
+        m_nSentAtOnce += pTransfer->Handed();
+        return static_cast<unsigned long long>(pTransfer->Handed());
+    }
+    m_bAnswerWaiting = false;  // sendfile pushes out its end and what waited before it
+    if (step == CTransfer::EStep::Done) {
+        m_nSentAtOnce += pTransfer->Handed();
+        return nCount;
+    }
+    m_pTransfer = std::move(pTransfer);  // its first turn counts in its own Handed
     return nCount;
 }
 
