@@ -122,7 +122,8 @@ SServeOptions CServerCore::ServeOptions() const {
             .bListFolders = m_bListFolders,
             .bPreview = m_bPreview,
             .bPrivate = m_bPrivate,
-            .privateKey = m_strPrivateKey};
+            .privateKey = m_strPrivateKey,
+            .bUpload = m_bUpload};
 }
 
 std::string CServerCore::SharedPath() {

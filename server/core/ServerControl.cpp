@@ -94,6 +94,7 @@ void CServerCore::StartServer() {
     m_ownProgramFile = OwnProgramFile();
     SharedPath();  // a private link gets its secret before anyone can ask
     StartClientTimers();
+    m_nFilesAdded = 0;
     m_bRunning = 1;
 }
 

@@ -86,6 +86,10 @@ public:
     // unless the person turns it on; the key is kept while the option is off.
     bool m_bPrivate = false;
     std::string m_strPrivateKey;
+    // Visitors may add files to the shared folder. Off unless the person turns it on.
+    bool m_bUpload = false;
+    // Files visitors have added since Start.
+    size_t m_nFilesAdded = 0;
 
     // Bounds on waiting, so one stalled peer never freezes the server or its
     // window for long; and the ledger of the fair share.

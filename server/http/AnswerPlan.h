@@ -67,6 +67,8 @@ struct SServeOptions {
     // without a key, none.
     bool bPrivate = false;
     std::string_view privateKey{};
+    // Visitors may add files to the shared folders (POST of a form, PUT).
+    bool bUpload = false;
 };
 
 SAnswerPlan PlanAnswer(const SParsedRequest& request, const SServeOptions& options,

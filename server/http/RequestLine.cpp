@@ -83,8 +83,22 @@ SRequestHeaders ParseHeaders(std::string_view lines) {
             AddField(headers.strSecFetchDest, value);
         } else if (EqualFolded(name, "Cookie")) {
             AddField(headers.strCookie, value, "; ");
-        } else if ((EqualFolded(name, "Content-Length") && value != "0") ||
-                   EqualFolded(name, "Transfer-Encoding")) {
+        } else if (EqualFolded(name, "Content-Type")) {
+            AddField(headers.strContentType, value);
+        } else if (EqualFolded(name, "Origin")) {
+            AddField(headers.strOrigin, value);
+        } else if (EqualFolded(name, "Host")) {
+            AddField(headers.strHost, value);
+        } else if (EqualFolded(name, "Expect")) {
+            AddField(headers.strExpect, value);
+        }
+        if (EqualFolded(name, "Content-Length")) {
+            AddField(headers.strContentLength, value);
+        } else if (EqualFolded(name, "Transfer-Encoding")) {
+            AddField(headers.strTransferEncoding, value);
+        }
+        if ((EqualFolded(name, "Content-Length") && value != "0") ||
+            EqualFolded(name, "Transfer-Encoding")) {
             headers.bAnnouncesBody = true;
         }
     }
@@ -99,21 +113,28 @@ bool IsBareLineFragment(std::string_view received) {
 }
 
 bool IsRequestHeadComplete(std::string_view received) {
+    return RequestHeadLength(received) > 0;
+}
+
+size_t RequestHeadLength(std::string_view received) {
     size_t nLineEnd = received.find('\n');
     if (nLineEnd == std::string_view::npos) {
-        return false;
+        return 0;
     }
     if (VersionWordOf(received.substr(0, nLineEnd)).empty()) {
-        return true;
+        return nLineEnd + 1;
     }
     // An empty line ends the head: "\n\n" or "\n\r\n".
     for (size_t nAt = nLineEnd; nAt != std::string_view::npos; nAt = received.find('\n', nAt + 1)) {
         std::string_view rest = received.substr(nAt + 1);
-        if (rest.starts_with('\n') || rest.starts_with("\r\n")) {
-            return true;
+        if (rest.starts_with('\n')) {
+            return nAt + 2;
+        }
+        if (rest.starts_with("\r\n")) {
+            return nAt + 3;
         }
     }
-    return false;
+    return 0;
 }
 
 SParsedRequest ParseRequest(std::string_view request, size_t nBufferSize) {
@@ -139,6 +160,7 @@ SParsedRequest ParseRequest(std::string_view request, size_t nBufferSize) {
     size_t nMethodEnd = std::min(beforeVersion.find_first_of(" \t\v\f\r"), beforeVersion.size());
     std::string_view method = beforeVersion.substr(0, nMethodEnd);
     result.bHead = method == "HEAD";
+    result.strMethod = method;
     result.bExpectsBody = !(method == "GET" || result.bHead) || result.headers.bAnnouncesBody;
     std::string_view target = Trim(beforeVersion.substr(nMethodEnd));
 

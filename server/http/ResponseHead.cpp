@@ -6,9 +6,21 @@
 
 namespace {
 constexpr std::pair<int, const char*> kStatusLines[] = {
-    {200, "200 OK"},           {206, "206 Partial Content"}, {301, "301 Moved Permanently"},
-    {304, "304 Not Modified"}, {404, "404 Not Found"},       {416, "416 Range Not Satisfiable"},
+    {200, "200 OK"},
+    {201, "201 Created"},
+    {206, "206 Partial Content"},
+    {301, "301 Moved Permanently"},
+    {303, "303 See Other"},
+    {304, "304 Not Modified"},
+    {400, "400 Bad Request"},
+    {403, "403 Forbidden"},
+    {404, "404 Not Found"},
+    {409, "409 Conflict"},
+    {411, "411 Length Required"},
+    {413, "413 Content Too Large"},
+    {416, "416 Range Not Satisfiable"},
     {503, "503 Service Unavailable"},
+    {507, "507 Insufficient Storage"},
 };
 
 const char* StatusLineOf(int nStatus) {
@@ -48,6 +60,7 @@ std::string BuildResponseHead(const SResponseHead& head, time_t nNow) {
     AddHeader(strHead, "Set-Cookie", head.strSetCookie);
     AddHeader(strHead, "Referrer-Policy", head.strReferrerPolicy);
     AddHeader(strHead, "Retry-After", head.strRetryAfter);
+    AddHeader(strHead, "Content-Security-Policy", head.strContentSecurityPolicy);
     AddHeader(strHead, "Cache-Control", "no-cache");
     AddHeader(strHead, "Connection", "close");
     strHead += "\r\n";

@@ -22,5 +22,6 @@ struct SResponseHead {
     std::string strSetCookie{};
     std::string strReferrerPolicy{};
     std::string strRetryAfter{};
+    std::string strContentSecurityPolicy{};
 };
 std::string BuildResponseHead(const SResponseHead& head, time_t nNow);

@@ -98,6 +98,10 @@ struct SHeadCase {
     std::optional<std::string> strIfNoneMatch = std::nullopt;
     std::optional<std::string> strIfModifiedSince = std::nullopt;
     bool bHeadComplete = true;  // IsRequestHeadComplete on the same bytes
+    size_t nBodyAt = 0;         // RequestHeadLength: where a body would begin (0: not checked)
+    std::optional<std::string> strContentLength = std::nullopt;
+    std::optional<std::string> strOrigin = std::nullopt;
+    std::optional<std::string> strExpect = std::nullopt;
 };
 
 class RequestHeadTest : public ::testing::TestWithParam<SHeadCase> {};
@@ -111,6 +115,15 @@ TEST_P(RequestHeadTest, ReadsTheHeadersAnswersDependOn) {
     EXPECT_EQ(parsed.headers.strIfNoneMatch, c.strIfNoneMatch);
     EXPECT_EQ(parsed.headers.strIfModifiedSince, c.strIfModifiedSince);
     EXPECT_EQ(IsRequestHeadComplete(c.strRequest), c.bHeadComplete);
+    EXPECT_EQ(parsed.headers.strContentLength, c.strContentLength);
+    EXPECT_EQ(parsed.headers.strOrigin, c.strOrigin);
+    EXPECT_EQ(parsed.headers.strExpect, c.strExpect);
+    if (c.nBodyAt > 0) {
+        EXPECT_EQ(RequestHeadLength(c.strRequest), c.nBodyAt);
+    }
+    if (!c.bHeadComplete) {
+        EXPECT_EQ(RequestHeadLength(c.strRequest), 0u);
+    }
 }
 
 const SHeadCase kHeadCases[] = {
@@ -138,7 +151,20 @@ const SHeadCase kHeadCases[] = {
      .strIfNoneMatch = "\"a\"",
      .bHeadComplete = false},
     {.pszName = "headers_after_the_empty_line_ignored",
-     .strRequest = "POST / HTTP/1.0\r\n\r\nRange: bytes=0-1\r\n"},
+     .strRequest = "POST / HTTP/1.0\r\n\r\nRange: bytes=0-1\r\n",
+     .nBodyAt = 19},
+    {.pszName = "upload_fields_and_where_the_body_begins",
+     .strRequest = "PUT /a HTTP/1.1\r\ncontent-length: 5\r\nOrigin: http://h:1\r\n"
+                   "Expect: 100-continue\r\n\r\nhello",
+     .bHttp11 = true,
+     .nBodyAt = 80,
+     .strContentLength = "5",
+     .strOrigin = "http://h:1",
+     .strExpect = "100-continue"},
+    {.pszName = "body_behind_bare_line_feeds",
+     .strRequest = "PUT /a HTTP/1.0\nContent-Length: 0\n\nx",
+     .nBodyAt = 35,
+     .strContentLength = "0"},
     {.pszName = "blank_before_colon_is_no_field",
      .strRequest = "GET / HTTP/1.0\r\nRange : bytes=0-1\r\n Range: bytes=0-2\r\n\r\n"},
     {.pszName = "empty_value_kept",
