@@ -110,6 +110,9 @@ protected:
     virtual void ShowStopMessage(const std::string& strText);
     // The stop-icon sound that comes before such a message.
     virtual void BeepStop();
+    // A visitor's file was stored (m_nFilesAdded counts it already): the
+    // window's running line says so.
+    virtual void OnFileAdded() {}
     // Closes and deletes every listed client and the listener without draining.
     void ReleaseAll();
 
