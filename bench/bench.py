@@ -18,6 +18,7 @@ The machine may be shared: before each server's turn the script waits (up to
 often they were not.
 """
 import argparse
+import hashlib
 import os
 import re
 import shutil
@@ -136,10 +137,12 @@ class Server:
 
 def make_servers(args, root, scratch):
     """The servers to measure. args.serve_options (a list, when present) go before
-    tarvel-serve's ROOT, and args.window_settings ("Key=value" lines) into the window's
-    profile, so a run can measure them with an option on."""
+    tarvel-serve's ROOT, args.window_settings ("Key=value" lines) into the window's
+    profile, so a run can measure them with an option on, and args.nginx_directives
+    (text) into nginx's server block."""
     servers = []
     serve_options = list(getattr(args, "serve_options", None) or [])
+    nginx_directives = getattr(args, "nginx_directives", None) or ""
     window_settings = "".join(f"{line}\n" for line in getattr(args, "window_settings", None) or [])
     window = next((p for p in (os.path.join(args.build, "ui", "tarvel"),
                                os.path.join(args.build, "tarvel")) if os.access(p, os.X_OK)), None)
@@ -191,6 +194,7 @@ http {{
         listen 127.0.0.1:{port};
         root {root};
         index index.htm;
+{nginx_directives}
     }}
 }}
 """)
@@ -287,6 +291,21 @@ def measure(server, args, results):
                    rss_load=rss_load, startup=statistics.median(startups))
     for key, value in figures.items():
         results.setdefault(key, []).append(value)
+
+
+def write_distinct(name, size):
+    """Writes size bytes to name, every MiB of it different (its index in its first
+    bytes), so a misplaced piece changes the digest; returns the sha256 (hex)."""
+    base = bytearray(os.urandom(MIB))
+    digest = hashlib.sha256()
+    with open(name, "wb") as f:
+        for index in range(-(-size // MIB)):
+            base[:8] = index.to_bytes(8, "little")
+            piece = base if (index + 1) * MIB <= size else base[:size - index * MIB]
+            f.write(piece)
+            digest.update(piece)
+    os.chmod(name, 0o644)
+    return digest.hexdigest()
 
 
 def make_scratch():

@@ -683,18 +683,8 @@ def make_root():
     whose every MiB differs (its index in the first bytes), so a misplaced piece changes
     the sha256; {path: sha256} of the 512 MiB one."""
     scratch, root = bench.make_scratch()
-    base = bytearray(os.urandom(MIB))
-    digests = {}
-    for path in (FILE_512, FILE_1G):
-        name = os.path.join(root, path.lstrip("/"))
-        digest = hashlib.sha256()
-        with open(name, "wb") as f:
-            for index in range(SIZES[path] // MIB):
-                base[:8] = index.to_bytes(8, "little")
-                f.write(base)
-                digest.update(base)
-        os.chmod(name, 0o644)
-        digests[path] = digest.hexdigest()
+    digests = {path: bench.write_distinct(os.path.join(root, path.lstrip("/")), SIZES[path])
+               for path in (FILE_512, FILE_1G)}
     return scratch, root, digests
 
 
