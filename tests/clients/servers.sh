@@ -9,8 +9,9 @@
 # After tv_start_VARIANT: TV_PID (the server's process), TV_PORT, TV_URL, and
 # TV_LOG (the file holding what it printed). With TV_LIST_FOLDERS=1 the server
 # lists folders without a default page (tarvel-serve --list, ListFolders=1 in
-# the window's profile), and with TV_CONCURRENT=1 it serves several visitors at
-# once (--concurrent, Concurrent=1); otherwise the options stay off.
+# the window's profile), with TV_CONCURRENT=1 it serves several visitors at
+# once (--concurrent, Concurrent=1), and with TV_UPLOAD=1 visitors may add
+# files (--upload, Upload=1); otherwise the options stay off.
 # After tv_netns, tv_start_serve starts tarvel-serve inside a network namespace
 # of the stage's own, reached from here at TV_NETNS_ADDRESS.
 
@@ -221,6 +222,7 @@ tv_start_serve() {
     local options=()
     [ "${TV_LIST_FOLDERS:-0}" != 1 ] || options+=(--list)
     [ "${TV_CONCURRENT:-0}" != 1 ] || options+=(--concurrent)
+    [ "${TV_UPLOAD:-0}" != 1 ] || options+=(--upload)
     "${inside[@]}" "$(tv_serve_binary "$build")" "${options[@]}" "$root" "$port" >"$log" 2>&1 &
     TV_PID=$!
     TV_PIDS+=("$TV_PID")
@@ -250,6 +252,7 @@ tv_start_window() {
         "$root" "$port" >"$home/config/tarvel.INI"
     [ "${TV_LIST_FOLDERS:-0}" != 1 ] || echo ListFolders=1 >>"$home/config/tarvel.INI"
     [ "${TV_CONCURRENT:-0}" != 1 ] || echo Concurrent=1 >>"$home/config/tarvel.INI"
+    [ "${TV_UPLOAD:-0}" != 1 ] || echo Upload=1 >>"$home/config/tarvel.INI"
     (cd "$home" && exec env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$home/config" \
         XDG_RUNTIME_DIR="$home/runtime" HOME="$home" \
         "$binary" >"$home/window.log" 2>&1) &
