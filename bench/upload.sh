@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Visitors' uploads in one run on loopback: tarvel-serve --upload beside nginx
+# (one worker, dav_methods PUT). A big upload (2 GiB) by PUT to both and by form
+# to tarvel-serve: throughput, its ratio to nginx's PUT, tarvel-serve's
+# resident memory and the stored bytes; then, with --concurrent --upload, four
+# uploads paced at 5 MB/s beside a normal client asking for a 1 KiB page every
+# 200 ms: the share of its answers within 10 ms and its percentiles. Writes
+# bench/upload.md (or --md FILE) and prints the tables; exits 0 when the
+# measurement ran.
+#   bash bench/upload.sh [BUILD_DIR] [--size 2G] [--rounds 3] [--parts big,paced]
+#        [--servers serve,nginx[,window]] [--seconds 20] [--scratch DIR] [--md FILE]
+# The files are made under --scratch (default: the temp folder), which needs
+# about twice --size free and a little more; a quick run can use --size 512M.
+# Without BUILD_DIR it makes a Release build in build-bench/ first.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+TV_STAGE=upload
+source "$top/tests/clients/servers.sh"
+
+bash "$top/scripts/install-deps" bench
+tv_bench_args "$top" "bash bench/upload.sh" "$@"
+md=$top/bench/upload.md
+args=()
+while [ ${#TV_ARGS[@]} -gt 0 ]; do
+    case ${TV_ARGS[0]} in
+        --md) md=${TV_ARGS[1]:?--md needs a file}; TV_ARGS=("${TV_ARGS[@]:2}") ;;
+        --md=*) md=${TV_ARGS[0]#--md=}; TV_ARGS=("${TV_ARGS[@]:1}") ;;
+        *) args+=("${TV_ARGS[0]}"); TV_ARGS=("${TV_ARGS[@]:1}") ;;
+    esac
+done
+# Exits 0 when the measurement ran, whatever it found; only a broken run fails.
+"$PY" "$top/bench/upload.py" --build "$TV_BUILD" --md "$md" --command "$TV_COMMAND" \
+    ${args[@]+"${args[@]}"}
