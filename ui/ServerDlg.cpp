@@ -114,6 +114,7 @@ void CServerDlg::TakeControls() {
     m_checkListFolders = m_pUi->listFoldersCheck;
     m_checkPreview = m_pUi->previewCheck;
     m_checkConcurrent = m_pUi->concurrentCheck;
+    m_checkUpload = m_pUi->uploadCheck;
     m_checkPrivate = m_pUi->privateCheck;
 }
 
@@ -149,6 +150,7 @@ void CServerDlg::ConnectControls() {
     connect(m_checkListFolders, &QCheckBox::clicked, this, &CServerDlg::OnListFolders);
     connect(m_checkPreview, &QCheckBox::clicked, this, &CServerDlg::OnPreview);
     connect(m_checkConcurrent, &QCheckBox::clicked, this, &CServerDlg::OnConcurrent);
+    connect(m_checkUpload, &QCheckBox::clicked, this, &CServerDlg::OnUpload);
     connect(m_checkPrivate, &QCheckBox::clicked, this, &CServerDlg::OnPrivate);
 }
 
@@ -243,6 +245,7 @@ void CServerDlg::FillFields() {
     m_checkListFolders->setChecked(m_bListFolders);
     m_checkPreview->setChecked(m_bPreview);
     m_checkConcurrent->setChecked(m_bConcurrent);
+    m_checkUpload->setChecked(m_bUpload);
     m_checkPrivate->setChecked(m_bPrivate);
     m_pNewLinkAction->setEnabled(m_bPrivate);
 }
@@ -478,6 +481,10 @@ void CServerDlg::OnPreview() {
 
 void CServerDlg::OnConcurrent() {
     ApplyServingBox(m_checkConcurrent, m_bConcurrent);
+}
+
+void CServerDlg::OnUpload() {
+    ApplyServingBox(m_checkUpload, m_bUpload);
 }
 
 void CServerDlg::OnPrivate() {

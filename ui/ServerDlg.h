@@ -85,6 +85,7 @@ private:
     void OnListFolders();
     void OnPreview();
     void OnConcurrent();
+    void OnUpload();
     void OnPrivate();
     void OnNewPrivateLink();
     void ApplyServingBox(const QCheckBox* pBox, bool& bOption);
@@ -109,6 +110,7 @@ private:
     QCheckBox* m_checkListFolders;
     QCheckBox* m_checkPreview;
     QCheckBox* m_checkConcurrent;
+    QCheckBox* m_checkUpload;
     QCheckBox* m_checkPrivate;
     QIcon m_hIcon;
 

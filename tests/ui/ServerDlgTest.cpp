@@ -100,6 +100,7 @@ protected:
     QCheckBox* ListFolders() { return Find<QCheckBox>("listFoldersCheck"); }
     QCheckBox* Preview() { return Find<QCheckBox>("previewCheck"); }
     QCheckBox* Concurrent() { return Find<QCheckBox>("concurrentCheck"); }
+    QCheckBox* Upload() { return Find<QCheckBox>("uploadCheck"); }
     QCheckBox* Private() { return Find<QCheckBox>("privateCheck"); }
     QLabel* Address() { return Find<QLabel>("addressLabel"); }
     QPushButton* Browse() { return Find<QPushButton>("browseButton"); }
@@ -188,9 +189,9 @@ protected:
         EXPECT_EQ(Channel()->isEnabled(), !bRunning);
         EXPECT_EQ(Root()->isEnabled(), !bRunning);
         EXPECT_EQ(Browse()->isEnabled(), !bRunning);
-        for (QWidget* pAlways :
-             std::initializer_list<QWidget*>{DefaultPage(), AutoStart(), ListFolders(), Preview(),
-                                             Concurrent(), Private(), Help(), About(), Exit()}) {
+        for (QWidget* pAlways : std::initializer_list<QWidget*>{
+                 DefaultPage(), AutoStart(), ListFolders(), Preview(), Concurrent(), Upload(),
+                 Private(), Help(), About(), Exit()}) {
             EXPECT_TRUE(pAlways->isEnabled()) << pAlways->objectName().toStdString();
         }
     }
@@ -232,6 +233,8 @@ TEST_F(ServerDlgTest, FreshWindowShowsDefaultsInTheTemplatesTabOrder) {
     EXPECT_EQ(Concurrent()->text(),
               QStringLiteral("Serve several visitors at once (a long download "
                              "no longer makes the others wait)"));
+    EXPECT_EQ(Upload()->checkState(), Qt::Unchecked);
+    EXPECT_EQ(Upload()->text(), QStringLiteral("Let visitors add files to the shared folder"));
     EXPECT_EQ(Private()->checkState(), Qt::Unchecked);
     EXPECT_EQ(Private()->text(), QStringLiteral("Only people with the link can visit (a secret "
                                                 "address, shown in the QR code)"));
@@ -248,11 +251,11 @@ TEST_F(ServerDlgTest, FreshWindowShowsDefaultsInTheTemplatesTabOrder) {
         }
         pWidget = pWidget->nextInFocusChain();
     } while (pWidget != Channel());
-    EXPECT_EQ(tabOrder,
-              (QStringList{"channelEdit_1003", "rootEdit_1005", "browseButton", "startButton_1000",
-                           "stopButton_1001", "exitButton_1", "aboutButton_1011",
-                           "defaultPageEdit_1006", "helpButton_9", "autoStartCheck_1014",
-                           "listFoldersCheck", "previewCheck", "concurrentCheck", "privateCheck"}));
+    EXPECT_EQ(tabOrder, (QStringList{"channelEdit_1003", "rootEdit_1005", "browseButton",
+                                     "startButton_1000", "stopButton_1001", "exitButton_1",
+                                     "aboutButton_1011", "defaultPageEdit_1006", "helpButton_9",
+                                     "autoStartCheck_1014", "listFoldersCheck", "previewCheck",
+                                     "concurrentCheck", "uploadCheck", "privateCheck"}));
     EXPECT_FALSE(std::filesystem::exists(m_strProfile));  // opening saves nothing
 }
 
@@ -511,8 +514,8 @@ TEST_F(ServerDlgTest, AutostartBoxClickSavesAndLeavesTheIndeterminateState) {
     }
 }
 
-// The listing, preview and concurrent boxes: applied from the next request and stored at once, also
-// while running, and a profile that never had the key gets no line for it.
+// The listing, preview, concurrent and upload boxes: applied from the next request and stored at
+// once, also while running, and a profile that never had the key gets no line for it.
 TEST_F(ServerDlgTest, ServingBoxesApplyAndAreStoredAtOnceAlsoWhileRunning) {
     struct SBox {
         const char* pszName;
@@ -521,7 +524,8 @@ TEST_F(ServerDlgTest, ServingBoxesApplyAndAreStoredAtOnceAlsoWhileRunning) {
     };
     const SBox kBoxes[] = {{"listFoldersCheck", &CServerCore::m_bListFolders, "ListFolders"},
                            {"previewCheck", &CServerCore::m_bPreview, "Preview"},
-                           {"concurrentCheck", &CServerCore::m_bConcurrent, "Concurrent"}};
+                           {"concurrentCheck", &CServerCore::m_bConcurrent, "Concurrent"},
+                           {"uploadCheck", &CServerCore::m_bUpload, "Upload"}};
     const std::string strFive = "[Defaults]\nRoot=" + m_root.Path().string() +
                                 "\nChannel=" + std::to_string(static_cast<int16_t>(FreePort())) +
                                 "\nDefaultURL=index.htm\nAutoStart=0\n";
