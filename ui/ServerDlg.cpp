@@ -283,7 +283,11 @@ void CServerDlg::ShowAddress() {
     ShowAddressLinks(urls);
     pQrCode->SetText(m_addresses.empty() ? QString() : urls.front());
     pQrCode->setVisible(!m_addresses.empty());
+    ShowServingLine();
+}
 
+void CServerDlg::ShowServingLine() {
+    QLabel* pServing = m_pUi->servingLabel;
     const QString strFolder = QDir::cleanPath(
         QDir(QString::fromStdString(FieldTextOfBytes(RootFolder()))).absolutePath());
     const QString strServing = tr("Serving ");
@@ -293,9 +297,10 @@ void CServerDlg::ShowAddress() {
     QString strText =
         strServing +
         (nRoom > 0 ? metrics.elidedText(strFolder, Qt::ElideMiddle, nRoom) : strFolder);
-    const QString strNote = FrontPageNote();
-    if (!strNote.isEmpty()) {
-        strText += QLatin1Char('\n') + strNote;
+    for (const QString& strNote : {FilesAddedNote(), FrontPageNote()}) {
+        if (!strNote.isEmpty()) {
+            strText += QLatin1Char('\n') + strNote;
+        }
     }
     pServing->setText(strText);
     pServing->setToolTip(strFolder);
@@ -314,6 +319,20 @@ QStringList CServerDlg::AddressUrls() {
     }
     urls << QStringLiteral("http://localhost:%1%2").arg(nPort).arg(strPath);
     return urls;
+}
+
+QString CServerDlg::FilesAddedNote() const {
+    if (!m_bUpload && m_nFilesAdded == 0) {
+        return {};
+    }
+    switch (m_nFilesAdded) {
+        case 0:
+            return tr("Visitors have added no files yet.");
+        case 1:
+            return tr("Visitors have added 1 file.");
+        default:
+            return tr("Visitors have added %1 files.").arg(static_cast<qulonglong>(m_nFilesAdded));
+    }
 }
 
 QString CServerDlg::FrontPageNote() const {
@@ -574,4 +593,11 @@ void CServerDlg::ShowStopMessage(const std::string& strText) {
 
 void CServerDlg::BeepStop() {
     QApplication::beep();
+}
+
+void CServerDlg::OnFileAdded() {
+    // Called amid the request; the label repaints with the window, also during a transfer.
+    if (m_bRunning) {
+        ShowServingLine();
+    }
 }

@@ -584,6 +584,54 @@ TEST_F(ServerDlgTest, SeveralVisitorsAtOnceTickedWhileRunningLetsAPagePassAStall
     EXPECT_TRUE(m_watcher.m_seen.empty());
 }
 
+// What the core does right after it stores a visitor's file: counts it, then calls the hook.
+struct CStoredFile : CServerDlg {
+    static void Add(CServerDlg& dlg) {
+        ++dlg.m_nFilesAdded;
+        (dlg.*(&CStoredFile::OnFileAdded))();
+    }
+};
+
+// The running line counts the files visitors add: from the moment the box is ticked, and as long
+// as any were added since Start; with the box off and none added it reads as it always did.
+TEST_F(ServerDlgTest, RunningLineCountsTheFilesVisitorsAddSinceStart) {
+    Open();
+    StartOnFreePort();
+    QLabel* pServing = Find<QLabel>("servingLabel");
+    const QString strPlain = pServing->text();
+    EXPECT_TRUE(strPlain.startsWith(QStringLiteral("Serving "))) << strPlain.toStdString();
+    EXPECT_FALSE(strPlain.contains(QLatin1Char('\n'))) << strPlain.toStdString();
+
+    ClickBox(Upload());
+    EXPECT_TRUE(m_pDlg->m_bUpload);
+    EXPECT_EQ(pServing->text(), strPlain + QStringLiteral("\nVisitors have added no files yet."));
+    CStoredFile::Add(*m_pDlg);
+    EXPECT_EQ(pServing->text(), strPlain + QStringLiteral("\nVisitors have added 1 file."));
+    CStoredFile::Add(*m_pDlg);
+    EXPECT_EQ(pServing->text(), strPlain + QStringLiteral("\nVisitors have added 2 files."));
+
+    // Unticked, the files added still count; the note of the bare address comes after.
+    ClickBox(Upload());
+    EXPECT_FALSE(m_pDlg->m_bUpload);
+    EXPECT_EQ(pServing->text(), strPlain + QStringLiteral("\nVisitors have added 2 files."));
+    Type(DefaultPage(), QStringLiteral("missing.htm"));
+    EXPECT_EQ(pServing->text(),
+              strPlain + QStringLiteral("\nVisitors have added 2 files.\nVisitors of the bare "
+                                        "address get the error page: the folder holds no "
+                                        "missing.htm."));
+    Type(DefaultPage(), QStringLiteral("index.htm"));
+
+    // Stopped, the hook shows nothing; a new Start counts afresh.
+    Click(Stop());
+    CStoredFile::Add(*m_pDlg);
+    EXPECT_FALSE(pServing->isVisible());
+    EXPECT_EQ(Address()->text(), QStringLiteral("Stopped"));
+    Click(Start());
+    EXPECT_EQ(m_pDlg->m_nFilesAdded, 0u);
+    EXPECT_EQ(pServing->text(), strPlain);
+    EXPECT_TRUE(m_watcher.m_seen.empty());
+}
+
 TEST_F(ServerDlgTest, DefaultPageTypedWhileRunningServesFromTheNextRequest) {
     WriteFile(m_root / "other.htm", "the other page");
     Open();
