@@ -20,6 +20,7 @@ constexpr SSwitch kSwitches[] = {
     {.strName = "--list", .pbSetting = &SServeSettings::bListFolders},
     {.strName = "--preview", .pbSetting = &SServeSettings::bPreview},
     {.strName = "--concurrent", .pbSetting = &SServeSettings::bConcurrent},
+    {.strName = "--upload", .pbSetting = &SServeSettings::bUpload},
 };
 
 constexpr std::string_view kEndOfOptions = "--";

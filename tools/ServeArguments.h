@@ -13,6 +13,7 @@ struct SServeSettings {
     bool bListFolders = false;
     bool bPreview = false;
     bool bConcurrent = false;
+    bool bUpload = false;
     bool bPrivate = false;
     std::string strPrivateKey = {};  // lower-case; empty: a fresh secret at each start
 };

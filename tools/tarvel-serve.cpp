@@ -1,5 +1,6 @@
 // Runs the serving core without a window, until SIGINT or SIGTERM:
-//   tarvel-serve [--list] [--preview] [--concurrent] [--private[=KEY]] ROOT PORT [DEFAULT_PAGE]
+//   tarvel-serve [--list] [--preview] [--concurrent] [--upload] [--private[=KEY]]
+//                ROOT PORT [DEFAULT_PAGE]
 // For benchmarks, black-box tests and machines without a display.
 #include <cerrno>
 #include <cstdio>
@@ -22,8 +23,8 @@ constexpr char kBadKeyText[] =
     "makes a fresh one)\n";
 
 constexpr char kUsage[] =
-    "usage: tarvel-serve [--list] [--preview] [--concurrent] [--private[=KEY]]\n"
-    "                    ROOT PORT [DEFAULT_PAGE]\n"
+    "usage: tarvel-serve [--list] [--preview] [--concurrent] [--upload]\n"
+    "                    [--private[=KEY]] ROOT PORT [DEFAULT_PAGE]\n"
     "  --list        a folder without its default page shows the list of its files\n"
     "                (the names that would be served), sortable by name, size and\n"
     "                date\n"
@@ -37,6 +38,17 @@ constexpr char kUsage[] =
     "                by side on the one thread, a piece at a time, so a long or slow\n"
     "                download no longer makes the others wait; without it, one\n"
     "                request at a time\n"
+    "  --upload      let visitors add files to the shared folder: an \"Add files\"\n"
+    "                control on folder listings, or\n"
+    "                  curl -F file=@photo.jpg http://HOST:PORT/folder/\n"
+    "                  curl -T photo.jpg http://HOST:PORT/folder/\n"
+    "                nothing is ever overwritten (a form's clashing name is stored\n"
+    "                as \"name (1).ext\", a PUT to an existing name gets 409); a\n"
+    "                file shows under its name only once whole; uploads from\n"
+    "                another website's page are refused; without --preview, HTML,\n"
+    "                SVG and XML are sent with Content-Security-Policy: sandbox.\n"
+    "                Visitors can fill the disk up to a reserve: 1 GiB free, or\n"
+    "                5 % of the file system if that is smaller\n"
     "  --private     only people with the link can visit: every address begins\n"
     "                with a secret, made afresh at each start; the addresses printed\n"
     "                hold it, and any other gets the error page\n"
@@ -100,6 +112,7 @@ int Serve(const SServeSettings& settings) {
     server.m_bListFolders = settings.bListFolders;
     server.m_bPreview = settings.bPreview;
     server.m_bConcurrent = settings.bConcurrent;
+    server.m_bUpload = settings.bUpload;
     server.m_bPrivate = settings.bPrivate;
     server.m_strPrivateKey = settings.strPrivateKey;  // empty: StartServer makes a fresh one
     server.StartServer();

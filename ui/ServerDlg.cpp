@@ -114,6 +114,7 @@ void CServerDlg::TakeControls() {
     m_checkListFolders = m_pUi->listFoldersCheck;
     m_checkPreview = m_pUi->previewCheck;
     m_checkConcurrent = m_pUi->concurrentCheck;
+    m_checkUpload = m_pUi->uploadCheck;
     m_checkPrivate = m_pUi->privateCheck;
 }
 
@@ -149,6 +150,7 @@ void CServerDlg::ConnectControls() {
     connect(m_checkListFolders, &QCheckBox::clicked, this, &CServerDlg::OnListFolders);
     connect(m_checkPreview, &QCheckBox::clicked, this, &CServerDlg::OnPreview);
     connect(m_checkConcurrent, &QCheckBox::clicked, this, &CServerDlg::OnConcurrent);
+    connect(m_checkUpload, &QCheckBox::clicked, this, &CServerDlg::OnUpload);
     connect(m_checkPrivate, &QCheckBox::clicked, this, &CServerDlg::OnPrivate);
 }
 
@@ -243,6 +245,7 @@ void CServerDlg::FillFields() {
     m_checkListFolders->setChecked(m_bListFolders);
     m_checkPreview->setChecked(m_bPreview);
     m_checkConcurrent->setChecked(m_bConcurrent);
+    m_checkUpload->setChecked(m_bUpload);
     m_checkPrivate->setChecked(m_bPrivate);
     m_pNewLinkAction->setEnabled(m_bPrivate);
 }
@@ -280,7 +283,11 @@ void CServerDlg::ShowAddress() {
     ShowAddressLinks(urls);
     pQrCode->SetText(m_addresses.empty() ? QString() : urls.front());
     pQrCode->setVisible(!m_addresses.empty());
+    ShowServingLine();
+}
 
+void CServerDlg::ShowServingLine() {
+    QLabel* pServing = m_pUi->servingLabel;
     const QString strFolder = QDir::cleanPath(
         QDir(QString::fromStdString(FieldTextOfBytes(RootFolder()))).absolutePath());
     const QString strServing = tr("Serving ");
@@ -290,9 +297,10 @@ void CServerDlg::ShowAddress() {
     QString strText =
         strServing +
         (nRoom > 0 ? metrics.elidedText(strFolder, Qt::ElideMiddle, nRoom) : strFolder);
-    const QString strNote = FrontPageNote();
-    if (!strNote.isEmpty()) {
-        strText += QLatin1Char('\n') + strNote;
+    for (const QString& strNote : {FilesAddedNote(), FrontPageNote()}) {
+        if (!strNote.isEmpty()) {
+            strText += QLatin1Char('\n') + strNote;
+        }
     }
     pServing->setText(strText);
     pServing->setToolTip(strFolder);
@@ -311,6 +319,20 @@ QStringList CServerDlg::AddressUrls() {
     }
     urls << QStringLiteral("http://localhost:%1%2").arg(nPort).arg(strPath);
     return urls;
+}
+
+QString CServerDlg::FilesAddedNote() const {
+    if (!m_bUpload && m_nFilesAdded == 0) {
+        return {};
+    }
+    switch (m_nFilesAdded) {
+        case 0:
+            return tr("Visitors have added no files yet.");
+        case 1:
+            return tr("Visitors have added 1 file.");
+        default:
+            return tr("Visitors have added %1 files.").arg(static_cast<qulonglong>(m_nFilesAdded));
+    }
 }
 
 QString CServerDlg::FrontPageNote() const {
@@ -480,6 +502,10 @@ void CServerDlg::OnConcurrent() {
     ApplyServingBox(m_checkConcurrent, m_bConcurrent);
 }
 
+void CServerDlg::OnUpload() {
+    ApplyServingBox(m_checkUpload, m_bUpload);
+}
+
 void CServerDlg::OnPrivate() {
     // Ticked without a secret, the save makes one; unticked, the secret is kept for the next
     // time, so the address handed out stays the same.
@@ -567,4 +593,11 @@ void CServerDlg::ShowStopMessage(const std::string& strText) {
 
 void CServerDlg::BeepStop() {
     QApplication::beep();
+}
+
+void CServerDlg::OnFileAdded() {
+    // Called amid the request; the label repaints with the window, also during a transfer.
+    if (m_bRunning) {
+        ShowServingLine();
+    }
 }

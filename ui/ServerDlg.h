@@ -68,6 +68,8 @@ protected:
     void dropEvent(QDropEvent* pEvent) override;
     void ShowStopMessage(const std::string& strText) override;
     void BeepStop() override;
+    // A visitor's file was stored: the running line counts it.
+    void OnFileAdded() override;
 
 private:
     // The constructor's steps, in its order.
@@ -85,11 +87,17 @@ private:
     void OnListFolders();
     void OnPreview();
     void OnConcurrent();
+    void OnUpload();
     void OnPrivate();
     void OnNewPrivateLink();
     void ApplyServingBox(const QCheckBox* pBox, bool& bOption);
     void FailChannel(const QString& strMessage);
     void ShowAddress();
+    // The running line under the addresses: the folder served, what visitors add to it, and
+    // what visitors of the bare address get.
+    void ShowServingLine();
+    // How many files visitors have added since Start; empty while uploads are off and none was.
+    QString FilesAddedNote() const;
     // The addresses to hand out, best first, with the private link's secret when it is on.
     QStringList AddressUrls();
     // What visitors of the handed-out address get when that is no page; empty when it is.
@@ -109,6 +117,7 @@ private:
     QCheckBox* m_checkListFolders;
     QCheckBox* m_checkPreview;
     QCheckBox* m_checkConcurrent;
+    QCheckBox* m_checkUpload;
     QCheckBox* m_checkPrivate;
     QIcon m_hIcon;
 

@@ -23,6 +23,7 @@ void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAuto
     server.m_bListFolders = false;
     server.m_bPreview = false;
     server.m_bConcurrent = false;
+    server.m_bUpload = false;
     server.m_bPrivate = false;
     server.m_strPrivateKey.clear();
 
@@ -40,6 +41,7 @@ void LoadServerSettings(const CProfile& profile, CServerCore& server, int& bAuto
     server.m_bPreview = stored.GetProfileInt(kSettingsSection, kPreviewKey, kDefaultPreview) == 1;
     server.m_bConcurrent =
         stored.GetProfileInt(kSettingsSection, kConcurrentKey, kDefaultConcurrent) == 1;
+    server.m_bUpload = stored.GetProfileInt(kSettingsSection, kUploadKey, kDefaultUpload) == 1;
     server.m_bPrivate = stored.GetProfileInt(kSettingsSection, kPrivateKey, kDefaultPrivate) == 1;
     // A key of another form is dropped: the private link makes a fresh one.
     std::string strKey = stored.GetProfileString(kSettingsSection, kPrivateKeyKey, "");
@@ -63,6 +65,7 @@ void StoreServerSettings(CProfile& profile, const CServerCore& server, int bAuto
          OptionalFlag(kListFoldersKey, server.m_bListFolders),
          OptionalFlag(kPreviewKey, server.m_bPreview),
          OptionalFlag(kConcurrentKey, server.m_bConcurrent),
+         OptionalFlag(kUploadKey, server.m_bUpload),
          OptionalFlag(kPrivateKey, server.m_bPrivate),
          {.strKey = kPrivateKeyKey,
           .strValue = server.m_strPrivateKey,

@@ -9,11 +9,13 @@
 
 #include "FileException.h"
 #include "ServerCore.h"
+#include "Upload.h"
 
 CClientSocket::CClientSocket(CServerCore* pDlg)
     : m_pDlg(pDlg), m_acceptedAt(CSocketDispatcher::Clock::now()) {}
 
 CClientSocket::~CClientSocket() {
+    m_pUpload.reset();  // a file not whole yet goes with it
     m_pFile.reset();
     Close();
 }
@@ -157,7 +159,44 @@ CTransfer::EStep CClientSocket::StepTransfer(size_t nPiece) {
     return step;
 }
 
+void CClientSocket::BeginUpload(std::unique_ptr<SUpload> pUpload, const STransferBounds& bounds) {
+    m_pUpload = std::move(pUpload);
+    m_pJudge = std::make_unique<CTransferJudge>(bounds, CSocketDispatcher::Clock::now(),
+                                                m_pUpload->pReceiver->Received());
+    CSocketDispatcher::Get().Arm(*this, kEventRead);
+}
+
+std::unique_ptr<SUpload> CClientSocket::EndUpload() {
+    return std::move(m_pUpload);
+}
+
+void CClientSocket::BeginDiscard(long long nBytes, CSocketDispatcher::Clock::time_point until) {
+    m_nDiscardLeft = nBytes;
+    m_discardUntil = until;
+    CSocketDispatcher::Get().Arm(*this, kEventRead);
+}
+
+bool CClientSocket::DiscardArrived(CSocketDispatcher::Clock::time_point now) {
+    char buffer[16 * 1024];
+    while (m_nDiscardLeft > 0 && now < m_discardUntil) {
+        const int nRead = ReceiveArrived(buffer, sizeof buffer);
+        if (nRead < 0 && GetLastError() == EWOULDBLOCK) {
+            return false;  // on at the next read event
+        }
+        if (nRead <= 0) {
+            break;  // the client has sent all it will
+        }
+        m_nDiscardLeft -= nRead;
+    }
+    m_nDiscardLeft = 0;
+    return true;
+}
+
 bool CClientSocket::TransferStalled(CSocketDispatcher::Clock::time_point now) {
+    if (m_pUpload && m_pJudge) {
+        const auto nReceived = static_cast<long long>(m_pUpload->pReceiver->Received());
+        return !m_pJudge->Progressing(now, nReceived);
+    }
     if (!m_pTransfer || !m_pJudge) {
         return false;
     }
@@ -178,6 +217,9 @@ void CClientSocket::EndAnswer() {
 
 void CClientSocket::OnReceive(int nErrorCode) {
     CSocket::OnReceive(nErrorCode);
+    if (ServeUploadEvent()) {
+        return;
+    }
     if (m_pTransfer) {
         return;  // one request per connection: what comes after it is not read
     }
@@ -186,6 +228,9 @@ void CClientSocket::OnReceive(int nErrorCode) {
 
 void CClientSocket::OnClose(int nErrorCode) {
     CSocket::OnClose(nErrorCode);
+    if (ServeUploadEvent()) {
+        return;  // what is left is read, then the end of it
+    }
     if (m_pTransfer) {
         return;  // a half-closing peer still reads; one that has gone fails the next send
     }
@@ -196,6 +241,20 @@ void CClientSocket::OnClose(int nErrorCode) {
     // Closed before sending anything (a browser's unused spare connection):
     // kept listed, such clients would pile up until descriptors run out.
     m_pDlg->RemoveClient(this);
+}
+
+bool CClientSocket::ServeUploadEvent() {
+    if (m_pUpload) {
+        m_pDlg->ContinueUpload(this);  // deletes this client once the upload is answered
+        return true;
+    }
+    if (IsDiscarding()) {
+        if (DiscardArrived(CSocketDispatcher::Clock::now())) {
+            m_pDlg->RemoveClient(this);
+        }
+        return true;
+    }
+    return false;
 }
 
 void CClientSocket::OnSend(int nErrorCode) {

@@ -13,6 +13,7 @@
 #include "TransferJudge.h"
 
 class CServerCore;
+struct SUpload;
 
 class CClientSocket : public CSocket {
 public:
@@ -61,6 +62,23 @@ public:
     bool TransferStalled(CSocketDispatcher::Clock::time_point now);
     size_t TransferHeldBytes() const { return m_pTransfer ? m_pTransfer->HeldBytes() : 0; }
 
+    // An upload whose body is read in the background, a piece per read event,
+    // judged by what arrives as a transfer is by what its peer takes.
+    void BeginUpload(std::unique_ptr<SUpload> pUpload, const STransferBounds& bounds);
+    SUpload* Upload() const { return m_pUpload.get(); }
+    // The upload's body has all come (or it ended early): its answer follows.
+    std::unique_ptr<SUpload> EndUpload();
+    // Up to nCount bytes of what has arrived, never waiting: -1 with
+    // EWOULDBLOCK when nothing has (the next read event is asked for).
+    int ReceiveArrived(char* pBuffer, int nCount) { return CAsyncSocket::Receive(pBuffer, nCount); }
+    // After a refused upload, what its client still sends is read and dropped,
+    // up to nBytes or until the deadline, so the client reads the refusal
+    // rather than a reset.
+    void BeginDiscard(long long nBytes, CSocketDispatcher::Clock::time_point until);
+    bool IsDiscarding() const { return m_nDiscardLeft > 0; }
+    // Drops what has arrived; true once the discard is over.
+    bool DiscardArrived(CSocketDispatcher::Clock::time_point now);
+
     CSocketDispatcher::Clock::time_point AcceptedAt() const { return m_acceptedAt; }
 
 protected:
@@ -80,10 +98,15 @@ private:
     long long m_nSentAtOnce = 0;             // handed to the socket before the transfer began
     std::unique_ptr<CTransfer> m_pTransfer;  // what is left of the answer, carried on
     std::unique_ptr<CTransferJudge> m_pJudge;
+    std::unique_ptr<SUpload> m_pUpload;  // an upload received in the background
+    long long m_nDiscardLeft = 0;        // a refused upload's body still to drop
+    CSocketDispatcher::Clock::time_point m_discardUntil;
 
     // A send that never waits: what the socket does not take is kept.
     void SendOrKeep(const char* pData, size_t nCount, bool bPushNow);
     unsigned long long SendFileOrKeep(int hFile, unsigned long long nOffset,
                                       unsigned long long nCount);
     CTransfer& Kept();
+    // A read or close event of an upload or of a discard; false for neither.
+    bool ServeUploadEvent();
 };

@@ -11,6 +11,7 @@
 #include "PrivateLink.h"
 #include "RequestLine.h"
 #include "RootLookup.h"
+#include "UploadPlan.h"
 
 namespace {
 // How much of a plain-text file decides its charset label.
@@ -90,6 +91,13 @@ void CServerCore::HandleRequest(CClientSocket* pClient) {
     }
     NormaliseRoot();
     const SParsedRequest request = ParseRequest(strRequest, CClientSocket::kRequestBufferSize);
+    if (IsUploadRequest(request, ServeOptions())) {
+        // What came behind the head is the start of the body.
+        const size_t nHead = RequestHeadLength(strRequest);
+        HandleUpload(pClient, request,
+                     nHead == 0 ? std::string_view() : std::string_view(strRequest).substr(nHead));
+        return;
+    }
     if (!request.bExpectsBody && IsRequestHeadComplete(strRequest)) {
         pClient->SetInputComplete();  // so the close need not look for more
     }

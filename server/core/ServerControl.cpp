@@ -11,6 +11,7 @@
 
 #include "ClientSocket.h"
 #include "ListeningSocket.h"
+#include "UploadFile.h"
 
 const char* const CServerCore::kStartFailureText =
     "Error: Can't start server\nPossible reasons:\n\n"
@@ -21,6 +22,9 @@ const char* const CServerCore::kRootFailureText =
     "The root folder does not exist or cannot be read:";
 
 namespace {
+// Folders looked into for what uploads cut short left, so a large tree cannot hold Start.
+constexpr size_t kLeftoverFolders = 4096;
+
 // The usual desktop soft limit (1,024) is far below what the system allows;
 // idle peers would exhaust it long before the idle sweep frees any.
 void RaiseDescriptorLimit() {
@@ -94,6 +98,10 @@ void CServerCore::StartServer() {
     m_ownProgramFile = OwnProgramFile();
     SharedPath();  // a private link gets its secret before anyone can ask
     StartClientTimers();
+    if (m_bUpload) {
+        // Where files could not arrive nameless, a crash may have left some under hidden names.
+        RemoveLeftoverUploads(strRoot, kLeftoverFolders);
+    }
     m_nFilesAdded = 0;
     m_bRunning = 1;
 }

@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
+#include "AnswerPlan.h"
 #include "PathResolver.h"
 #include "PeerShare.h"
 #include "SocketDispatcher.h"
@@ -21,11 +23,12 @@
 
 class CClientSocket;
 class CFile;
+class CUploadReceiver;
+struct SParsedRequest;
+struct SUpload;
+struct SUploadPlan;
 class CListeningSocket;
 class CRootLookup;
-struct SAnswerPlan;
-struct SServeOptions;
-enum class ESendPhase;
 
 class CServerCore {
 public:
@@ -56,6 +59,9 @@ public:
     void RemoveClient(CClientSocket* pClient);
     // One turn of a client's transfer; the client goes once it ends.
     void ContinueTransfer(CClientSocket* pClient);
+    // One piece of an upload received in the background; the client goes
+    // once it is cut short or answered.
+    void ContinueUpload(CClientSocket* pClient);
     // False when nothing has arrived yet; an empty request: the peer closed, or
     // the read failed.
     bool ReadRequest(CClientSocket* pClient, std::string& strRequest);
@@ -141,6 +147,25 @@ private:
     // Transfers whose peers took less than the minimum rate over a stall period.
     void CloseStalledTransfers(CSocketDispatcher::Clock::time_point now);
     SServeOptions ServeOptions() const;
+    // Uploads (Uploads.cpp): judged by the head, then received here or in the background.
+    void HandleUpload(CClientSocket* pClient, const SParsedRequest& request,
+                      std::string_view bodyStart);
+    // The receiver of a judged upload, once its folder, room and name allow
+    // it; else nothing, and the refusal.
+    std::unique_ptr<CUploadReceiver> OpenUpload(const SParsedRequest& request,
+                                                const SUploadPlan& plan,
+                                                std::optional<SAnswerPlan>& refusal);
+    // The whole body, waiting for it under the bounds of a download; false when cut short.
+    bool ReceiveUploadHere(CClientSocket* pClient, SUpload& upload);
+    void AnswerUpload(CClientSocket* pClient, SUpload& upload);
+    // A plan whose body is in memory (or none), sent as it is.
+    void SendPlannedBytes(CClientSocket* pClient, const SAnswerPlan& plan);
+    // The answer goes, then what the client still sends is dropped within its
+    // bounds, and the client goes.
+    void DiscardRefusedBody(CClientSocket* pClient);
+    // What the uploads under way still expect to write.
+    uint64_t ExpectedByUploads() const;
+    char* UploadBuffer();
     // The sender (AnswerSender.cpp): carries out a plan, deciding nothing.
     void SendAnswer(CClientSocket* pClient, const SAnswerPlan& plan, CRootLookup& lookup);
     void SendBytes(CClientSocket* pClient, std::string_view head, std::string_view body);
@@ -159,4 +184,5 @@ private:
     std::string m_strSendBuffer;
     SFileIdentity m_ownProgramFile;  // the running program's own file, never served
     std::unordered_map<uint32_t, size_t> m_transfersByAddress;  // transfers under way
+    std::unique_ptr<char[]> m_pUploadBuffer;  // one piece of an upload's body
 };

@@ -49,7 +49,9 @@ void CServerCore::ForgetTransfer(CClientSocket* pClient) {
 void CServerCore::CloseStalledTransfers(CSocketDispatcher::Clock::time_point now) {
     std::vector<CClientSocket*> stalled;
     for (CClientSocket* pClient : m_clientList) {
-        if (pClient->IsCarriedOn() && pClient->TransferStalled(now)) {
+        // A refused upload's discard ends at its deadline, whatever comes.
+        if ((pClient->IsCarriedOn() && pClient->TransferStalled(now)) ||
+            (pClient->IsDiscarding() && pClient->DiscardArrived(now))) {
             stalled.push_back(pClient);
         }
     }

@@ -17,6 +17,12 @@ struct SWaitPolicy {
     SWaitBounds range{.nStallMs = 500, .nMinimumRate = 1024, .bShared = true};
     // A body the server made (a page, a listing): as a whole file.
     SWaitBounds memoryBody = wholeFile;
+    // An upload's body: as a whole file, the other way.
+    SWaitBounds uploadBody = wholeFile;
+    // What the client of a refused upload still sends is read and dropped for
+    // this long, up to nRefusedBodyBytes, so it reads the refusal, not a reset.
+    SWaitBounds refusedBody{.nDeadlineMs = 1000};
+    long long nRefusedBodyBytes = 1024 * 1024;
     // Stop: all drains together.
     SWaitBounds stopDrain{.nDeadlineMs = 2000, .bShared = true};
     // An accept that would block (its connection went away meanwhile).

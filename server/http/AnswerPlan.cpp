@@ -43,8 +43,7 @@ SAnswerPlan PlanRedirect(const SParsedRequest& request) {
     return {.head = {.nStatus = 301,
                      .bHttp11 = request.bHttp11,
                      .nContentLength = 0,
-                     .strLocation = EscapeForHeader(OneLeadingSeparator(request.strRawPath)) + "/" +
-                                    EscapeForHeader(request.strQuery)}};
+                     .strLocation = LocationOf(request.strRawPath + "/", request.strQuery)}};
 }
 
 SAnswerPlan PlanFile(const SParsedRequest& request, const SFound& file) {
@@ -104,6 +103,10 @@ SAnswerPlan PlanListing(const SParsedRequest& request, const SServeOptions& opti
     return plan;
 }
 }  // namespace
+
+std::string LocationOf(std::string_view rawPath, std::string_view query) {
+    return EscapeForHeader(OneLeadingSeparator(rawPath)) + EscapeForHeader(query);
+}
 
 std::string ContentTypeOf(const SFound& file) {
     std::string strType = ContentTypeFor(file.strName);

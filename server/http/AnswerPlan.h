@@ -44,6 +44,10 @@ struct STarget {
 };
 std::optional<STarget> TargetOf(const SParsedRequest& request, std::string_view defaultPage);
 
+// A Location header's value for a path and query as received: control bytes
+// and blanks escaped, one leading separator.
+std::string LocationOf(std::string_view rawPath, std::string_view query);
+
 // A file's answer by its validators and the Range: whole, a byte range, not
 // modified, or range not satisfiable.
 struct SFileAnswer {

@@ -19,6 +19,7 @@ constexpr std::pair<int, const char*> kStatusLines[] = {
     {411, "411 Length Required"},
     {413, "413 Content Too Large"},
     {416, "416 Range Not Satisfiable"},
+    {500, "500 Internal Server Error"},
     {503, "503 Service Unavailable"},
     {507, "507 Insufficient Storage"},
 };

@@ -158,6 +158,13 @@ const SBareAddressRow kBareAddressRows[] = {
      .pszFile = "index.htm",
      .pszLine = "The bare address gets the error page: ROOT holds no home.html; "
                 "--list lists its files."},
+    // Uploads print nothing more, at start or later.
+    {.pszName = "upload_with_the_default_page", .options = {"--upload"}, .pszFile = "index.htm"},
+    {.pszName = "upload_without_a_front_page",
+     .options = {"--upload"},
+     .pszLine = "The bare address gets the error page: ROOT holds no index.htm; "
+                "--list lists its files."},
+    {.pszName = "upload_with_the_listing", .options = {"--list", "--upload"}},
     {.pszName = "no_default_page_set",
      .defaultPage = {""},
      .pszFile = "index.htm",
@@ -204,8 +211,8 @@ TEST(HeadlessServer, AMistakenCommandLinePrintsTheUsageAndExitsWith2) {
     CServeProcess server({"--lsit", root.Path().string(), "0"});
     EXPECT_EQ(server.Wait(), 2);
     EXPECT_TRUE(server.Errors().starts_with(
-        "usage: tarvel-serve [--list] [--preview] [--concurrent] [--private[=KEY]]\n"
-        "                    ROOT PORT [DEFAULT_PAGE]\n"))
+        "usage: tarvel-serve [--list] [--preview] [--concurrent] [--upload]\n"
+        "                    [--private[=KEY]] ROOT PORT [DEFAULT_PAGE]\n"))
         << server.Errors();
     EXPECT_EQ(server.Output(), "");
 }
@@ -215,8 +222,8 @@ TEST(HeadlessServer, HelpNamesEachOption) {
     CServeProcess server({"--help"});
     EXPECT_EQ(server.Wait(), 0);
     const std::string strHelp = server.Output();
-    for (const char* pszOption :
-         {"  --list ", "  --preview ", "  --concurrent ", "  --private ", "  --private=KEY "}) {
+    for (const char* pszOption : {"  --list ", "  --preview ", "  --concurrent ", "  --upload ",
+                                  "  --private ", "  --private=KEY "}) {
         EXPECT_NE(strHelp.find(pszOption), std::string::npos) << pszOption;
     }
     EXPECT_NE(strHelp.find("a long or slow\n                download no longer makes the others "
@@ -225,6 +232,19 @@ TEST(HeadlessServer, HelpNamesEachOption) {
         << strHelp;
     EXPECT_NE(strHelp.find("other local users can see a command line"), std::string::npos)
         << strHelp;
+    // What --upload lets visitors do, and what it costs: the disk down to the reserve.
+    for (const char* pszSaid :
+         {"let visitors add files to the shared folder", "curl -F file=@photo.jpg",
+          "curl -T photo.jpg", "nothing is ever overwritten", "Content-Security-Policy: sandbox",
+          "up to a reserve: 1 GiB free, or\n                5 % of the file system"}) {
+        EXPECT_NE(strHelp.find(pszSaid), std::string::npos) << pszSaid;
+    }
+    // Every line fits a terminal of 80 columns.
+    for (size_t nAt = 0, nEnd = 0; nAt < strHelp.size(); nAt = nEnd + 1) {
+        nEnd = strHelp.find('\n', nAt);
+        ASSERT_NE(nEnd, std::string::npos);
+        EXPECT_LE(nEnd - nAt, 80u) << strHelp.substr(nAt, nEnd - nAt);
+    }
     EXPECT_EQ(server.Errors(), "");
 }
 

@@ -23,6 +23,7 @@ const SServeSettings kSrv8080Both{
 const SServeSettings kSrv8080Concurrent{.strRoot = "/srv", .nPort = 8080, .bConcurrent = true};
 const SServeSettings kSrv8080All{
     .strRoot = "/srv", .nPort = 8080, .bListFolders = true, .bPreview = true, .bConcurrent = true};
+const SServeSettings kSrv8080Upload{.strRoot = "/srv", .nPort = 8080, .bUpload = true};
 const std::string kKey = "abcdefghijklmnopqrstuvwxyz";
 const SServeSettings kSrv8080Fresh{.strRoot = "/srv", .nPort = 8080, .bPrivate = true};
 const SServeSettings kSrv8080Keyed{
@@ -68,6 +69,47 @@ const SArgumentsRow kArgumentsRows[] = {
      kSrv8080All},
     {"concurrent_after_root", {"/srv", "8080", "--concurrent"}, EServeCommand::kUsageError, {}},
     {"concurrent_misspelt", {"--concurent", "/srv", "8080"}, EServeCommand::kUsageError, {}},
+    {"upload", {"--upload", "/srv", "8080"}, EServeCommand::kServe, kSrv8080Upload},
+    {"upload_twice",
+     {"--upload", "--upload", "/srv", "8080"},
+     EServeCommand::kServe,
+     kSrv8080Upload},
+    {"upload_first_of_all",
+     {"--upload", "--private=" + kKey, "--concurrent", "--preview", "--list", "/srv", "8080"},
+     EServeCommand::kServe,
+     {.strRoot = "/srv",
+      .nPort = 8080,
+      .bListFolders = true,
+      .bPreview = true,
+      .bConcurrent = true,
+      .bUpload = true,
+      .bPrivate = true,
+      .strPrivateKey = kKey}},
+    {"upload_between_the_others",
+     {"--list", "--upload", "--concurrent", "/srv", "8080"},
+     EServeCommand::kServe,
+     {.strRoot = "/srv",
+      .nPort = 8080,
+      .bListFolders = true,
+      .bConcurrent = true,
+      .bUpload = true}},
+    {"upload_last_then_end_of_options",
+     {"--private", "--preview", "--upload", "--", "/srv", "8080", "home.htm"},
+     EServeCommand::kServe,
+     {.strRoot = "/srv",
+      .nPort = 8080,
+      .strDefaultPage = "home.htm",
+      .bPreview = true,
+      .bUpload = true,
+      .bPrivate = true}},
+    {"upload_after_root", {"/srv", "8080", "--upload"}, EServeCommand::kUsageError, {}},
+    {"upload_after_the_page",
+     {"/srv", "8080", "a.htm", "--upload"},
+     EServeCommand::kUsageError,
+     {}},
+    {"upload_misspelt", {"--uplaod", "/srv", "8080"}, EServeCommand::kUsageError, {}},
+    {"upload_plural", {"--uploads", "/srv", "8080"}, EServeCommand::kUsageError, {}},
+    {"upload_with_a_value", {"--upload=1", "/srv", "8080"}, EServeCommand::kUsageError, {}},
     {"private", {"--private", "/srv", "8080"}, EServeCommand::kServe, kSrv8080Fresh},
     {"private_with_a_key",
      {"--private=" + kKey, "/srv", "8080"},
@@ -166,6 +208,7 @@ TEST_P(ServeArguments, ReadsTheCommandLine) {
     EXPECT_EQ(settings.bListFolders, expected.bListFolders);
     EXPECT_EQ(settings.bPreview, expected.bPreview);
     EXPECT_EQ(settings.bConcurrent, expected.bConcurrent);
+    EXPECT_EQ(settings.bUpload, expected.bUpload);
     EXPECT_EQ(settings.bPrivate, expected.bPrivate);
     EXPECT_EQ(settings.strPrivateKey, expected.strPrivateKey);
 }

@@ -100,6 +100,7 @@ protected:
     QCheckBox* ListFolders() { return Find<QCheckBox>("listFoldersCheck"); }
     QCheckBox* Preview() { return Find<QCheckBox>("previewCheck"); }
     QCheckBox* Concurrent() { return Find<QCheckBox>("concurrentCheck"); }
+    QCheckBox* Upload() { return Find<QCheckBox>("uploadCheck"); }
     QCheckBox* Private() { return Find<QCheckBox>("privateCheck"); }
     QLabel* Address() { return Find<QLabel>("addressLabel"); }
     QPushButton* Browse() { return Find<QPushButton>("browseButton"); }
@@ -188,9 +189,9 @@ protected:
         EXPECT_EQ(Channel()->isEnabled(), !bRunning);
         EXPECT_EQ(Root()->isEnabled(), !bRunning);
         EXPECT_EQ(Browse()->isEnabled(), !bRunning);
-        for (QWidget* pAlways :
-             std::initializer_list<QWidget*>{DefaultPage(), AutoStart(), ListFolders(), Preview(),
-                                             Concurrent(), Private(), Help(), About(), Exit()}) {
+        for (QWidget* pAlways : std::initializer_list<QWidget*>{
+                 DefaultPage(), AutoStart(), ListFolders(), Preview(), Concurrent(), Upload(),
+                 Private(), Help(), About(), Exit()}) {
             EXPECT_TRUE(pAlways->isEnabled()) << pAlways->objectName().toStdString();
         }
     }
@@ -232,6 +233,8 @@ TEST_F(ServerDlgTest, FreshWindowShowsDefaultsInTheTemplatesTabOrder) {
     EXPECT_EQ(Concurrent()->text(),
               QStringLiteral("Serve several visitors at once (a long download "
                              "no longer makes the others wait)"));
+    EXPECT_EQ(Upload()->checkState(), Qt::Unchecked);
+    EXPECT_EQ(Upload()->text(), QStringLiteral("Let visitors add files to the shared folder"));
     EXPECT_EQ(Private()->checkState(), Qt::Unchecked);
     EXPECT_EQ(Private()->text(), QStringLiteral("Only people with the link can visit (a secret "
                                                 "address, shown in the QR code)"));
@@ -248,11 +251,11 @@ TEST_F(ServerDlgTest, FreshWindowShowsDefaultsInTheTemplatesTabOrder) {
         }
         pWidget = pWidget->nextInFocusChain();
     } while (pWidget != Channel());
-    EXPECT_EQ(tabOrder,
-              (QStringList{"channelEdit_1003", "rootEdit_1005", "browseButton", "startButton_1000",
-                           "stopButton_1001", "exitButton_1", "aboutButton_1011",
-                           "defaultPageEdit_1006", "helpButton_9", "autoStartCheck_1014",
-                           "listFoldersCheck", "previewCheck", "concurrentCheck", "privateCheck"}));
+    EXPECT_EQ(tabOrder, (QStringList{"channelEdit_1003", "rootEdit_1005", "browseButton",
+                                     "startButton_1000", "stopButton_1001", "exitButton_1",
+                                     "aboutButton_1011", "defaultPageEdit_1006", "helpButton_9",
+                                     "autoStartCheck_1014", "listFoldersCheck", "previewCheck",
+                                     "concurrentCheck", "uploadCheck", "privateCheck"}));
     EXPECT_FALSE(std::filesystem::exists(m_strProfile));  // opening saves nothing
 }
 
@@ -511,8 +514,8 @@ TEST_F(ServerDlgTest, AutostartBoxClickSavesAndLeavesTheIndeterminateState) {
     }
 }
 
-// The listing, preview and concurrent boxes: applied from the next request and stored at once, also
-// while running, and a profile that never had the key gets no line for it.
+// The listing, preview, concurrent and upload boxes: applied from the next request and stored at
+// once, also while running, and a profile that never had the key gets no line for it.
 TEST_F(ServerDlgTest, ServingBoxesApplyAndAreStoredAtOnceAlsoWhileRunning) {
     struct SBox {
         const char* pszName;
@@ -521,7 +524,8 @@ TEST_F(ServerDlgTest, ServingBoxesApplyAndAreStoredAtOnceAlsoWhileRunning) {
     };
     const SBox kBoxes[] = {{"listFoldersCheck", &CServerCore::m_bListFolders, "ListFolders"},
                            {"previewCheck", &CServerCore::m_bPreview, "Preview"},
-                           {"concurrentCheck", &CServerCore::m_bConcurrent, "Concurrent"}};
+                           {"concurrentCheck", &CServerCore::m_bConcurrent, "Concurrent"},
+                           {"uploadCheck", &CServerCore::m_bUpload, "Upload"}};
     const std::string strFive = "[Defaults]\nRoot=" + m_root.Path().string() +
                                 "\nChannel=" + std::to_string(static_cast<int16_t>(FreePort())) +
                                 "\nDefaultURL=index.htm\nAutoStart=0\n";
@@ -577,6 +581,54 @@ TEST_F(ServerDlgTest, SeveralVisitorsAtOnceTickedWhileRunningLetsAPagePassAStall
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->strBody, "the index page");
     EXPECT_TRUE(carriedOn());
+    EXPECT_TRUE(m_watcher.m_seen.empty());
+}
+
+// What the core does right after it stores a visitor's file: counts it, then calls the hook.
+struct CStoredFile : CServerDlg {
+    static void Add(CServerDlg& dlg) {
+        ++dlg.m_nFilesAdded;
+        (dlg.*(&CStoredFile::OnFileAdded))();
+    }
+};
+
+// The running line counts the files visitors add: from the moment the box is ticked, and as long
+// as any were added since Start; with the box off and none added it reads as it always did.
+TEST_F(ServerDlgTest, RunningLineCountsTheFilesVisitorsAddSinceStart) {
+    Open();
+    StartOnFreePort();
+    QLabel* pServing = Find<QLabel>("servingLabel");
+    const QString strPlain = pServing->text();
+    EXPECT_TRUE(strPlain.startsWith(QStringLiteral("Serving "))) << strPlain.toStdString();
+    EXPECT_FALSE(strPlain.contains(QLatin1Char('\n'))) << strPlain.toStdString();
+
+    ClickBox(Upload());
+    EXPECT_TRUE(m_pDlg->m_bUpload);
+    EXPECT_EQ(pServing->text(), strPlain + QStringLiteral("\nVisitors have added no files yet."));
+    CStoredFile::Add(*m_pDlg);
+    EXPECT_EQ(pServing->text(), strPlain + QStringLiteral("\nVisitors have added 1 file."));
+    CStoredFile::Add(*m_pDlg);
+    EXPECT_EQ(pServing->text(), strPlain + QStringLiteral("\nVisitors have added 2 files."));
+
+    // Unticked, the files added still count; the note of the bare address comes after.
+    ClickBox(Upload());
+    EXPECT_FALSE(m_pDlg->m_bUpload);
+    EXPECT_EQ(pServing->text(), strPlain + QStringLiteral("\nVisitors have added 2 files."));
+    Type(DefaultPage(), QStringLiteral("missing.htm"));
+    EXPECT_EQ(pServing->text(),
+              strPlain + QStringLiteral("\nVisitors have added 2 files.\nVisitors of the bare "
+                                        "address get the error page: the folder holds no "
+                                        "missing.htm."));
+    Type(DefaultPage(), QStringLiteral("index.htm"));
+
+    // Stopped, the hook shows nothing; a new Start counts afresh.
+    Click(Stop());
+    CStoredFile::Add(*m_pDlg);
+    EXPECT_FALSE(pServing->isVisible());
+    EXPECT_EQ(Address()->text(), QStringLiteral("Stopped"));
+    Click(Start());
+    EXPECT_EQ(m_pDlg->m_nFilesAdded, 0u);
+    EXPECT_EQ(pServing->text(), strPlain);
     EXPECT_TRUE(m_watcher.m_seen.empty());
 }
 

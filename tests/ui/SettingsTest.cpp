@@ -21,6 +21,7 @@ struct SLoaded {
     bool bListFolders;
     bool bPreview = false;
     bool bConcurrent = false;
+    bool bUpload = false;
     bool bPrivate = false;
     std::string strPrivateKey = {};
 };
@@ -33,6 +34,7 @@ SLoaded Load(const CProfile& profile) {
     server.m_bListFolders = true;
     server.m_bPreview = true;
     server.m_bConcurrent = true;
+    server.m_bUpload = true;
     server.m_bPrivate = true;
     server.m_strPrivateKey = "stale";
     int bAutoStart = 9;
@@ -44,6 +46,7 @@ SLoaded Load(const CProfile& profile) {
             .bListFolders = server.m_bListFolders,
             .bPreview = server.m_bPreview,
             .bConcurrent = server.m_bConcurrent,
+            .bUpload = server.m_bUpload,
             .bPrivate = server.m_bPrivate,
             .strPrivateKey = server.m_strPrivateKey};
 }
@@ -59,6 +62,7 @@ TEST(Settings, FirstRunLoadsDefaultsAndTheFirstSaveWritesFiveLines) {
     EXPECT_FALSE(loaded.bListFolders);
     EXPECT_FALSE(loaded.bPreview);
     EXPECT_FALSE(loaded.bConcurrent);
+    EXPECT_FALSE(loaded.bUpload);
     EXPECT_FALSE(loaded.bPrivate);
     EXPECT_EQ(loaded.strPrivateKey, "");
     EXPECT_FALSE(Exists(folder.Path("config")));
@@ -92,6 +96,7 @@ TEST_P(SettingsLoad, LoadsTheMembers) {
     EXPECT_EQ(loaded.bListFolders, expected.bListFolders);
     EXPECT_EQ(loaded.bPreview, expected.bPreview);
     EXPECT_EQ(loaded.bConcurrent, expected.bConcurrent);
+    EXPECT_EQ(loaded.bUpload, expected.bUpload);
     EXPECT_EQ(loaded.bPrivate, expected.bPrivate);
     EXPECT_EQ(loaded.strPrivateKey, expected.strPrivateKey);
 }
@@ -163,6 +168,53 @@ INSTANTIATE_TEST_SUITE_P(
                   .bListFolders = true,
                   .bPreview = true,
                   .bConcurrent = true}},
+        SLoadRow{"UploadOn",
+                 "[Defaults]\nUpload=1\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false,
+                  .bUpload = true}},
+        SLoadRow{"UploadOff",
+                 "[Defaults]\nUpload=0\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false}},
+        // Uploads let visitors write into the folder: no value but 1 turns them on.
+        SLoadRow{"UploadTwo",
+                 "[Defaults]\nUpload=2\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false}},
+        SLoadRow{"UploadGarbage",
+                 "[Defaults]\nUpload=yes\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false}},
+        SLoadRow{"UploadBesideTheOthers",
+                 "[Defaults]\nConcurrent=1\n UPLOAD = \"1\"\nPrivate=1\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false,
+                  .bConcurrent = true,
+                  .bUpload = true,
+                  .bPrivate = true}},
+        SLoadRow{"UploadInAnotherSectionIgnored",
+                 "[Server]\nUpload=1\n",
+                 {.nChannel = 80,
+                  .strRoot = ".",
+                  .strDefaultURL = "index.htm",
+                  .bAutoStart = 0,
+                  .bListFolders = false}},
         SLoadRow{"PrivateWithItsKey",
                  "[Defaults]\nPrivate=1\nPrivateKey=abcdefghijklmnopqrstuvwxyz\n",
                  {.nChannel = 80,
@@ -286,8 +338,8 @@ TEST(Settings, SaveReplacesTheFileOnce) {
               "AutoStart=1\n");
 }
 
-// ListFolders=0, Preview=0 and Concurrent=0 go only where the file holds the key: a person who
-// never turns any of them on keeps the five lines of the first save.
+// ListFolders=0, Preview=0, Concurrent=0 and Upload=0 go only where the file holds the key: a
+// person who never turns any of them on keeps the five lines of the first save.
 TEST(Settings, OptionalBoxesAreWrittenWhenOnOrWhereTheFileHoldsThem) {
     struct SFlag {
         bool CServerCore::*pbMember;
@@ -299,6 +351,7 @@ TEST(Settings, OptionalBoxesAreWrittenWhenOnOrWhereTheFileHoldsThem) {
         {&CServerCore::m_bListFolders, &SLoaded::bListFolders, "ListFolders", " listfolders "},
         {&CServerCore::m_bPreview, &SLoaded::bPreview, "Preview", " preview "},
         {&CServerCore::m_bConcurrent, &SLoaded::bConcurrent, "Concurrent", "CONCURRENT"},
+        {&CServerCore::m_bUpload, &SLoaded::bUpload, "Upload", " UpLoad "},
         {&CServerCore::m_bPrivate, &SLoaded::bPrivate, "Private", "private"},
     };
     for (const SFlag& flag : kFlags) {
@@ -333,6 +386,39 @@ TEST(Settings, OptionalBoxesAreWrittenWhenOnOrWhereTheFileHoldsThem) {
                                                  "= 0\r\nRoot=/srv\nChannel=8080\n"
                                                  "DefaultURL=index.htm\nAutoStart=0\n");
     }
+}
+
+// A profile from before uploads, with the other boxes, comments and CRLF lines, keeps every byte
+// while the box stays off; ticked, the key joins it as one line, and it stays once unticked.
+TEST(Settings, AProfileThatNeverHadUploadKeepsEveryByteUntilTheBoxIsTicked) {
+    CTempFolder folder;
+    const std::string strFile =
+        "; mine\r\n[Defaults]\r\nRoot=/srv\r\nChannel=8080\r\nDefaultURL=index.htm\r\n"
+        "AutoStart=0\r\nListFolders=1\r\nConcurrent=0\r\n[Other]\r\nUpload=1\r\n";
+    WriteBytes(folder.Path("p.INI"), strFile);
+    CProfile profile(folder.Path("p.INI"));
+    CServerCore server;
+    int bAutoStart = 0;
+    LoadServerSettings(profile, server, bAutoStart);
+    EXPECT_FALSE(server.m_bUpload);  // another section's key is not ours
+    StoreServerSettings(profile, server, bAutoStart);
+    StoreServerSettings(profile, server, bAutoStart);
+    EXPECT_EQ(ReadBytes(profile.Path()), strFile);
+
+    server.m_bUpload = true;
+    StoreServerSettings(profile, server, bAutoStart);
+    const std::string strTicked =
+        "; mine\r\n[Defaults]\r\nRoot=/srv\r\nChannel=8080\r\nDefaultURL=index.htm\r\n"
+        "AutoStart=0\r\nListFolders=1\r\nConcurrent=0\r\nUpload=1\n[Other]\r\nUpload=1\r\n";
+    EXPECT_EQ(ReadBytes(profile.Path()), strTicked);
+    EXPECT_TRUE(Load(profile).bUpload);
+    server.m_bUpload = false;
+    StoreServerSettings(profile, server, bAutoStart);
+    EXPECT_EQ(ReadBytes(profile.Path()),
+              "; mine\r\n[Defaults]\r\nRoot=/srv\r\nChannel=8080\r\nDefaultURL=index.htm\r\n"
+              "AutoStart=0\r\nListFolders=1\r\nConcurrent=0\r\nUpload=0\n[Other]\r\n"
+              "Upload=1\r\n");
+    EXPECT_FALSE(Load(profile).bUpload);
 }
 
 const std::string kKey = "abcdefghijklmnopqrstuvwxyz";
@@ -406,12 +492,13 @@ TEST(Settings, AllOptionalKeysAreWrittenInTheOrderOfTheBoxes) {
     server.m_bListFolders = true;
     server.m_bPreview = true;
     server.m_bConcurrent = true;
+    server.m_bUpload = true;
     server.m_bPrivate = true;
     server.m_strPrivateKey = kKey;
     StoreServerSettings(profile, server, 0);
     EXPECT_EQ(ReadBytes(profile.Path()),
               "[Defaults]\nRoot=/srv\nChannel=8080\nDefaultURL=index.htm\nAutoStart=0\n"
-              "ListFolders=1\nPreview=1\nConcurrent=1\nPrivate=1\nPrivateKey=" +
+              "ListFolders=1\nPreview=1\nConcurrent=1\nUpload=1\nPrivate=1\nPrivateKey=" +
                   kKey + "\n");
 }
 
