@@ -11,7 +11,8 @@
 #   - an upload during which the disk fills up (a filler written beside it
 #     while it is paced) ends with 507 and leaves nothing: no file, no hidden
 #     or temporary one (ls -A), and the space comes back once the filler goes;
-#   - the next small upload works: 201 with Location, its exact bytes.
+#   - the next small upload works: 201 with Location, its exact bytes;
+# each with one request at a time and with several visitors at once.
 #   bash tests/stages/uploads-root.sh BUILD_DIR
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -90,65 +91,85 @@ refused_before_body() {
 total=$(fs_total)
 reserve=$((total / 20))
 tv_say "tmpfs of $total bytes on $mnt, so a reserve of about $reserve"
-TV_UPLOAD=1 tv_start serve "$build" "$mnt"
-tv_say "tarvel-serve --upload on port $TV_PORT"
-set +e
-
 # Sparse files: what is refused must not be read, so its bytes do not matter.
 truncate -s $((total + 16 * MIB)) "$files/huge.bin"
-refused_before_body "longer than the file system" "$files/huge.bin" huge.bin 413
-free=$(fs_free)
-truncate -s $((free - reserve / 2)) "$files/tight.bin"
-refused_before_body "fits what is free, not the reserve" "$files/tight.bin" tight.bin 507
+head -c $((24 * MIB)) /dev/urandom >"$files/paced.bin"
+head -c 100000 /dev/urandom >"$files/small.bin"
 
-# Leaving a little more than the reserve: taken, whole.
-head -c $((free - reserve * 3 / 2)) /dev/urandom >"$files/inside.bin"
-put "$files/inside.bin" inside.bin
-[ "$code" = 201 ] && continued && cmp -s "$files/inside.bin" "$mnt/inside.bin"
-check $? "leaving more than the reserve: PUT of $(stat -c %s "$files/inside.bin") bytes: got $code$(continued || echo ', no 100 Continue'); want 201 and the exact bytes stored"
-rm -f "$mnt/inside.bin"
+refusals() {
+    local free
+    refused_before_body "$mode: longer than the file system" "$files/huge.bin" huge.bin 413
+    free=$(fs_free)
+    truncate -s $((free - reserve / 2)) "$files/tight.bin"
+    refused_before_body "$mode: fits what is free, not the reserve" "$files/tight.bin" tight.bin 507
 
-fallocate -l $((40 * MIB)) "$mnt/filler"
-truncate -s $(($(fs_free) + 4 * MIB)) "$files/over.bin"
-refused_before_body "longer than the room left beside a filler" "$files/over.bin" over.bin 507
-rm -f "$mnt/filler"
+    # Leaving a little more than the reserve: taken, whole.
+    head -c $((free - reserve * 3 / 2)) /dev/urandom >"$files/inside.bin"
+    put "$files/inside.bin" inside.bin
+    [ "$code" = 201 ] && continued && cmp -s "$files/inside.bin" "$mnt/inside.bin"
+    check $? "$mode: leaving more than the reserve: PUT of $(stat -c %s "$files/inside.bin") bytes: got $code$(continued || echo ', no 100 Continue'); want 201 and the exact bytes stored"
+    rm -f "$mnt/inside.bin"
+
+    fallocate -l $((40 * MIB)) "$mnt/filler"
+    truncate -s $(($(fs_free) + 4 * MIB)) "$files/over.bin"
+    refused_before_body "$mode: longer than the room left beside a filler" "$files/over.bin" over.bin 507
+    rm -f "$mnt/filler"
+}
 
 # The disk fills up during an upload: it is paced, and once its body is landing
 # (the tmpfs's use grows) a filler takes every block left.
-used=$(fs_used)
-head -c $((24 * MIB)) /dev/urandom >"$files/paced.bin"
-put "$files/paced.bin" paced.bin --limit-rate 4M >"$base/paced.out" &
-paced=$!
-for _ in $(seq 100); do
-    [ $(($(fs_used) - used)) -ge $((4 * MIB)) ] && break
-    sleep 0.05
-done
-landed=$(($(fs_used) - used))
-dd if=/dev/zero of="$mnt/filler" bs=1M status=none 2>/dev/null
-wait "$paced"
-# put ran in the background: its figures are read back from its files.
-code=$(tr -d '\r' <"$base/head" | awk '/^HTTP\/1\.[01] [0-9]+/ { c = $2 } END { print c }')
-tv_say "the disk filled up after $landed bytes of the upload had landed: answered $code"
-[ "$landed" -ge $((4 * MIB)) ] && [ "$code" = 507 ] && [ "$(names)" = filler ]
-check $? "disk full during an upload: $landed bytes landed before the filler, answered '$code', names '$(names)'; want 507 and nothing beside the filler"
-rm -f "$mnt/filler"
-for _ in $(seq 50); do
-    [ "$(fs_used)" -le "$used" ] && break
-    sleep 0.1
-done
-[ "$(fs_used)" -le "$used" ] && [ -z "$(names)" ]
-check $? "after the full disk: $(fs_used) bytes in use with the filler gone, $used before the upload; names '$(names)'"
+disk_fills() {
+    local used landed paced
+    used=$(fs_used)
+    put "$files/paced.bin" paced.bin --limit-rate 4M &
+    paced=$!
+    for _ in $(seq 100); do
+        [ $(($(fs_used) - used)) -ge $((4 * MIB)) ] && break
+        sleep 0.05
+    done
+    landed=$(($(fs_used) - used))
+    dd if=/dev/zero of="$mnt/filler" bs=1M status=none 2>/dev/null
+    wait "$paced"
+    # put ran in the background: its status is read back from the head it saved.
+    code=$(tr -d '\r' <"$base/head" | awk '/^HTTP\/1\.[01] [0-9]+/ { c = $2 } END { print c }')
+    tv_say "$mode: the disk filled up after $landed bytes of an upload had landed: answered $code"
+    [ "$landed" -ge $((4 * MIB)) ] && [ "$code" = 507 ] && [ "$(names)" = filler ]
+    check $? "$mode: disk full during an upload: $landed bytes landed before the filler, answered '$code', names '$(names)'; want 507 and nothing beside the filler"
+    rm -f "$mnt/filler"
+    for _ in $(seq 50); do
+        [ "$(fs_used)" -le "$used" ] && break
+        sleep 0.1
+    done
+    [ "$(fs_used)" -le "$used" ] && [ -z "$(names)" ]
+    check $? "$mode: after the full disk: $(fs_used) bytes in use with the filler gone, $used before the upload; names '$(names)'"
+}
 
-# The next small upload works.
-head -c 100000 /dev/urandom >"$files/small.bin"
-put "$files/small.bin" small.bin
-location=$(tr -d '\r' <"$base/head" | sed -n 's/^[Ll]ocation: //p')
-[ "$code" = 201 ] && [[ "$location" == */small.bin ]] && cmp -s "$files/small.bin" "$mnt/small.bin" &&
-    [ "$(names)" = small.bin ]
-check $? "the next small upload: got $code, Location '$location', names '$(names)'; want 201, Location .../small.bin and its exact bytes"
+next_upload() {
+    local location
+    put "$files/small.bin" small.bin
+    location=$(tr -d '\r' <"$base/head" | sed -n 's/^[Ll]ocation: //p')
+    [ "$code" = 201 ] && [[ "$location" == */small.bin ]] && cmp -s "$files/small.bin" "$mnt/small.bin" &&
+        [ "$(names)" = small.bin ]
+    check $? "$mode: the next small upload: got $code, Location '$location', names '$(names)'; want 201, Location .../small.bin and its exact bytes"
+    rm -f "$mnt/small.bin"
+}
 
-kill -0 "$TV_PID" 2>/dev/null
-check $? "tarvel-serve exited during the stage: $(tail -n 5 "$TV_LOG")"
-tv_stop_server "$TV_PID"
+# One request at a time a body holds the thread; several at once it is received
+# in the background: each has its own road to a full disk.
+for mode in "one at a time" "several at once"; do
+    concurrent=0
+    [ "$mode" = "one at a time" ] || concurrent=1
+    TV_UPLOAD=1 TV_CONCURRENT=$concurrent tv_start serve "$build" "$mnt"
+    tv_say "$mode: tarvel-serve --upload$([ $concurrent = 0 ] || echo ' --concurrent') on port $TV_PORT"
+    set +e
+    refusals
+    disk_fills
+    next_upload
+    kill -0 "$TV_PID" 2>/dev/null
+    check $? "$mode: tarvel-serve exited during the stage: $(tail -n 5 "$TV_LOG")"
+    set -e
+    tv_stop_server "$TV_PID"
+    find "$mnt" -mindepth 1 -delete
+done
 [ $errors -eq 0 ] || tv_fail "$errors upload checks failed"
 tv_say "passed"
