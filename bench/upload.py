@@ -348,7 +348,8 @@ def big_table(found, servers, args):
                  {c: exact_text([(r["exact"], r["held"]) for r in found[c]]) for c in columns},
                  "exact bytes", {c: "PASS" if all(r["exact"] for r in found[c]) else "MISS"
                                  for c in tarvel}))
-    return judged_table(columns, titles, tarvel, rows)
+    short = {(SERVE, "put"): "PUT", (SERVE, "form"): "form", (WINDOW, "put"): "window"}
+    return judged_table(columns, titles, {c: short[c] for c in tarvel}, rows)
 
 
 def median_of(values):
@@ -364,9 +365,9 @@ def exact_text(checks):
 
 
 def judged_table(columns, titles, judged, rows):
-    """rows: (figure, {column: cell}, goal, {column: PASS/MISS}), verdicts for judged."""
-    header = ["figure"] + titles + ["goal", "verdict (" + " / ".join(
-        t for c, t in zip(columns, titles) if c in judged) + ")"]
+    """rows: (figure, {column: cell}, goal, {column: PASS/MISS}), verdicts for judged
+    ({column: its short name})."""
+    header = ["figure"] + titles + ["goal", "verdict (" + " / ".join(judged.values()) + ")"]
     lines = []
     for figure, cells, goal, verdicts in rows:
         shown = " / ".join(verdicts.get(c, "—") for c in judged) if goal else ""
@@ -406,7 +407,8 @@ def paced_table(found, servers, size, args):
               for k in columns}, None, {}),
             ("resident memory, high-water mark (VmHWM)",
              {k: mib(found[k]["hwm"]) for k in columns}, None, {})]
-    return judged_table(columns, titles, judged, rows)
+    short = {SERVE: "tarvel-serve", WINDOW: "window"}
+    return judged_table(columns, titles, {k: short[k] for k in judged}, rows)
 
 
 # ---------------------------------------------------------------- the machine
@@ -518,7 +520,8 @@ def run(args, keys, scratch, root, paced_size, free, started):
         servers = make_servers(args.build, root, scratch, keys, concurrently=False)
         found, busy = big_part(servers, big, args.size, expected, root, args)
         os.remove(big)
-        sections.append((f"One upload of {size_text(args.size)}, {args.rounds} rounds",
+        sections.append((f"One upload of {size_text(args.size)}, {args.rounds} "
+                         f"round{'s' if args.rounds != 1 else ''}",
                          big_table(found, servers, args)))
     if "paced" in args.parts:
         paced = os.path.join(sources, "paced.bin")
