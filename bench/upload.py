@@ -18,7 +18,7 @@ room: checked first), every MiB different, so a misplaced piece changes the
 sha256. Writes the Markdown report (--md) and prints it. Exits 0 whatever the
 figures: it measures, it does not judge.
 
-    upload.py --build BUILD_DIR [--size 2G] [--rounds 3] [--parts big,paced]
+    upload.py --build BUILD_DIR [--size 2G] [--rounds 5] [--parts big,paced]
               [--servers serve,nginx[,window]] [--seconds 20] [--pace 5000000]
               [--scratch DIR] [--md FILE]
 """
@@ -448,7 +448,7 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--size", type=parse_size, default=2 * GIB,
                         help="the big upload's length (2G; 512M for a quick run)")
-    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--parts", default=",".join(PARTS))
     parser.add_argument("--servers", default="serve,nginx",
                         help="of serve, window (Upload=1 in its profile) and nginx")

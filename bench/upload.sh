@@ -7,7 +7,7 @@
 # 200 ms: the share of its answers within 10 ms and its percentiles. Writes
 # bench/upload.md (or --md FILE) and prints the tables; exits 0 when the
 # measurement ran.
-#   bash bench/upload.sh [BUILD_DIR] [--size 2G] [--rounds 3] [--parts big,paced]
+#   bash bench/upload.sh [BUILD_DIR] [--size 2G] [--rounds 5] [--parts big,paced]
 #        [--servers serve,nginx[,window]] [--seconds 20] [--scratch DIR] [--md FILE]
 # The files are made under --scratch (default: the temp folder), which needs
 # about twice --size free and a little more; a quick run can use --size 512M.
