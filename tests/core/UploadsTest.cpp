@@ -171,12 +171,38 @@ TEST_P(UploadsTest, ContinueComesOnlyOnceTheHeadIsJudged) {
 }
 
 TEST_P(UploadsTest, ARefusalIsReadNotReset) {
-    // The client sends its whole body behind a head refused at once.
-    const std::string strBytes = Pattern(512 * 1024, 'r');
-    const SAnswer answer = Get(PutHead("/.hidden/x.bin", strBytes.size()) + strBytes);
+    // The client keeps sending its body behind a head refused at once, as a
+    // client does until it notices the answer; closed on unread bytes, the
+    // connection would be reset and the answer lost.
+    const std::string strBytes = Pattern(256 * 1024, 'r');
+    const SAnswer answer = WhileServing([&] {
+        CClient client(Port());
+        client.Send(PutHead("/.hidden/x.bin", 4 * strBytes.size()) + strBytes);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        client.Send(strBytes);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return client.ReadAll();
+    });
     EXPECT_EQ(answer.nStatus, 403);
-    EXPECT_FALSE(answer.bReset);
+    EXPECT_FALSE(answer.bReset) << answer.strRaw.size();
     EXPECT_FALSE(fs::exists(m_root / ".hidden/x.bin"));
+}
+
+// A body that stops coming is dropped after one stall period below the
+// minimum rate (checked each second by the idle sweep when several are served
+// at once), and leaves nothing.
+TEST_P(UploadsTest, AStalledBodyIsDroppedAfterItsPeriod) {
+    m_server.m_waitPolicy.uploadBody.nStallMs = 1500;
+    const auto elapsed = WhileServing([&] {
+        CClient client(Port());
+        client.Send(PutHead("/in/stall.bin", 1024 * 1024) + "a few bytes");
+        const auto sent = std::chrono::steady_clock::now();
+        client.ReadAll();  // until the server closes
+        return std::chrono::steady_clock::now() - sent;
+    });
+    EXPECT_GT(elapsed, std::chrono::milliseconds(1400));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(2900));
+    EXPECT_FALSE(fs::exists(In("stall.bin")));
 }
 
 INSTANTIATE_TEST_SUITE_P(OneAtATimeAndSeveral, UploadsTest, ::testing::Bool(),
