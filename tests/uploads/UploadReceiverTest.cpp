@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -117,6 +118,32 @@ TEST_F(UploadReceiverTest, APutNeverReplacesAndANamelessFileLeavesNothing) {
     ASSERT_TRUE(pNew->Begin());
     EXPECT_EQ(Feed(*pNew, "new and more", 1).end, SUploadOutcome::EEnd::Stored);
     EXPECT_EQ(Read("new.txt"), "new");  // nothing beyond the declared length
+}
+
+// Where files cannot arrive nameless, a hidden name stands in: renamed
+// without replacing once whole, removed when cut short.
+TEST_F(UploadReceiverTest, AHiddenNameStandsInForANamelessFile) {
+    const int hFolder = OpenFolder();
+    {
+        CUploadFile file;
+        ASSERT_TRUE(file.Open(hFolder, false));
+        ASSERT_TRUE(file.Write("abc"));
+        EXPECT_EQ(Names().size(), 2u);
+        EXPECT_TRUE(std::any_of(Names().begin(), Names().end(), [](const std::string& strName) {
+            return strName.starts_with(kUploadTempPrefix);
+        }));
+        EXPECT_EQ(file.Name("taken.txt"), CUploadFile::EName::Exists);
+        EXPECT_EQ(Read("taken.txt"), "old");
+        EXPECT_EQ(file.Name("whole.txt"), CUploadFile::EName::Named);
+    }
+    EXPECT_EQ(Read("whole.txt"), "abc");
+    {
+        CUploadFile cut;
+        ASSERT_TRUE(cut.Open(hFolder, false));
+        ASSERT_TRUE(cut.Write("ab"));
+    }
+    EXPECT_EQ(Names(), (std::set<std::string>{"taken.txt", "whole.txt"}));
+    ::close(hFolder);
 }
 
 TEST(UploadFile, LeftoverHiddenFilesGoAndNothingElse) {
