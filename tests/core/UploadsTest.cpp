@@ -130,6 +130,26 @@ TEST_P(UploadsTest, TwoFormsOfOneNameBothLand) {
     EXPECT_TRUE(stored == (std::set<std::string>{Pattern(200 * 1024, 'k'), Pattern(200 * 1024, 'm')}));
 }
 
+TEST_P(UploadsTest, OfTwoPutsOfOneNameOneLands) {
+    const std::string strFirst = Pattern(300 * 1024, 'p');
+    const std::string strSecond = Pattern(300 * 1024, 'q');
+    CClient first(Port());
+    CClient second(Port(), "127.0.0.2");
+    const auto answers = WhileServing([&] {
+        first.Send(PutHead("/in/one.bin", strFirst.size()) + strFirst.substr(0, 1000));
+        second.Send(PutHead("/in/one.bin", strSecond.size()) + strSecond.substr(0, 1000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        first.Send(strFirst.substr(1000));
+        second.Send(strSecond.substr(1000));
+        return std::make_pair(first.ReadAll(), second.ReadAll());
+    });
+    EXPECT_EQ((std::set<int>{answers.first.nStatus, answers.second.nStatus}),
+              (std::set<int>{201, 409}));
+    const std::string strStored = ReadFile(In("one.bin"));
+    EXPECT_TRUE(strStored == (answers.first.nStatus == 201 ? strFirst : strSecond));
+    EXPECT_EQ(m_server.m_nFilesAdded, 1u);
+}
+
 TEST_P(UploadsTest, AClientThatLeavesMidBodyLeavesNothing) {
     const std::set<std::string> before = NamesIn(m_root / "in");
     WhileServing([&] {
