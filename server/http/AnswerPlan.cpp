@@ -12,10 +12,13 @@
 #include "PercentEncoding.h"
 #include "PreviewPlan.h"
 #include "PrivateLink.h"
+#include "RandomText.h"
 #include "Utf8.h"
 
 namespace {
 constexpr std::string_view kBusyText = "Busy with other visitors: please try again in a few seconds.\n";
+// 130 bits, as many as a private link's secret.
+constexpr size_t kScriptNonceLength = 26;
 // The Location keeps the target as received, but a control byte or blank in a
 // header line would let a request write headers of its own.
 std::string EscapeForHeader(std::string_view text) {
@@ -94,8 +97,15 @@ SAnswerPlan PlanListing(const SParsedRequest& request, const SServeOptions& opti
                               .bHttp11 = request.bHttp11,
                               .strContentType = "text/html; charset=utf-8"},
                      .phase = ESendPhase::Memory};
-    std::string strPage =
-        BuildFolderListing(request.strPath, std::move(entries), ListingOrderOf(request.strQuery));
+    std::optional<SAddFiles> addFiles;
+    // Fresh for every answer: a nonce read from one page is of no use on another.
+    const std::string strNonce = options.bUpload ? RandomBase32(kScriptNonceLength) : "";
+    if (options.bUpload) {
+        addFiles = SAddFiles{.scriptNonce = strNonce};
+        plan.head.strContentSecurityPolicy = AddFilesPagePolicy(*addFiles);
+    }
+    std::string strPage = BuildFolderListing(request.strPath, std::move(entries),
+                                             ListingOrderOf(request.strQuery), addFiles);
     plan.head.nContentLength = strPage.size();
     if (!request.bHead) {
         plan.body = EBody::Memory;

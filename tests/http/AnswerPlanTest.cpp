@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "AnswerPlan.h"
+#include "ListingPage.h"
 #include "TestSupport.h"
 #include "Validators.h"
 
@@ -173,6 +174,53 @@ TEST_F(AnswerPlanTest, RedirectKeepsTheTargetAsReceivedAndItsQuery) {
     plan = Plan("GET /a b HTTP/1.1");
     ASSERT_EQ(plan.head.nStatus, 301);
     EXPECT_EQ(plan.head.strLocation, "/a%20b/");
+}
+
+// With uploads on: the options a person who lets visitors add files has set.
+class UploadAnswerPlanTest : public tarvel_test::CPlannedRootTest {
+protected:
+    SAnswerPlan Upload(const std::string& strLine, bool bUpload = true) {
+        CRootLookup lookup(m_strRoot, tarvel_test::OwnProgram(), m_start);
+        return PlanAnswer(
+            ParseRequest(strLine, kBuffer),
+            {.defaultPage = "index.htm", .bListFolders = true, .bUpload = bUpload}, lookup);
+    }
+};
+
+TEST_F(UploadAnswerPlanTest, ListingRunsOnlyItsOwnScriptByAFreshNonce) {
+    WriteFile(In("p/<img src=x onerror=alert(1)>.jpg"), "tag");
+    std::string strLastNonce;
+    for (const char* pszLine : {"GET /p/ HTTP/1.1", "GET /p/?sort=size HTTP/1.0"}) {
+        const SAnswerPlan plan = Upload(pszLine);
+        ASSERT_EQ(plan.body, EBody::Memory) << pszLine;
+        const std::string& strPolicy = plan.head.strContentSecurityPolicy;
+        constexpr std::string_view kScripts = "; script-src 'nonce-";
+        const size_t nNonce = strPolicy.find(kScripts) + kScripts.size();
+        ASSERT_LT(nNonce, strPolicy.size()) << strPolicy;
+        const std::string strNonce =
+            strPolicy.substr(nNonce, strPolicy.find('\'', nNonce) - nNonce);
+        EXPECT_EQ(strNonce.size(), 26u);
+        EXPECT_EQ(strPolicy, AddFilesPagePolicy({.scriptNonce = strNonce}));
+        EXPECT_NE(plan.strBody.find("<script nonce=\"" + strNonce + "\">"), std::string::npos);
+        EXPECT_NE(plan.strBody.find("<form id=\"add-files\""), std::string::npos);
+        EXPECT_EQ(plan.strBody.find("<img"), std::string::npos);
+        EXPECT_NE(strNonce, strLastNonce);
+        strLastNonce = strNonce;
+    }
+    const SAnswerPlan head = Upload("HEAD /p/ HTTP/1.1");
+    EXPECT_EQ(head.body, EBody::None);
+    EXPECT_TRUE(head.head.strContentSecurityPolicy.starts_with("default-src 'none'; script-src"));
+}
+
+TEST_F(UploadAnswerPlanTest, WithUploadsOffTheListingIsAsItWas) {
+    WriteFile(In("p/a.jpg"), "a");
+    const SAnswerPlan plan = Upload("GET /p/ HTTP/1.1", false);
+    CRootLookup lookup(m_strRoot, tarvel_test::OwnProgram(), m_start);
+    std::vector<SFolderEntry> entries;
+    ASSERT_TRUE(lookup.ReadFolder(lookup.Look("/p/"), "/p/", entries));
+    EXPECT_EQ(plan.strBody, BuildFolderListing("/p/", entries, {}));
+    EXPECT_EQ(plan.strBody.find("<form"), std::string::npos);
+    EXPECT_TRUE(plan.head.strContentSecurityPolicy.empty());
 }
 
 }  // namespace
