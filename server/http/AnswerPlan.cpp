@@ -83,6 +83,15 @@ SAnswerPlan PlanFile(const SParsedRequest& request, const SFound& file) {
     }
     return plan;
 }
+// A page a visitor may have added shows, but runs no script on this server's
+// address. On a 304 too: it renews the headers of the copy a browser keeps.
+// The preview runs a site as the site needs.
+std::string FilePolicy(const SFound& file, const SServeOptions& options) {
+    const bool bSandboxed =
+        options.bUpload && !options.bPreview && MayRunScript(ContentTypeFor(file.strName));
+    return bSandboxed ? "sandbox" : "";
+}
+
 // A folder request whose default page is not a file that would be served,
 // with listings on: the folder's entries, or the 404 when it cannot be read.
 SAnswerPlan PlanListing(const SParsedRequest& request, const SServeOptions& options,
@@ -193,7 +202,9 @@ SAnswerPlan PlanOpenAnswer(const SParsedRequest& request, const SServeOptions& o
             CarriesReloadScript(request, found, lookup)) {
             return PlanScriptedPage(request, found, 200, lookup);
         }
-        return PlanFile(request, found);
+        SAnswerPlan plan = PlanFile(request, found);
+        plan.head.strContentSecurityPolicy = FilePolicy(found, options);
+        return plan;
     }
     if (target->bFolderRequest && options.bListFolders) {
         return PlanListing(request, options, lookup);

@@ -179,11 +179,14 @@ TEST_F(AnswerPlanTest, RedirectKeepsTheTargetAsReceivedAndItsQuery) {
 // With uploads on: the options a person who lets visitors add files has set.
 class UploadAnswerPlanTest : public tarvel_test::CPlannedRootTest {
 protected:
-    SAnswerPlan Upload(const std::string& strLine, bool bUpload = true) {
+    SAnswerPlan Upload(const std::string& strLine, bool bUpload = true, bool bPreview = false) {
         CRootLookup lookup(m_strRoot, tarvel_test::OwnProgram(), m_start);
-        return PlanAnswer(
-            ParseRequest(strLine, kBuffer),
-            {.defaultPage = "index.htm", .bListFolders = true, .bUpload = bUpload}, lookup);
+        return PlanAnswer(ParseRequest(strLine, kBuffer),
+                          {.defaultPage = "index.htm",
+                           .bListFolders = true,
+                           .bPreview = bPreview,
+                           .bUpload = bUpload},
+                          lookup);
     }
 };
 
@@ -221,6 +224,46 @@ TEST_F(UploadAnswerPlanTest, WithUploadsOffTheListingIsAsItWas) {
     EXPECT_EQ(plan.strBody, BuildFolderListing("/p/", entries, {}));
     EXPECT_EQ(plan.strBody.find("<form"), std::string::npos);
     EXPECT_TRUE(plan.head.strContentSecurityPolicy.empty());
+}
+
+TEST_F(UploadAnswerPlanTest, PagesSvgAndXmlAreSandboxedWhileUploadsAreOnWithoutThePreview) {
+    for (const char* pszName : {"page.htm", "pic.svg", "data.xml", "notes.txt", "photo.jpg",
+                                "app.js", "site/index.htm"}) {
+        WriteFile(In(pszName), "<svg onload=alert(1)>");
+    }
+    const struct {
+        std::string strRequest;
+        bool bUpload = true;
+        bool bPreview = false;
+        int nStatus = 200;
+        std::string_view policy{};
+    } cases[] = {
+        {.strRequest = "GET /page.htm HTTP/1.1", .policy = "sandbox"},
+        {.strRequest = "HEAD /PAGE.htm HTTP/1.1", .policy = "sandbox"},
+        {.strRequest = "GET /pic.svg HTTP/1.0", .policy = "sandbox"},
+        {.strRequest = "GET /data.xml HTTP/1.1", .policy = "sandbox"},
+        {.strRequest = "GET /site/ HTTP/1.1", .policy = "sandbox"},  // the default page
+        {.strRequest = "GET /page.htm HTTP/1.1\r\nRange: bytes=1-3\r\n\r\n",
+         .nStatus = 206,
+         .policy = "sandbox"},
+        {.strRequest = "GET /notes.txt HTTP/1.1"},
+        {.strRequest = "GET /photo.jpg HTTP/1.1"},
+        {.strRequest = "GET /app.js HTTP/1.1"},
+        {.strRequest = "GET /missing.htm HTTP/1.1", .nStatus = 404},
+        {.strRequest = "GET /page.htm HTTP/1.1", .bUpload = false},
+        {.strRequest = "GET /pic.svg HTTP/1.1", .bUpload = false},
+        {.strRequest = "GET /page.htm HTTP/1.1", .bPreview = true},
+        {.strRequest = "GET /pic.svg HTTP/1.1", .bPreview = true},
+        {.strRequest = "GET /data.xml HTTP/1.1\r\nRange: bytes=1-3\r\n\r\n",
+         .bPreview = true,
+         .nStatus = 206},
+    };
+    for (const auto& c : cases) {
+        const SAnswerPlan plan = Upload(c.strRequest, c.bUpload, c.bPreview);
+        EXPECT_EQ(plan.head.nStatus, c.nStatus) << c.strRequest;
+        EXPECT_EQ(plan.head.strContentSecurityPolicy, c.policy)
+            << c.strRequest << " uploads " << c.bUpload << " preview " << c.bPreview;
+    }
 }
 
 }  // namespace
