@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "ClientSocket.h"
+#include "Upload.h"
 #include "TestSupport.h"
 
 namespace {
@@ -227,5 +228,24 @@ TEST_P(UploadsTest, AStalledBodyIsDroppedAfterItsPeriod) {
 
 INSTANTIATE_TEST_SUITE_P(OneAtATimeAndSeveral, UploadsTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "several" : "one"; });
+
+// Stop ends the uploads under way in the background within its drain, and
+// nothing of them stays. (One at a time, the thread is inside the upload:
+// Stop comes after it.)
+class BackgroundUploadsTest : public CServedRootTest {};
+
+TEST_F(BackgroundUploadsTest, StopLeavesNothingOfAnUploadUnderWay) {
+    m_server.m_bUpload = true;
+    m_server.m_bConcurrent = true;
+    Start();
+    CClient client(Port());
+    client.Send(PutHead("/stopped.bin", 8 * 1024 * 1024) + Pattern(200 * 1024, 's'));
+    PumpUntil([&] { return !m_server.m_clientList.empty() && m_server.m_clientList.front()->Upload(); },
+              5000);
+    ASSERT_FALSE(m_server.m_clientList.empty());
+    m_server.StopServer();
+    EXPECT_TRUE(m_server.m_clientList.empty());
+    EXPECT_EQ(NamesIn(m_root.Path().string()), std::set<std::string>{});
+}
 
 }  // namespace
