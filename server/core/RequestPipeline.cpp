@@ -92,10 +92,7 @@ void CServerCore::HandleRequest(CClientSocket* pClient) {
     NormaliseRoot();
     const SParsedRequest request = ParseRequest(strRequest, CClientSocket::kRequestBufferSize);
     if (IsUploadRequest(request, ServeOptions())) {
-        // What came behind the head is the start of the body.
-        const size_t nHead = RequestHeadLength(strRequest);
-        HandleUpload(pClient, request,
-                     nHead == 0 ? std::string_view() : std::string_view(strRequest).substr(nHead));
+        HandleUpload(pClient, request, strRequest);
         return;
     }
     if (!request.bExpectsBody && IsRequestHeadComplete(strRequest)) {

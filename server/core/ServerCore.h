@@ -148,8 +148,9 @@ private:
     void CloseStalledTransfers(CSocketDispatcher::Clock::time_point now);
     SServeOptions ServeOptions() const;
     // Uploads (Uploads.cpp): judged by the head, then received here or in the background.
+    // received: the head as it came, and what came behind it of the body.
     void HandleUpload(CClientSocket* pClient, const SParsedRequest& request,
-                      std::string_view bodyStart);
+                      std::string_view received);
     // The receiver of a judged upload, once its folder, room and name allow
     // it; else nothing, and the refusal.
     std::unique_ptr<CUploadReceiver> OpenUpload(const SParsedRequest& request,
@@ -165,6 +166,8 @@ private:
     void DiscardRefusedBody(CClientSocket* pClient);
     // What the uploads under way still expect to write.
     uint64_t ExpectedByUploads() const;
+    // An upload's body is judged by what arrives, at the rate a download must keep.
+    STransferBounds UploadBounds() const;
     char* UploadBuffer();
     // The sender (AnswerSender.cpp): carries out a plan, deciding nothing.
     void SendAnswer(CClientSocket* pClient, const SAnswerPlan& plan, CRootLookup& lookup);

@@ -23,6 +23,7 @@ constexpr std::string_view kNoRoom = "There is not enough room left on the serve
 constexpr std::string_view kTooLarge = "The file is larger than the whole disk of the server.";
 constexpr std::string_view kExists = "A file of this name exists already: nothing was changed.";
 constexpr std::string_view kNotHere = "Files cannot be added here.";
+constexpr std::string_view kHeadNotWhole = "The request's head did not arrive whole.";
 
 bool IsRefusedByFolder(int nError) {
     return nError == EACCES || nError == EPERM || nError == EROFS;
@@ -30,7 +31,7 @@ bool IsRefusedByFolder(int nError) {
 }  // namespace
 
 void CServerCore::HandleUpload(CClientSocket* pClient, const SParsedRequest& request,
-                               std::string_view bodyStart) {
+                               std::string_view received) {
     pClient->SendInBackground(m_bConcurrent ? m_transferBounds.nPieceBytes : 0);
     auto pUpload = std::make_unique<SUpload>(SUpload{.request = request});
     {
@@ -39,6 +40,13 @@ void CServerCore::HandleUpload(CClientSocket* pClient, const SParsedRequest& req
     }
     SUploadPlan& plan = pUpload->plan;
     std::optional<SAnswerPlan> refusal = std::move(plan.refusal);
+    // Served unfinished (its time was up, or it filled the buffer), the head
+    // has no known end: no byte after it can be taken for the body.
+    const size_t nHead = RequestHeadLength(received);
+    if (!refusal && nHead == 0) {
+        refusal = PlanUploadRefusal(request, 400, kHeadNotWhole);
+    }
+    const std::string_view bodyStart = received.substr(nHead);
     if (!refusal) {
         pUpload->pReceiver = OpenUpload(request, plan, refusal);
     }
@@ -53,7 +61,7 @@ void CServerCore::HandleUpload(CClientSocket* pClient, const SParsedRequest& req
     pUpload->pReceiver->Take(bodyStart);
     if (m_bConcurrent && pUpload->pReceiver->Remaining() > 0) {
         ++m_transfersByAddress[pClient->PeerAddress()];
-        pClient->BeginUpload(std::move(pUpload), m_transferBounds);
+        pClient->BeginUpload(std::move(pUpload), UploadBounds());
         return;
     }
     if (!ReceiveUploadHere(pClient, *pUpload)) {
@@ -110,7 +118,7 @@ bool CServerCore::ReceiveUploadHere(CClientSocket* pClient, SUpload& upload) {
     CUploadReceiver& receiver = *upload.pReceiver;
     pClient->SetWaitBounds(m_waitPolicy.uploadBody);
     // The rate a download must keep, judged over the same periods.
-    CTransferJudge judge(m_transferBounds, CSocketDispatcher::Clock::now(),
+    CTransferJudge judge(UploadBounds(), CSocketDispatcher::Clock::now(),
                          static_cast<long long>(receiver.Received()));
     char* pBuffer = UploadBuffer();
     while (receiver.Remaining() > 0 && !receiver.Ended()) {
@@ -209,6 +217,13 @@ uint64_t CServerCore::ExpectedByUploads() const {
                                const SUpload* pUpload = pClient->Upload();
                                return nSum + (pUpload ? pUpload->pReceiver->Remaining() : 0);
                            });
+}
+
+STransferBounds CServerCore::UploadBounds() const {
+    STransferBounds bounds = m_transferBounds;
+    bounds.nStallMs = m_waitPolicy.uploadBody.nStallMs;
+    bounds.nMinimumRate = m_waitPolicy.uploadBody.nMinimumRate;
+    return bounds;
 }
 
 char* CServerCore::UploadBuffer() {

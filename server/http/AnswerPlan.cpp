@@ -12,10 +12,13 @@
 #include "PercentEncoding.h"
 #include "PreviewPlan.h"
 #include "PrivateLink.h"
+#include "RandomText.h"
 #include "Utf8.h"
 
 namespace {
 constexpr std::string_view kBusyText = "Busy with other visitors: please try again in a few seconds.\n";
+// 130 bits, as many as a private link's secret.
+constexpr size_t kScriptNonceLength = 26;
 // The Location keeps the target as received, but a control byte or blank in a
 // header line would let a request write headers of its own.
 std::string EscapeForHeader(std::string_view text) {
@@ -79,6 +82,15 @@ SAnswerPlan PlanFile(const SParsedRequest& request, const SFound& file) {
     }
     return plan;
 }
+// A page a visitor may have added shows, but runs no script on this server's
+// address. On a 304 too: it renews the headers of the copy a browser keeps.
+// The preview runs a site as the site needs.
+std::string FilePolicy(const SFound& file, const SServeOptions& options) {
+    const bool bSandboxed =
+        options.bUpload && !options.bPreview && MayRunScript(ContentTypeFor(file.strName));
+    return bSandboxed ? "sandbox" : "";
+}
+
 // A folder request whose default page is not a file that would be served,
 // with listings on: the folder's entries, or the 404 when it cannot be read.
 SAnswerPlan PlanListing(const SParsedRequest& request, const SServeOptions& options,
@@ -93,8 +105,15 @@ SAnswerPlan PlanListing(const SParsedRequest& request, const SServeOptions& opti
                               .bHttp11 = request.bHttp11,
                               .strContentType = "text/html; charset=utf-8"},
                      .phase = ESendPhase::Memory};
-    std::string strPage =
-        BuildFolderListing(request.strPath, std::move(entries), ListingOrderOf(request.strQuery));
+    std::optional<SAddFiles> addFiles;
+    // Fresh for every answer: a nonce read from one page is of no use on another.
+    const std::string strNonce = options.bUpload ? RandomBase32(kScriptNonceLength) : "";
+    if (options.bUpload) {
+        addFiles = SAddFiles{.scriptNonce = strNonce};
+        plan.head.strContentSecurityPolicy = AddFilesPagePolicy(*addFiles);
+    }
+    std::string strPage = BuildFolderListing(request.strPath, std::move(entries),
+                                             ListingOrderOf(request.strQuery), addFiles);
     plan.head.nContentLength = strPage.size();
     if (!request.bHead) {
         plan.body = EBody::Memory;
@@ -186,7 +205,9 @@ SAnswerPlan PlanOpenAnswer(const SParsedRequest& request, const SServeOptions& o
             CarriesReloadScript(request, found, lookup)) {
             return PlanScriptedPage(request, found, 200, lookup);
         }
-        return PlanFile(request, found);
+        SAnswerPlan plan = PlanFile(request, found);
+        plan.head.strContentSecurityPolicy = FilePolicy(found, options);
+        return plan;
     }
     if (target->bFolderRequest && options.bListFolders) {
         return PlanListing(request, options, lookup);

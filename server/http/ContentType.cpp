@@ -58,3 +58,9 @@ bool IsCharsetLabelledType(std::string_view contentType) {
 bool IsLabelledByItsBytes(std::string_view fileName) {
     return IsCharsetLabelledType(ContentTypeFor(fileName));
 }
+
+bool MayRunScript(std::string_view contentType) {
+    const std::string_view type = contentType.substr(0, contentType.find(';'));
+    return type == "text/html" || type == "application/xhtml+xml" || type == "text/xml" ||
+           type == "application/xml" || type.ends_with("+xml");
+}

@@ -11,3 +11,6 @@ const char* ContentTypeFor(std::string_view fileName);
 bool IsCharsetLabelledType(std::string_view contentType);
 // The name's type is labelled by its bytes: its start is to be read.
 bool IsLabelledByItsBytes(std::string_view fileName);
+// A browser shown an answer of this type as a page may run script in it:
+// HTML, XHTML, SVG and any other XML. A charset label or other parameter is ignored.
+bool MayRunScript(std::string_view contentType);

@@ -1,15 +1,11 @@
 #include "PrivateLink.h"
 
-#include <sys/random.h>
-
 #include <algorithm>
-#include <cerrno>
 
 #include "AsciiCase.h"
+#include "RandomText.h"
 
 namespace {
-constexpr char kBase32[] = "abcdefghijklmnopqrstuvwxyz234567";
-
 bool IsBase32(char c) {
     return (c >= 'a' && c <= 'z') || (c >= '2' && c <= '7');
 }
@@ -27,27 +23,7 @@ std::string_view FirstSegment(std::string_view path, size_t& nEnd) {
 }  // namespace
 
 std::string NewPrivateKey() {
-    unsigned char random[17];  // 136 bits, of which the key takes 130
-    size_t nHave = 0;
-    while (nHave < sizeof random) {
-        const ssize_t nGot = ::getrandom(random + nHave, sizeof random - nHave, 0);
-        if (nGot < 0 && errno != EINTR) {
-            return {};
-        }
-        nHave += nGot > 0 ? static_cast<size_t>(nGot) : 0;
-    }
-    std::string strKey;
-    unsigned nBits = 0;
-    unsigned nHeld = 0;
-    for (size_t nAt = 0; strKey.size() < kPrivateKeyLength;) {
-        if (nHeld < 5) {
-            nBits = (nBits << 8) | random[nAt++];
-            nHeld += 8;
-        }
-        strKey += kBase32[(nBits >> (nHeld - 5)) & 31];
-        nHeld -= 5;
-    }
-    return strKey;
+    return RandomBase32(kPrivateKeyLength);  // 130 bits
 }
 
 bool IsPrivateKey(std::string_view key) {

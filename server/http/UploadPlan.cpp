@@ -21,6 +21,7 @@ constexpr std::string_view kPutNeedsName = "A PUT names its file: its address ca
 constexpr std::string_view kExists = "A file of this name exists already: nothing was changed.";
 constexpr std::string_view kSomeRefused = "Some files were not stored.";
 constexpr std::string_view kBadForm = "The form could not be read.";
+constexpr const char* kReportPolicy = "default-src 'none'; style-src 'unsafe-inline'";
 constexpr std::string_view kNoRoom = "There is not enough room left on the server's disk.";
 
 // A page of its own (another site's form, a script elsewhere) may not add files:
@@ -47,7 +48,9 @@ SAnswerPlan PlanReport(const SParsedRequest& request, int nStatus, const SUpload
     SAnswerPlan plan{.head = {.nStatus = nStatus,
                               .bHttp11 = request.bHttp11,
                               .strContentType = "text/html; charset=utf-8",
-                              .nContentLength = strPage.size()},
+                              .nContentLength = strPage.size(),
+                              // It names what visitors sent: nothing in it may run.
+                              .strContentSecurityPolicy = kReportPolicy},
                      .phase = ESendPhase::Memory};
     if (!request.bHead) {
         plan.body = EBody::Memory;

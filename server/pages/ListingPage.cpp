@@ -133,7 +133,8 @@ bool NamesTheRoot(std::string_view requestPath) {
     return ForEachSegment(requestPath, [](std::string_view segment) { return segment == "."; });
 }
 
-void AppendPageHead(std::string& strPage, std::string_view requestPath, SListingOrder order) {
+void AppendPageHead(std::string& strPage, std::string_view requestPath, SListingOrder order,
+                    bool bAddFiles) {
     using EColumn = SListingOrder::EColumn;
     strPage +=
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n"
@@ -141,9 +142,17 @@ void AppendPageHead(std::string& strPage, std::string_view requestPath, SListing
     AppendShownText(strPage, requestPath, EShownIn::Page);
     strPage += "</title>\n<style>";
     strPage += kStyle;
+    if (bAddFiles) {
+        strPage += kAddFilesStyle;
+    }
     strPage += "</style></head>\n<body><h1>";
     AppendShownText(strPage, requestPath, EShownIn::Page);
-    strPage += "</h1>\n<table><thead><tr>";
+    strPage += "</h1>\n";
+    // Above the rows, where a phone's thumb finds it however long the folder.
+    if (bAddFiles) {
+        AppendAddFilesForm(strPage);
+    }
+    strPage += "<table><thead><tr>";
     AppendHeading(strPage, "Name", "name", EColumn::Name, order);
     AppendHeading(strPage, "Size", "size", EColumn::Size, order);
     AppendHeading(strPage, "Modified", "date", EColumn::Modified, order);
@@ -175,7 +184,7 @@ void AppendEntry(std::string& strPage, const SFolderEntry& entry) {
 }  // namespace
 
 std::string BuildFolderListing(std::string_view requestPath, std::vector<SFolderEntry> entries,
-                               SListingOrder order) {
+                               SListingOrder order, const std::optional<SAddFiles>& addFiles) {
     SortEntries(entries, order);
     // Markup and columns of a row, its name twice; most names need no escapes.
     size_t nReserve = 1024 + kStyle.size() + 4 * requestPath.size();
@@ -184,10 +193,15 @@ std::string BuildFolderListing(std::string_view requestPath, std::vector<SFolder
     }
     std::string strPage;
     strPage.reserve(nReserve);
-    AppendPageHead(strPage, requestPath, order);
+    AppendPageHead(strPage, requestPath, order, addFiles.has_value());
     for (const SFolderEntry& entry : entries) {
         AppendEntry(strPage, entry);
     }
-    strPage += "</tbody></table></body></html>\n";
+    strPage += "</tbody></table>";
+    if (addFiles) {
+        strPage += '\n';
+        AppendAddFilesScript(strPage, *addFiles);
+    }
+    strPage += "</body></html>\n";
     return strPage;
 }

@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "AddFilesForm.h"
 #include "EntryOrder.h"
 
 // "N B" under 1,024 bytes, else KB, MB, GB or TB in units of 1,024 with one
@@ -21,5 +23,8 @@ std::string FormatModified(time_t nSeconds);
 
 // The whole page (text/html; charset=utf-8), entries sorted by order.
 // requestPath: the folder as requested (decoded bytes), for the heading.
+// addFiles: the "Add files" form and its script, for visitors who may add
+// files; without it the page has neither.
 std::string BuildFolderListing(std::string_view requestPath, std::vector<SFolderEntry> entries,
-                               SListingOrder order);
+                               SListingOrder order,
+                               const std::optional<SAddFiles>& addFiles = std::nullopt);

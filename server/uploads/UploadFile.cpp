@@ -64,10 +64,10 @@ CUploadFile::~CUploadFile() {
     }
 }
 
-bool CUploadFile::Open(int hFolder) {
+bool CUploadFile::Open(int hFolder, bool bNameless) {
     m_hFolder = hFolder;
-    m_hFile = OpenNameless(hFolder);
-    if (m_hFile < 0 && LacksNamelessFiles(errno)) {
+    m_hFile = bNameless ? OpenNameless(hFolder) : -1;
+    if (m_hFile < 0 && (!bNameless || LacksNamelessFiles(errno))) {
         m_hFile = OpenHidden(hFolder, m_strTempName);
     }
     return m_hFile >= 0;

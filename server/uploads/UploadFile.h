@@ -21,8 +21,10 @@ public:
     CUploadFile(const CUploadFile&) = delete;
     CUploadFile& operator=(const CUploadFile&) = delete;
 
-    // Begins a file in the open folder hFolder (not owned). False with errno set.
-    bool Open(int hFolder);
+    // Begins a file in the open folder hFolder (not owned). False with errno
+    // set. bNameless false: a hidden name at once, as where the file system
+    // has no nameless files.
+    bool Open(int hFolder, bool bNameless = true);
     // Every byte, or false with errno set (ENOSPC: the disk is full).
     bool Write(std::string_view bytes);
     // Flushes the file to disk and gives it its name, unless an entry the file

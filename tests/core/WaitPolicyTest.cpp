@@ -21,6 +21,10 @@ TEST(WaitPolicy, EachPhaseHasItsBounds) {
     EXPECT_EQ(policy.range.nStallMs, 500);
     EXPECT_EQ(policy.range.nMinimumRate, 1024);
     EXPECT_EQ(policy.memoryBody.nStallMs, policy.wholeFile.nStallMs);
+    EXPECT_EQ(policy.uploadBody.nStallMs, 10000);
+    EXPECT_EQ(policy.uploadBody.nMinimumRate, 1024);
+    EXPECT_EQ(policy.refusedBody.nDeadlineMs, 1000);
+    EXPECT_EQ(policy.nRefusedBodyBytes, 1024 * 1024);
     EXPECT_EQ(policy.stopDrain.nDeadlineMs, 2000);
     EXPECT_EQ(policy.accept.nStallMs, 2000);
     EXPECT_EQ(policy.nIdleClientMs, 30000);
@@ -76,6 +80,10 @@ TEST(WaitPolicy, TheReadmesBoundsTableStatesThePolicysNumbers) {
         {.pszWhat = "| a range answer",
          .numbers = {policy.range.nMinimumRate, policy.range.nStallMs}},
         {.pszWhat = "| a connection that sends nothing", .numbers = {policy.nIdleClientMs}},
+        {.pszWhat = "| an upload's body",
+         .numbers = {policy.uploadBody.nMinimumRate, policy.uploadBody.nStallMs}},
+        {.pszWhat = "| what the client of a refused upload",
+         .numbers = {policy.refusedBody.nDeadlineMs}},
         {.pszWhat = "| Stop", .numbers = {policy.stopDrain.nDeadlineMs}},
         {.pszWhat = "| **fair share**", .numbers = {policy.nShareMs, policy.nShareWindowMs}},
         {.pszWhat = "| **all peers together**",

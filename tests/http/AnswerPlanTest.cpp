@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "AnswerPlan.h"
+#include "ListingPage.h"
 #include "TestSupport.h"
 #include "Validators.h"
 
@@ -173,6 +174,96 @@ TEST_F(AnswerPlanTest, RedirectKeepsTheTargetAsReceivedAndItsQuery) {
     plan = Plan("GET /a b HTTP/1.1");
     ASSERT_EQ(plan.head.nStatus, 301);
     EXPECT_EQ(plan.head.strLocation, "/a%20b/");
+}
+
+// With uploads on: the options a person who lets visitors add files has set.
+class UploadAnswerPlanTest : public tarvel_test::CPlannedRootTest {
+protected:
+    SAnswerPlan Upload(const std::string& strLine, bool bUpload = true, bool bPreview = false) {
+        CRootLookup lookup(m_strRoot, tarvel_test::OwnProgram(), m_start);
+        return PlanAnswer(ParseRequest(strLine, kBuffer),
+                          {.defaultPage = "index.htm",
+                           .bListFolders = true,
+                           .bPreview = bPreview,
+                           .bUpload = bUpload},
+                          lookup);
+    }
+};
+
+TEST_F(UploadAnswerPlanTest, ListingRunsOnlyItsOwnScriptByAFreshNonce) {
+    WriteFile(In("p/<img src=x onerror=alert(1)>.jpg"), "tag");
+    std::string strLastNonce;
+    for (const char* pszLine : {"GET /p/ HTTP/1.1", "GET /p/?sort=size HTTP/1.0"}) {
+        const SAnswerPlan plan = Upload(pszLine);
+        ASSERT_EQ(plan.body, EBody::Memory) << pszLine;
+        const std::string& strPolicy = plan.head.strContentSecurityPolicy;
+        constexpr std::string_view kScripts = "; script-src 'nonce-";
+        const size_t nNonce = strPolicy.find(kScripts) + kScripts.size();
+        ASSERT_LT(nNonce, strPolicy.size()) << strPolicy;
+        const std::string strNonce =
+            strPolicy.substr(nNonce, strPolicy.find('\'', nNonce) - nNonce);
+        EXPECT_EQ(strNonce.size(), 26u);
+        EXPECT_EQ(strPolicy, AddFilesPagePolicy({.scriptNonce = strNonce}));
+        EXPECT_NE(plan.strBody.find("<script nonce=\"" + strNonce + "\">"), std::string::npos);
+        EXPECT_NE(plan.strBody.find("<form id=\"add-files\""), std::string::npos);
+        EXPECT_EQ(plan.strBody.find("<img"), std::string::npos);
+        EXPECT_NE(strNonce, strLastNonce);
+        strLastNonce = strNonce;
+    }
+    const SAnswerPlan head = Upload("HEAD /p/ HTTP/1.1");
+    EXPECT_EQ(head.body, EBody::None);
+    EXPECT_TRUE(head.head.strContentSecurityPolicy.starts_with("default-src 'none'; script-src"));
+}
+
+TEST_F(UploadAnswerPlanTest, WithUploadsOffTheListingIsAsItWas) {
+    WriteFile(In("p/a.jpg"), "a");
+    const SAnswerPlan plan = Upload("GET /p/ HTTP/1.1", false);
+    CRootLookup lookup(m_strRoot, tarvel_test::OwnProgram(), m_start);
+    std::vector<SFolderEntry> entries;
+    ASSERT_TRUE(lookup.ReadFolder(lookup.Look("/p/"), "/p/", entries));
+    EXPECT_EQ(plan.strBody, BuildFolderListing("/p/", entries, {}));
+    EXPECT_EQ(plan.strBody.find("<form"), std::string::npos);
+    EXPECT_TRUE(plan.head.strContentSecurityPolicy.empty());
+}
+
+TEST_F(UploadAnswerPlanTest, PagesSvgAndXmlAreSandboxedWhileUploadsAreOnWithoutThePreview) {
+    for (const char* pszName : {"page.htm", "pic.svg", "data.xml", "notes.txt", "photo.jpg",
+                                "app.js", "site/index.htm"}) {
+        WriteFile(In(pszName), "<svg onload=alert(1)>");
+    }
+    const struct {
+        std::string strRequest;
+        bool bUpload = true;
+        bool bPreview = false;
+        int nStatus = 200;
+        std::string_view policy{};
+    } cases[] = {
+        {.strRequest = "GET /page.htm HTTP/1.1", .policy = "sandbox"},
+        {.strRequest = "HEAD /PAGE.htm HTTP/1.1", .policy = "sandbox"},
+        {.strRequest = "GET /pic.svg HTTP/1.0", .policy = "sandbox"},
+        {.strRequest = "GET /data.xml HTTP/1.1", .policy = "sandbox"},
+        {.strRequest = "GET /site/ HTTP/1.1", .policy = "sandbox"},  // the default page
+        {.strRequest = "GET /page.htm HTTP/1.1\r\nRange: bytes=1-3\r\n\r\n",
+         .nStatus = 206,
+         .policy = "sandbox"},
+        {.strRequest = "GET /notes.txt HTTP/1.1"},
+        {.strRequest = "GET /photo.jpg HTTP/1.1"},
+        {.strRequest = "GET /app.js HTTP/1.1"},
+        {.strRequest = "GET /missing.htm HTTP/1.1", .nStatus = 404},
+        {.strRequest = "GET /page.htm HTTP/1.1", .bUpload = false},
+        {.strRequest = "GET /pic.svg HTTP/1.1", .bUpload = false},
+        {.strRequest = "GET /page.htm HTTP/1.1", .bPreview = true},
+        {.strRequest = "GET /pic.svg HTTP/1.1", .bPreview = true},
+        {.strRequest = "GET /data.xml HTTP/1.1\r\nRange: bytes=1-3\r\n\r\n",
+         .bPreview = true,
+         .nStatus = 206},
+    };
+    for (const auto& c : cases) {
+        const SAnswerPlan plan = Upload(c.strRequest, c.bUpload, c.bPreview);
+        EXPECT_EQ(plan.head.nStatus, c.nStatus) << c.strRequest;
+        EXPECT_EQ(plan.head.strContentSecurityPolicy, c.policy)
+            << c.strRequest << " uploads " << c.bUpload << " preview " << c.bPreview;
+    }
 }
 
 }  // namespace

@@ -70,4 +70,26 @@ TEST(ContentType, CharsetLabelOnTextOtherThanHtml) {
     EXPECT_FALSE(IsCharsetLabelledType("text/html"));
 }
 
+TEST(ContentType, ScriptRunsInHtmlSvgAndXml) {
+    const std::pair<const char*, bool> cases[] = {
+        {"text/html", true},
+        {"text/html; charset=utf-8", true},
+        {"application/xhtml+xml", true},
+        {"image/svg+xml", true},
+        {"text/xml", true},
+        {"application/xml", true},
+        {"application/atom+xml", true},
+        {"text/plain", false},
+        {"text/plain; charset=utf-8", false},
+        {"text/javascript", false},
+        {"application/manifest+json", false},
+        {"image/png", false},
+        {"application/octet-stream", false},
+        {"application/xml-dtd", false},
+    };
+    for (const auto& [type, bScript] : cases) {
+        EXPECT_EQ(MayRunScript(type), bScript) << type;
+    }
+}
+
 }  // namespace

@@ -584,19 +584,14 @@ TEST_F(ServerDlgTest, SeveralVisitorsAtOnceTickedWhileRunningLetsAPagePassAStall
     EXPECT_TRUE(m_watcher.m_seen.empty());
 }
 
-// What the core does right after it stores a visitor's file: counts it, then calls the hook.
-struct CStoredFile : CServerDlg {
-    static void Add(CServerDlg& dlg) {
-        ++dlg.m_nFilesAdded;
-        (dlg.*(&CStoredFile::OnFileAdded))();
-    }
-};
-
-// The running line counts the files visitors add: from the moment the box is ticked, and as long
-// as any were added since Start; with the box off and none added it reads as it always did.
 TEST_F(ServerDlgTest, RunningLineCountsTheFilesVisitorsAddSinceStart) {
     Open();
-    StartOnFreePort();
+    const unsigned nPort = StartOnFreePort();
+    const auto put = [nPort](const std::string& strName) {
+        const auto answer =
+            SendWhileServing(nPort, "PUT /" + strName + " HTTP/1.0\r\nContent-Length: 2\r\n\r\nhi");
+        return answer ? answer->nStatus : 0;
+    };
     QLabel* pServing = Find<QLabel>("servingLabel");
     const QString strPlain = pServing->text();
     EXPECT_TRUE(strPlain.startsWith(QStringLiteral("Serving "))) << strPlain.toStdString();
@@ -605,9 +600,10 @@ TEST_F(ServerDlgTest, RunningLineCountsTheFilesVisitorsAddSinceStart) {
     ClickBox(Upload());
     EXPECT_TRUE(m_pDlg->m_bUpload);
     EXPECT_EQ(pServing->text(), strPlain + QStringLiteral("\nVisitors have added no files yet."));
-    CStoredFile::Add(*m_pDlg);
+    EXPECT_EQ(put("a.txt"), 201);
     EXPECT_EQ(pServing->text(), strPlain + QStringLiteral("\nVisitors have added 1 file."));
-    CStoredFile::Add(*m_pDlg);
+    EXPECT_EQ(put("a.txt"), 409);  // refused: not counted
+    EXPECT_EQ(put("b.txt"), 201);
     EXPECT_EQ(pServing->text(), strPlain + QStringLiteral("\nVisitors have added 2 files."));
 
     // Unticked, the files added still count; the note of the bare address comes after.
@@ -621,9 +617,8 @@ TEST_F(ServerDlgTest, RunningLineCountsTheFilesVisitorsAddSinceStart) {
                                         "missing.htm."));
     Type(DefaultPage(), QStringLiteral("index.htm"));
 
-    // Stopped, the hook shows nothing; a new Start counts afresh.
+    // Stopped, the line goes; a new Start counts afresh.
     Click(Stop());
-    CStoredFile::Add(*m_pDlg);
     EXPECT_FALSE(pServing->isVisible());
     EXPECT_EQ(Address()->text(), QStringLiteral("Stopped"));
     Click(Start());

@@ -112,9 +112,12 @@ void CUrlCatcher::Open(const QUrl& url) {
 }
 
 std::optional<SAnswer> FetchWhileServing(unsigned nPort, const std::string& strTarget) {
-    auto answer = std::async(std::launch::async, [nPort, strTarget] {
-        return Fetch(nPort, "GET " + strTarget + " HTTP/1.0\r\n\r\n");
-    });
+    return SendWhileServing(nPort, "GET " + strTarget + " HTTP/1.0\r\n\r\n");
+}
+
+std::optional<SAnswer> SendWhileServing(unsigned nPort, const std::string& strRequest) {
+    auto answer = std::async(std::launch::async,
+                             [nPort, strRequest] { return Fetch(nPort, strRequest); });
     const bool bDone = QTest::qWaitFor(
         [&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
         15000);

@@ -69,6 +69,8 @@ private:
 // GET strTarget from 127.0.0.1 on a thread of its own while this thread runs
 // the window's events; nothing when no answer came within 15 s.
 std::optional<SAnswer> FetchWhileServing(unsigned nPort, const std::string& strTarget);
+// The same for a whole request of the caller's.
+std::optional<SAnswer> SendWhileServing(unsigned nPort, const std::string& strRequest);
 
 // Runs the application's events for about nMs.
 void RunEventsFor(int nMs);
