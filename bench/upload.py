@@ -556,8 +556,9 @@ def method(args, paced_size, free, speed, probe, fs_type, busy):
         "Every server served one root on 127.0.0.1; tarvel's uploads went to a folder /"
         f"{TARVEL_FOLDER}/ of it, nginx's to /{NGINX_FOLDER}/ (dav_methods PUT, "
         "client_max_body_size 0, its temporary body in the same file system, so storing is a "
-        "rename). nginx runs one worker and keeps the body in the page cache; Tarvel writes "
-        "its body out to disk as it arrives, so its throughput is bound by the disk's.")
+        "rename). nginx runs one worker and leaves the body in the page cache for the kernel to "
+        "write out later; Tarvel has it written out as it arrives and flushed before it names "
+        "the file, so the disk's speed counts in its time.")
     if "big" in args.parts:
         text += (
             f" For the big upload each server was started afresh for each upload, pinned to "
