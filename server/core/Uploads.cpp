@@ -19,12 +19,6 @@
 
 namespace {
 constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
-constexpr std::string_view kNoRoom = "There is not enough room left on the server's disk.";
-constexpr std::string_view kTooLarge = "The file is larger than the whole disk of the server.";
-constexpr std::string_view kExists = "A file of this name exists already: nothing was changed.";
-constexpr std::string_view kNotHere = "Files cannot be added here.";
-constexpr std::string_view kHeadNotWhole = "The request's head did not arrive whole.";
-
 bool IsRefusedByFolder(int nError) {
     return nError == EACCES || nError == EPERM || nError == EROFS;
 }
@@ -44,7 +38,7 @@ void CServerCore::HandleUpload(CClientSocket* pClient, const SParsedRequest& req
     // has no known end: no byte after it can be taken for the body.
     const size_t nHead = RequestHeadLength(received);
     if (!refusal && nHead == 0) {
-        refusal = PlanUploadRefusal(request, 400, kHeadNotWhole);
+        refusal = PlanUploadRefusal(request, EUploadRefusal::HeadNotWhole);
     }
     const std::string_view bodyStart = received.substr(nHead);
     if (!refusal) {
@@ -79,7 +73,7 @@ std::unique_ptr<CUploadReceiver> CServerCore::OpenUpload(const SParsedRequest& r
         if (hFolder >= 0) {
             ::close(hFolder);
         }
-        refusal = PlanUploadRefusal(request, 403, kNotHere);
+        refusal = PlanUploadRefusal(request, EUploadRefusal::NotHere);
         return nullptr;
     }
     SDiskSpace space;
@@ -88,11 +82,11 @@ std::unique_ptr<CUploadReceiver> CServerCore::OpenUpload(const SParsedRequest& r
                            : ERoom::Fits;
     struct stat status {};
     if (room != ERoom::Fits) {
-        refusal = room == ERoom::TooLarge ? PlanUploadRefusal(request, 413, kTooLarge)
-                                          : PlanUploadRefusal(request, 507, kNoRoom);
+        refusal = PlanUploadRefusal(
+            request, room == ERoom::TooLarge ? EUploadRefusal::TooLarge : EUploadRefusal::NoRoom);
     } else if (!plan.bForm && ::fstatat(hFolder, plan.strName.c_str(), &status,
                                         AT_SYMLINK_NOFOLLOW) == 0) {
-        refusal = PlanUploadRefusal(request, 409, kExists);
+        refusal = PlanUploadRefusal(request, EUploadRefusal::Exists);
     }
     if (refusal) {
         ::close(hFolder);
@@ -106,9 +100,8 @@ std::unique_ptr<CUploadReceiver> CServerCore::OpenUpload(const SParsedRequest& r
         plan.bForm ? CUploadReceiver::ForForm(hFolder, plan.strBoundary, plan.nLength, stored)
                    : CUploadReceiver::ForFile(hFolder, plan.strName, plan.nLength, stored);
     if (!pReceiver->Begin()) {
-        refusal = errno == ENOSPC || !IsRefusedByFolder(errno)
-                      ? PlanUploadRefusal(request, 507, kNoRoom)
-                      : PlanUploadRefusal(request, 403, kNotHere);
+        refusal = PlanUploadRefusal(request, IsRefusedByFolder(errno) ? EUploadRefusal::NotHere
+                                                                     : EUploadRefusal::NoRoom);
         return nullptr;
     }
     return pReceiver;

@@ -1,6 +1,8 @@
 #include "UploadPlan.h"
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <cstring>
 
 #include "AsciiCase.h"
@@ -11,18 +13,33 @@
 #include "UploadPage.h"
 
 namespace {
-constexpr std::string_view kNotFromHere = "Files can only be added from this server's own pages.";
-constexpr std::string_view kNoLength = "The upload did not say its length.";
-constexpr std::string_view kBadLength = "The upload's length could not be read.";
-constexpr std::string_view kNotHere = "Files cannot be added here.";
-constexpr std::string_view kFolderOnly = "Files are added to a folder: its address ends in /.";
-constexpr std::string_view kNotAForm = "The upload was not a form of files (multipart/form-data).";
-constexpr std::string_view kPutNeedsName = "A PUT names its file: its address cannot end in /.";
-constexpr std::string_view kExists = "A file of this name exists already: nothing was changed.";
 constexpr std::string_view kSomeRefused = "Some files were not stored.";
 constexpr std::string_view kBadForm = "The form could not be read.";
 constexpr const char* kReportPolicy = "default-src 'none'; style-src 'unsafe-inline'";
-constexpr std::string_view kNoRoom = "There is not enough room left on the server's disk.";
+
+struct SRefusal {
+    EUploadRefusal why;
+    int nStatus;
+    std::string_view text;
+};
+constexpr SRefusal kRefusals[] = {
+    {EUploadRefusal::NotFromHere, 403, "Files can only be added from this server's own pages."},
+    {EUploadRefusal::NoLength, 411, "The upload did not say its length."},
+    {EUploadRefusal::BadLength, 400, "The upload's length could not be read."},
+    {EUploadRefusal::NotHere, 403, "Files cannot be added here."},
+    {EUploadRefusal::FolderOnly, 403, "Files are added to a folder: its address ends in /."},
+    {EUploadRefusal::NotAForm, 400, "The upload was not a form of files (multipart/form-data)."},
+    {EUploadRefusal::PutNeedsName, 400, "A PUT names its file: its address cannot end in /."},
+    {EUploadRefusal::Exists, 409, "A file of this name exists already: nothing was changed."},
+    {EUploadRefusal::TooLarge, 413, "The file is larger than the whole disk of the server."},
+    {EUploadRefusal::NoRoom, 507, "There is not enough room left on the server's disk."},
+    {EUploadRefusal::HeadNotWhole, 400, "The request's head did not arrive whole."},
+};
+
+const SRefusal& RefusalOf(EUploadRefusal why) {
+    return *std::find_if(std::begin(kRefusals), std::end(kRefusals),
+                         [why](const SRefusal& refusal) { return refusal.why == why; });
+}
 
 // A page of its own (another site's form, a script elsewhere) may not add files:
 // browsers say where a POST or PUT came from, other clients say nothing.
@@ -63,18 +80,18 @@ SAnswerPlan PlanReport(const SParsedRequest& request, int nStatus, const SUpload
 std::optional<SAnswerPlan> JudgeBody(const SParsedRequest& request, SUploadPlan& plan) {
     const SRequestHeaders& headers = request.headers;
     if (headers.strTransferEncoding || !headers.strContentLength) {
-        return PlanUploadRefusal(request, 411, kNoLength);
+        return PlanUploadRefusal(request, EUploadRefusal::NoLength);
     }
     const std::optional<uint64_t> nLength = DeclaredLength(*headers.strContentLength);
     if (!nLength) {
-        return PlanUploadRefusal(request, 400, kBadLength);
+        return PlanUploadRefusal(request, EUploadRefusal::BadLength);
     }
     plan.nLength = *nLength;
     if (plan.bForm) {
         std::optional<std::string> boundary =
             headers.strContentType ? MultipartBoundary(*headers.strContentType) : std::nullopt;
         if (!boundary) {
-            return PlanUploadRefusal(request, 400, kNotAForm);
+            return PlanUploadRefusal(request, EUploadRefusal::NotAForm);
         }
         plan.strBoundary = std::move(*boundary);
     }
@@ -86,8 +103,8 @@ std::optional<SAnswerPlan> JudgePlace(const SParsedRequest& admitted, const SPar
                                       CRootLookup& lookup, SUploadPlan& plan) {
     const bool bFolderAddress = admitted.strPath.ends_with('/');
     if (plan.bForm != bFolderAddress) {
-        return PlanUploadRefusal(request, plan.bForm ? 403 : 400,
-                                 plan.bForm ? kFolderOnly : kPutNeedsName);
+        return PlanUploadRefusal(request, plan.bForm ? EUploadRefusal::FolderOnly
+                                                     : EUploadRefusal::PutNeedsName);
     }
     const size_t nNameAt = admitted.strPath.rfind('/') + 1;
     const std::string strFolderPath = admitted.strPath.substr(0, nNameAt);
@@ -95,14 +112,14 @@ std::optional<SAnswerPlan> JudgePlace(const SParsedRequest& admitted, const SPar
         plan.strName = admitted.strPath.substr(nNameAt);
         const ENameVerdict verdict = JudgeUploadName(plan.strName);
         if (verdict != ENameVerdict::Kept) {
-            return PlanUploadRefusal(request, 400,
-                                     std::string("The name was refused: ") +
-                                         NameVerdictText(verdict) + ".");
+            SUploadReport report;
+            report.strWhy = std::string("The name was refused: ") + NameVerdictText(verdict) + ".";
+            return PlanReport(request, 400, report);
         }
     }
     const SFound folder = MayLookUp(strFolderPath) ? lookup.Look(strFolderPath) : SFound{};
     if (folder.kind != SFound::EKind::Folder) {
-        return PlanUploadRefusal(request, 403, kNotHere);
+        return PlanUploadRefusal(request, EUploadRefusal::NotHere);
     }
     plan.strFolder = folder.strName;
     return std::nullopt;
@@ -127,11 +144,11 @@ SUploadPlan PlanUpload(const SParsedRequest& request, const SServeOptions& optio
     }
     const SParsedRequest& inside = admitted ? admitted->request : request;
     if (inside.bRefused) {
-        plan.refusal = PlanUploadRefusal(request, 403, kNotHere);
+        plan.refusal = PlanUploadRefusal(request, EUploadRefusal::NotHere);
         return plan;
     }
     if (ComesFromElsewhere(request.headers)) {
-        plan.refusal = PlanUploadRefusal(request, 403, kNotFromHere);
+        plan.refusal = PlanUploadRefusal(request, EUploadRefusal::NotFromHere);
         return plan;
     }
     plan.refusal = JudgeBody(request, plan);
@@ -147,10 +164,11 @@ SUploadPlan PlanUpload(const SParsedRequest& request, const SServeOptions& optio
     return plan;
 }
 
-SAnswerPlan PlanUploadRefusal(const SParsedRequest& request, int nStatus, std::string_view why) {
+SAnswerPlan PlanUploadRefusal(const SParsedRequest& request, EUploadRefusal why) {
+    const SRefusal& refusal = RefusalOf(why);
     SUploadReport report;
-    report.strWhy = why;
-    return PlanReport(request, nStatus, report);
+    report.strWhy = refusal.text;
+    return PlanReport(request, refusal.nStatus, report);
 }
 
 SAnswerPlan PlanUploadAnswer(const SParsedRequest& request, const SUploadPlan& plan,
@@ -166,10 +184,10 @@ SAnswerPlan PlanUploadAnswer(const SParsedRequest& request, const SUploadPlan& p
             report.strWhy = kSomeRefused;
             return PlanReport(request, 400, report);
         case EEnd::Exists:
-            report.strWhy = kExists;
+            report.strWhy = RefusalOf(EUploadRefusal::Exists).text;
             return PlanReport(request, 409, report);
         case EEnd::NoRoom:
-            report.strWhy = kNoRoom;
+            report.strWhy = RefusalOf(EUploadRefusal::NoRoom).text;
             return PlanReport(request, 507, report);
         case EEnd::BadForm:
             report.strWhy = kBadForm;
@@ -177,7 +195,7 @@ SAnswerPlan PlanUploadAnswer(const SParsedRequest& request, const SUploadPlan& p
         case EEnd::Failed:
             const int nError = outcome.nError;
             const bool bRefused = nError == EACCES || nError == EPERM || nError == EROFS;
-            report.strWhy = bRefused ? std::string(kNotHere)
+            report.strWhy = bRefused ? std::string(RefusalOf(EUploadRefusal::NotHere).text)
                                      : "The file could not be stored: " +
                                            std::string(std::strerror(nError)) + ".";
             return PlanReport(request, bRefused ? 403 : 500, report);

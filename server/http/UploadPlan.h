@@ -30,8 +30,22 @@ struct SUploadPlan {
 // found as a reading would find it, under every rule of reading.
 SUploadPlan PlanUpload(const SParsedRequest& request, const SServeOptions& options,
                        CRootLookup& lookup);
-// A refusal with its short page; nStatus one of 400, 403, 409, 411, 413, 507.
-SAnswerPlan PlanUploadRefusal(const SParsedRequest& request, int nStatus, std::string_view why);
+// Why an upload is refused before its body is read; each has its status and text.
+enum class EUploadRefusal {
+    NotFromHere,   // 403: another site's page sent it
+    NoLength,      // 411: no Content-Length (or a chunked body)
+    BadLength,     // 400
+    NotHere,       // 403: no folder that may take files
+    FolderOnly,    // 403: a form sent elsewhere than a folder's address
+    NotAForm,      // 400: a POST that is no multipart/form-data
+    PutNeedsName,  // 400: a PUT to an address ending in '/'
+    Exists,        // 409
+    TooLarge,      // 413: larger than the whole file system
+    NoRoom,        // 507
+    HeadNotWhole,  // 400: the head arrived unfinished
+};
+// The refusal with its short page.
+SAnswerPlan PlanUploadRefusal(const SParsedRequest& request, EUploadRefusal why);
 // The answer once the body has been read: 201, 303 or the page of what was
 // refused.
 SAnswerPlan PlanUploadAnswer(const SParsedRequest& request, const SUploadPlan& plan,
