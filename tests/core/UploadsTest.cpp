@@ -209,6 +209,19 @@ TEST_P(UploadsTest, ARefusalIsReadNotReset) {
     EXPECT_FALSE(fs::exists(m_root / ".hidden/x.bin"));
 }
 
+// A head served unfinished (its time was up) has no known end: no byte
+// after it may be taken for a file.
+TEST_P(UploadsTest, AHeadThatNeverEndsStoresNothing) {
+    m_server.m_waitPolicy.requestHead.nDeadlineMs = 100;
+    const SAnswer answer = WhileServing([&] {
+        CClient client(Port());
+        client.Send("PUT /in/h.txt HTTP/1.1\r\nContent-Length: 5\r\nX-Rest: hello");
+        return client.ReadAll();
+    });
+    EXPECT_EQ(answer.nStatus, 400);
+    EXPECT_FALSE(fs::exists(In("h.txt")));
+}
+
 // A body that stops coming is dropped after one stall period below the
 // minimum rate (checked each second by the idle sweep when several are served
 // at once), and leaves nothing.
