@@ -26,7 +26,7 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:?usage: browser.sh BUILD_DIR}
 source "$top/tests/clients/servers.sh"
 
-tv_need_apt chromium nodejs fonts-dejavu-core ffmpeg iproute2
+tv_need_apt chromium nodejs fonts-dejavu-core fonts-wqy-microhei ffmpeg iproute2
 # Some machines carry a Node.js build that bundles npm; Debian's npm would clash with it.
 command -v npm >/dev/null 2>&1 || tv_need_apt npm
 browser_dir=$top/tests/browser
