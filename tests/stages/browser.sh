@@ -12,6 +12,10 @@
 # times from saving a file to seeing the change are printed.
 # A private link (tests/browser/private-test.mjs, its own servers): edits show
 # inside the secret, and nothing sent to another server carries it.
+# Files added through a listing of tarvel-serve --upload at a phone's viewport,
+# with JavaScript and without (tests/browser/upload-test.mjs, its own server):
+# exact names listed, exact bytes stored, nothing a name says runs; its
+# screenshots are upload-phone.png and upload-phone-sending.png.
 # Then tarvel-serve runs inside a network namespace made here, and Chromium,
 # outside it, plays a video of about 200 s and 100 MiB made here by ffmpeg,
 # while other requests must be answered at once (tests/browser/media-test.mjs);
@@ -22,7 +26,7 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:?usage: browser.sh BUILD_DIR}
 source "$top/tests/clients/servers.sh"
 
-tv_need_apt chromium nodejs fonts-dejavu-core ffmpeg iproute2
+tv_need_apt chromium nodejs fonts-dejavu-core fonts-wqy-microhei ffmpeg iproute2
 # Some machines carry a Node.js build that bundles npm; Debian's npm would clash with it.
 command -v npm >/dev/null 2>&1 || tv_need_apt npm
 browser_dir=$top/tests/browser
@@ -76,6 +80,10 @@ timeout --kill-after=10 250 node "$browser_dir/preview-test.mjs" "$(tv_serve_bin
 tv_say "serve a private link: the secret stays on this server, edits still show"
 timeout --kill-after=10 120 node "$browser_dir/private-test.mjs" "$(tv_serve_binary "$build")" ||
     failed+=("serve (private link)")
+
+tv_say "serve letting visitors add files: chromium at 360x740 sends three, with and without JavaScript"
+timeout --kill-after=10 100 node "$browser_dir/upload-test.mjs" "$(tv_serve_binary "$build")" \
+    "$build/upload-phone.png" || failed+=("serve (upload)")
 
 tv_netns
 tv_start_serve "$build" "$base/root"
