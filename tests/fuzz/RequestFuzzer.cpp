@@ -461,6 +461,22 @@ void CheckListing(std::string_view page, std::string_view request, bool bProgram
     }
 }
 
+// What every answer's header block holds: lines ended by CRLF alone, and the
+// fields each answer carries.
+void CheckHeaderLines(std::string_view header, std::string_view request) {
+    for (size_t i = 0; i < header.size(); ++i) {
+        if ((header[i] == '\n' && (i == 0 || header[i - 1] != '\r')) ||
+            (header[i] == '\r' && (i + 1 >= header.size() || header[i + 1] != '\n'))) {
+            Fault("a header line not ended by CRLF", request);
+        }
+    }
+    if (HeaderValue(header, "Connection") != "close" ||
+        HeaderValue(header, "Cache-Control") != "no-cache" ||
+        !ParseHttpDate(HeaderValue(header, "Date"))) {
+        Fault("no Connection: close, Cache-Control: no-cache or Date", request);
+    }
+}
+
 void CheckAnswer(std::string_view answer, std::string_view request, bool bListings) {
     const std::string_view version = StatusLineVersion(request);
     if (!answer.empty() && !version.empty() && !answer.starts_with(version)) {
@@ -486,18 +502,7 @@ void CheckAnswer(std::string_view answer, std::string_view request, bool bListin
     std::string_view header = answer.substr(0, nHeaderEnd + 2);
     std::string_view body = answer.substr(nHeaderEnd + 4);
     CheckNoSecret(body, request);
-    // Every header line ends in CRLF: no bare CR or LF inside the block.
-    for (size_t i = 0; i < header.size(); ++i) {
-        if ((header[i] == '\n' && (i == 0 || header[i - 1] != '\r')) ||
-            (header[i] == '\r' && (i + 1 >= header.size() || header[i + 1] != '\n'))) {
-            Fault("a header line not ended by CRLF", request);
-        }
-    }
-    if (HeaderValue(header, "Connection") != "close" ||
-        HeaderValue(header, "Cache-Control") != "no-cache" ||
-        !ParseHttpDate(HeaderValue(header, "Date"))) {
-        Fault("no Connection: close, Cache-Control: no-cache or Date", request);
-    }
+    CheckHeaderLines(header, request);
     std::string_view status = header.substr(version.size(), header.find("\r\n") - version.size());
     std::string_view entityTag = HeaderValue(header, "ETag");
     const bool bListing = bListings && status == "200 OK" && entityTag.empty() &&
