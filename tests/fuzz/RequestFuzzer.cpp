@@ -644,10 +644,17 @@ void CheckUploadPage(std::string_view header, std::string_view body, std::string
     }
 }
 
-// Where an upload sends the client: a path of this server ("//name" or
-// "/\name" would be another host), no byte that ends the header line.
+bool IsSeparator(char c) {
+    return c == '/' || c == '\\';
+}
+
+// Where an upload sends the client: a path of this server, never a start a
+// browser reads as another host ("//name", "/\name"), and no byte that ends
+// the header line. A target sent without its leading "/" stays relative, as
+// in a folder's redirect.
 void CheckUploadLocation(std::string_view location, std::string_view request) {
-    if (!location.starts_with('/') || location.starts_with("//") || location.starts_with("/\\")) {
+    if (location.empty() ||
+        (location.size() >= 2 && IsSeparator(location[0]) && IsSeparator(location[1]))) {
         Fault("an upload's Location that is no path of this server", request);
     }
     for (unsigned char c : location) {
@@ -691,9 +698,9 @@ void CheckUploadStatusAnswer(std::string_view answer, std::string_view status,
         CheckUploadLocation(location, request);
         const std::string strName = added.empty() ? "" : added[0].substr(added[0].rfind('/') + 1);
         const std::string strPath = DecodeLink(location);
-        if (added.size() != 1 || strPath.size() <= strName.size() || !strPath.ends_with(strName) ||
-            std::string_view("/\\").find(strPath[strPath.size() - strName.size() - 1]) ==
-                std::string_view::npos) {
+        const size_t nNameAt = strPath.size() - std::min(strName.size(), strPath.size());
+        if (added.size() != 1 || !strPath.ends_with(strName) ||
+            (nNameAt > 0 && !IsSeparator(strPath[nNameAt - 1]))) {
             Fault("a 201 without exactly the one file its Location names", request);
         }
     }
