@@ -2,15 +2,19 @@
 // fixed temp root that has secrets beside it (a sibling file, a sibling folder
 // whose name extends the root's) and inside it (hidden names, guarded names).
 //
-// Each input goes two ways:
+// Each input goes three ways:
 //  1. the decision (ParseRequest, PlanAnswer) with several default pages,
 //     hostile ones among them, then a read of the file it answers with;
 //  2. the real CServerCore::HandleRequest, reached through the dispatcher's
 //     read event on one end of a socket pair, exactly as an accepted
-//     connection reaches it; the other end collects the whole answer.
-// Either way the answer must be well-formed and hold only what the root may
-// serve: the error page, nothing, one of the servable files whole, or (for a
-// Range header) exactly the bytes a..b of one that its Content-Range names.
+//     connection reaches it; the other end collects the whole answer;
+//  3. the same with uploads on: a POST or PUT may add files, so afterwards
+//     nothing outside the root or already there may have changed, and what
+//     was added must be a file a visitor may add, with bytes the input sent.
+// Every way the answer must be well-formed and hold only what the root may
+// serve: the error page, nothing, one of the servable files whole, (for a
+// Range header) exactly the bytes a..b of one that its Content-Range names,
+// or an upload's short page or redirect.
 // Every file has one fixed time, so seeds can name its Last-Modified date; a
 // seed's "@ETAG@" stands for the ETag of the file it asks for.
 #include <fcntl.h>
@@ -19,6 +23,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdint>
@@ -27,6 +32,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -44,6 +50,8 @@
 #include "RequestLine.h"
 #include "RootLookup.h"
 #include "ServerCore.h"
+#include "TreeSnapshot.h"
+#include "UploadFile.h"
 #include "Validators.h"
 
 namespace {
@@ -67,6 +75,7 @@ struct SFixture {
     std::string strRootReal;             // the same, with links resolved
     std::map<std::string, bool> bodies;  // file content -> may be served
     SFileIdentity programFile;           // stands in for the running program's own file
+    CTreeSnapshot tree;                  // everything under base, as made
 };
 
 SFixture* g_pFixture = nullptr;
@@ -221,6 +230,7 @@ SFixture* MakeFixture() {
     pFixture->programFile = {status.st_dev, status.st_ino};
     pFixture->strRoot = root.string();
     pFixture->strRootReal = fs::canonical(root).string();
+    pFixture->tree = TakeSnapshot(pFixture->base);
     return pFixture;
 }
 
@@ -461,6 +471,22 @@ void CheckListing(std::string_view page, std::string_view request, bool bProgram
     }
 }
 
+// What every answer's header block holds: lines ended by CRLF alone, and the
+// fields each answer carries.
+void CheckHeaderLines(std::string_view header, std::string_view request) {
+    for (size_t i = 0; i < header.size(); ++i) {
+        if ((header[i] == '\n' && (i == 0 || header[i - 1] != '\r')) ||
+            (header[i] == '\r' && (i + 1 >= header.size() || header[i + 1] != '\n'))) {
+            Fault("a header line not ended by CRLF", request);
+        }
+    }
+    if (HeaderValue(header, "Connection") != "close" ||
+        HeaderValue(header, "Cache-Control") != "no-cache" ||
+        !ParseHttpDate(HeaderValue(header, "Date"))) {
+        Fault("no Connection: close, Cache-Control: no-cache or Date", request);
+    }
+}
+
 void CheckAnswer(std::string_view answer, std::string_view request, bool bListings) {
     const std::string_view version = StatusLineVersion(request);
     if (!answer.empty() && !version.empty() && !answer.starts_with(version)) {
@@ -486,18 +512,7 @@ void CheckAnswer(std::string_view answer, std::string_view request, bool bListin
     std::string_view header = answer.substr(0, nHeaderEnd + 2);
     std::string_view body = answer.substr(nHeaderEnd + 4);
     CheckNoSecret(body, request);
-    // Every header line ends in CRLF: no bare CR or LF inside the block.
-    for (size_t i = 0; i < header.size(); ++i) {
-        if ((header[i] == '\n' && (i == 0 || header[i - 1] != '\r')) ||
-            (header[i] == '\r' && (i + 1 >= header.size() || header[i + 1] != '\n'))) {
-            Fault("a header line not ended by CRLF", request);
-        }
-    }
-    if (HeaderValue(header, "Connection") != "close" ||
-        HeaderValue(header, "Cache-Control") != "no-cache" ||
-        !ParseHttpDate(HeaderValue(header, "Date"))) {
-        Fault("no Connection: close, Cache-Control: no-cache or Date", request);
-    }
+    CheckHeaderLines(header, request);
     std::string_view status = header.substr(version.size(), header.find("\r\n") - version.size());
     std::string_view entityTag = HeaderValue(header, "ETag");
     const bool bListing = bListings && status == "200 OK" && entityTag.empty() &&
@@ -571,6 +586,231 @@ void CheckAnswer(std::string_view answer, std::string_view request, bool bListin
         }
     } else {
         Fault("an unknown status line", request);
+    }
+}
+
+// The upload road's statuses: a file stored, a form sent back to its
+// folder, and the refusals, each with a short page.
+constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+
+bool IsUploadStatus(std::string_view status) {
+    static constexpr std::string_view kStatuses[] = {"201 Created",
+                                                     "303 See Other",
+                                                     "400 Bad Request",
+                                                     "403 Forbidden",
+                                                     "409 Conflict",
+                                                     "411 Length Required",
+                                                     "413 Content Too Large",
+                                                     "500 Internal Server Error",
+                                                     "507 Insufficient Storage"};
+    return std::find(std::begin(kStatuses), std::end(kStatuses), status) != std::end(kStatuses);
+}
+
+// Files may have been stored: a PUT's, or a form's parts before one that was
+// refused or failed. Refusals before the body (409, 411, 413) store none.
+bool MayHaveStored(std::string_view status) {
+    for (std::string_view code : {"201", "303", "400", "403", "500", "507"}) {
+        if (status.starts_with(code)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// "POST" or "PUT" for a request that is an upload with uploads on, else empty.
+std::string UploadMethod(std::string_view request) {
+    const SParsedRequest parsed = ParseRequest(request, CClientSocket::kRequestBufferSize);
+    const bool bUpload =
+        parsed.bVersioned && (parsed.strMethod == "POST" || parsed.strMethod == "PUT");
+    return bUpload ? parsed.strMethod : std::string();
+}
+
+// The page of an upload's answer: every byte of a name it shows escaped.
+void CheckUploadPage(std::string_view header, std::string_view body, std::string_view request) {
+    if (HeaderValue(header, "Content-Type") != "text/html; charset=utf-8" ||
+        !body.starts_with("<!DOCTYPE html>")) {
+        Fault("an upload's answer without its page", request);
+    }
+    for (std::string_view label : {"<p>Stored: ", "<p>Refused: "}) {
+        for (size_t nAt = body.find(label); nAt != std::string_view::npos;
+             nAt = body.find(label, nAt + 1)) {
+            const size_t nText = nAt + label.size();
+            const size_t nEnd = body.find("</p>", nText);
+            if (nEnd == std::string_view::npos ||
+                body.substr(nText, nEnd - nText).find_first_of("<>\"'") != std::string_view::npos) {
+                Fault("markup from a name on an upload's page", request);
+            }
+        }
+    }
+}
+
+bool IsSeparator(char c) {
+    return c == '/' || c == '\\';
+}
+
+// Where an upload sends the client: a path of this server, never a start a
+// browser reads as another host ("//name", "/\name"), and no byte that ends
+// the header line. A target sent without its leading "/" stays relative, as
+// in a folder's redirect.
+void CheckUploadLocation(std::string_view location, std::string_view request) {
+    if (location.empty() ||
+        (location.size() >= 2 && IsSeparator(location[0]) && IsSeparator(location[1]))) {
+        Fault("an upload's Location that is no path of this server", request);
+    }
+    for (unsigned char c : location) {
+        if (c <= 0x20 || c == 0x7f) {
+            Fault("a control byte or blank in an upload's Location", request);
+        }
+    }
+}
+
+// The head and body of an answer with an upload's status; added: the files
+// that appeared meanwhile, relative to the fixture's base.
+void CheckUploadStatusAnswer(std::string_view answer, std::string_view status,
+                             std::string_view request, const std::vector<std::string>& added) {
+    const size_t nHeaderEnd = answer.find("\r\n\r\n");
+    if (nHeaderEnd == std::string_view::npos) {
+        Fault("the header block never ends", request);
+    }
+    const std::string_view header = answer.substr(0, nHeaderEnd + 2);
+    const std::string_view body = answer.substr(nHeaderEnd + 4);
+    CheckNoSecret(body, request);
+    CheckHeaderLines(header, request);
+    if (!HeaderValue(header, "ETag").empty() || !HeaderValue(header, "Last-Modified").empty()) {
+        Fault("validators on an upload's answer", request);
+    }
+    if (ParseCount(HeaderValue(header, "Content-Length")) != body.size()) {
+        Fault("an upload's body length differs from its Content-Length", request);
+    }
+    if (!added.empty() && !MayHaveStored(status)) {
+        Fault("files stored by an upload refused before its body", request);
+    }
+    if (status == "303 See Other") {
+        CheckUploadLocation(HeaderValue(header, "Location"), request);
+        if (!body.empty() || added.empty()) {
+            Fault("a 303 with a body, or without a file stored", request);
+        }
+        return;
+    }
+    CheckUploadPage(header, body, request);
+    if (status == "201 Created") {
+        const std::string_view location = HeaderValue(header, "Location");
+        CheckUploadLocation(location, request);
+        const std::string strName = added.empty() ? "" : added[0].substr(added[0].rfind('/') + 1);
+        const std::string strPath = DecodeLink(location);
+        const size_t nNameAt = strPath.size() - std::min(strName.size(), strPath.size());
+        if (added.size() != 1 || !strPath.ends_with(strName) ||
+            (nNameAt > 0 && !IsSeparator(strPath[nNameAt - 1]))) {
+            Fault("a 201 without exactly the one file its Location names", request);
+        }
+    }
+}
+
+// The answer of the pass with uploads on. A POST or PUT gets an upload's
+// answer (after a "100 Continue" when the client waits for one), or none when
+// its body ended before its length (the client left: a PUT stores nothing, a
+// form the parts that came whole); every other request gets the answer it
+// gets with uploads off.
+void CheckUploadAnswer(std::string_view answer, std::string_view request, bool bListings,
+                       const std::vector<std::string>& added) {
+    const std::string strMethod = UploadMethod(request);
+    const bool bUpload = !strMethod.empty();
+    const std::string_view version = StatusLineVersion(request);
+    if (answer.starts_with(kContinue)) {
+        if (!bUpload || version != "HTTP/1.1 " || !MentionsHeader(request, "expect:")) {
+            Fault("a 100 Continue nobody waited for", request);
+        }
+        answer.remove_prefix(kContinue.size());
+    }
+    if (!bUpload) {
+        if (!added.empty()) {
+            Fault("files stored by a request that is no upload", request);
+        }
+        CheckAnswer(answer, request, bListings);
+        return;
+    }
+    if (answer.empty()) {
+        if (!added.empty() && strMethod == "PUT") {
+            Fault("a PUT cut short stored its file", request);
+        }
+        return;
+    }
+    const std::string_view status =
+        answer.starts_with(version)
+            ? answer.substr(version.size(), answer.find("\r\n") - version.size())
+            : std::string_view();
+    if (!IsUploadStatus(status)) {
+        Fault("an upload answered without an upload's status line", request);
+    }
+    CheckUploadStatusAnswer(answer, status, request, added);
+}
+
+[[noreturn]] void FaultAt(const char* pszWhat, const std::string& strPath,
+                          std::string_view request) {
+    std::fprintf(stderr, "\n    entry: %s", strPath.c_str());
+    Fault(pszWhat, request);
+}
+
+// A file an upload added: inside the root, in a folder that was there and is
+// served from, under a name a visitor may give, holding bytes the request sent.
+void CheckAddedFile(const std::string& strPath, std::string_view request, bool bForm) {
+    if (!strPath.starts_with("web/")) {
+        FaultAt("an entry appeared outside the root", strPath, request);
+    }
+    const size_t nSlash = strPath.rfind('/');
+    const std::string strFolder = strPath.substr(0, nSlash);
+    const std::string strName = strPath.substr(nSlash + 1);
+    if (strName.starts_with('.')) {
+        FaultAt(strName.starts_with(kUploadTempPrefix)
+                    ? "an upload's temporary file was left behind"
+                    : "an entry under a hidden name",
+                strPath, request);
+    }
+    for (size_t nAt = 0; nAt != std::string::npos;) {
+        const size_t nEnd = strFolder.find('/', nAt);
+        const std::string_view component = std::string_view(strFolder).substr(nAt, nEnd - nAt);
+        // The one dot-name the public may reach, and so add to.
+        if (component.starts_with('.') && component != ".well-known") {
+            FaultAt("a file added in a hidden folder", strPath, request);
+        }
+        nAt = nEnd == std::string::npos ? nEnd : nEnd + 1;
+    }
+    const auto folder = g_pFixture->tree.find(strFolder);
+    if (folder == g_pFixture->tree.end() || folder->second.type != fs::file_type::directory) {
+        FaultAt("an entry added where no folder was", strPath, request);
+    }
+    std::string strFolded = strName;
+    LowerAscii(strFolded);
+    if (strName.size() > 255 || strName.find("..") != std::string::npos ||
+        strFolded.find("tarvel.exe") != std::string::npos ||
+        std::any_of(strName.begin(), strName.end(),
+                    [](unsigned char c) { return c < 0x20 || c == 0x7f || c == '\\'; })) {
+        FaultAt("a file added under a name that is refused", strPath, request);
+    }
+    const fs::path file = g_pFixture->base / strPath;
+    struct stat status {};
+    if (::lstat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        FaultAt("a new entry that is not a file", strPath, request);
+    }
+    // A PUT's file is its body; a form's, one part's bytes up to the delimiter
+    // that ends the part, so never a part cut short.
+    const std::string strBytes = ReadWhole(file);
+    if (request.find(bForm ? strBytes + "\r\n--" : strBytes) == std::string_view::npos) {
+        FaultAt("an added file is not a whole body or part the request sent", strPath, request);
+    }
+}
+
+// Nothing of the tree was changed or removed; what was added passes above.
+void CheckTreeAfterUpload(const STreeChanges& changes, std::string_view request) {
+    if (!changes.removed.empty()) {
+        FaultAt("an entry was removed", changes.removed.front(), request);
+    }
+    if (!changes.changed.empty()) {
+        FaultAt("an entry was changed", changes.changed.front(), request);
+    }
+    const bool bForm = UploadMethod(request) == "POST";
+    for (const std::string& strPath : changes.added) {
+        CheckAddedFile(strPath, request, bForm);
     }
 }
 
@@ -722,7 +962,8 @@ std::string Serve(std::string_view request) {
     const int hPeer = pair[1];
     ::fcntl(pair[0], F_SETFL, ::fcntl(pair[0], F_GETFL) | O_NONBLOCK);
     // A request larger than the pair's buffer would block this write; the
-    // server reads at most its request buffer anyway.
+    // server reads at most its request buffer anyway, and an upload whose
+    // body is cut here ends as one whose client left.
     const std::string_view sent = request.substr(0, 2 * CClientSocket::kRequestBufferSize);
     if (!sent.empty() && ::send(hPeer, sent.data(), sent.size(), MSG_NOSIGNAL) !=
                              static_cast<ssize_t>(sent.size())) {
@@ -754,6 +995,25 @@ std::string Serve(std::string_view request) {
     ::close(hPeer);
     return strAnswer;
 }
+
+// The real road with uploads on: the input as a request with a body. Then the
+// tree is checked and the files an upload added legitimately go again, so
+// every input meets the same tree.
+void ServeWithUploads(std::string_view request, bool bListings, bool bConcurrent) {
+    g_pServer->m_bListFolders = bListings;
+    g_pServer->m_bUpload = true;
+    g_pServer->m_bConcurrent = bConcurrent;
+    const std::string strAnswer = Serve(request);
+    g_pServer->m_bUpload = false;
+    g_pServer->m_bConcurrent = false;
+    const STreeChanges changes = ChangesSince(g_pFixture->tree, g_pFixture->base);
+    const std::string_view sent = request.substr(0, 2 * CClientSocket::kRequestBufferSize);
+    CheckTreeAfterUpload(changes, sent);
+    CheckUploadAnswer(strAnswer, sent, bListings, changes.added);
+    for (const std::string& strPath : changes.added) {
+        fs::remove(g_pFixture->base / strPath);
+    }
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -766,6 +1026,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // A trailing separator, as a person may type it: normalised on the first request.
     g_pServer->m_strRoot = g_pFixture->strRoot + "/";
     g_pServer->m_strDefaultURL = "index.htm";
+    // A body here has all come, or ended with the input, before the server
+    // reads it: short bounds keep a run fast should it wait for more anyway.
+    g_pServer->m_waitPolicy.uploadBody = {.nStallMs = 50, .nMinimumRate = 1024};
+    g_pServer->m_waitPolicy.refusedBody = {.nDeadlineMs = 50};
     return 0;
 }
 
@@ -790,5 +1054,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     g_pServer->m_bListFolders = nSize % 2 == 1;
     CheckAnswer(Serve(request), request.substr(0, 2 * CClientSocket::kRequestBufferSize),
                 g_pServer->m_bListFolders);
+    // Again with uploads on, receiving in the background for inputs whose
+    // length has bit 1 set, so seeds reach both ways of receiving.
+    ServeWithUploads(request, nSize % 2 == 1, nSize / 2 % 2 == 1);
     return 0;
 }

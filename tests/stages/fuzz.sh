@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Stage: the request fuzzer. Builds the libFuzzer target with clang (beside the
 # normal build folder), then runs it for a bounded time from the seed corpus in
-# tests/fuzz/corpus. A crash, a leak, a hang or a wrong answer fails the stage;
-# the input that did it is kept in the fuzz build folder.
+# tests/fuzz/corpus. A crash, a leak, a hang, a wrong answer or a file written
+# where no upload may write fails the stage; the input that did it is kept in
+# the fuzz build folder.
 #   bash tests/stages/fuzz.sh BUILD_DIR        (FUZZ_SECONDS overrides the 60 s)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
