@@ -13,14 +13,28 @@
 namespace {
 // Bodies up to this size leave in the same send as their head.
 constexpr uint64_t kBodyWithHeadBytes = 16 * 1024;
+
+// Empty for the bare body of a request without a version word.
+std::string HeadOf(const SAnswerPlan& plan) {
+    return plan.bStatusLine ? BuildResponseHead(plan.head, ::time(nullptr)) : std::string();
+}
 }  // namespace
 
 void CServerCore::SendAnswer(CClientSocket* pClient, const SAnswerPlan& plan, CRootLookup& lookup) {
+    if (plan.body != EBody::File) {
+        SendPlannedBytes(pClient, plan);
+        return;
+    }
     pClient->SetWaitBounds(SendBounds(plan.phase));
-    const std::string strHead =
-        plan.bStatusLine ? BuildResponseHead(plan.head, ::time(nullptr)) : std::string();
+    SendFileBody(pClient, HeadOf(plan), plan, lookup);
+}
+
+void CServerCore::SendPlannedBytes(CClientSocket* pClient, const SAnswerPlan& plan) {
+    pClient->SetWaitBounds(SendBounds(plan.phase));
+    const std::string strHead = HeadOf(plan);
     switch (plan.body) {
         case EBody::None:
+        case EBody::File:  // not in memory: SendAnswer sends it
             SendBytes(pClient, strHead, {});
             break;
         case EBody::ErrorPage:
@@ -28,9 +42,6 @@ void CServerCore::SendAnswer(CClientSocket* pClient, const SAnswerPlan& plan, CR
             break;
         case EBody::Memory:
             SendBytes(pClient, strHead, plan.strBody);
-            break;
-        case EBody::File:
-            SendFileBody(pClient, strHead, plan, lookup);
             break;
     }
 }

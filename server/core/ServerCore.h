@@ -140,6 +140,9 @@ private:
     void NormaliseRoot();
     // Begins carrying on the rest of a client's answer, or removes the client.
     void FinishOrCarryOn(CClientSocket* pClient);
+    // The most a turn of the client's transfer or upload may move: one piece,
+    // shared among its address's transfers.
+    size_t PieceForTurnOf(const CClientSocket& client) const;
     // Bodies held in memory by transfers leave room for nBytes more.
     bool HasRoomToHold(size_t nBytes) const;
     // Its address has one transfer fewer under way.
@@ -159,8 +162,6 @@ private:
     // The whole body, waiting for it under the bounds of a download; false when cut short.
     bool ReceiveUploadHere(CClientSocket* pClient, SUpload& upload);
     void AnswerUpload(CClientSocket* pClient, SUpload& upload);
-    // A plan whose body is in memory (or none), sent as it is.
-    void SendPlannedBytes(CClientSocket* pClient, const SAnswerPlan& plan);
     // The answer goes, then what the client still sends is dropped within its
     // bounds, and the client goes.
     void DiscardRefusedBody(CClientSocket* pClient);
@@ -171,6 +172,8 @@ private:
     char* UploadBuffer();
     // The sender (AnswerSender.cpp): carries out a plan, deciding nothing.
     void SendAnswer(CClientSocket* pClient, const SAnswerPlan& plan, CRootLookup& lookup);
+    // A plan whose body is in memory (or none), sent as it is: no file is looked up.
+    void SendPlannedBytes(CClientSocket* pClient, const SAnswerPlan& plan);
     void SendBytes(CClientSocket* pClient, std::string_view head, std::string_view body);
     void SendFileBody(CClientSocket* pClient, const std::string& strHead, const SAnswerPlan& plan,
                       CRootLookup& lookup);

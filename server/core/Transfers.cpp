@@ -16,9 +16,7 @@ void CServerCore::FinishOrCarryOn(CClientSocket* pClient) {
 }
 
 void CServerCore::ContinueTransfer(CClientSocket* pClient) {
-    const auto found = m_transfersByAddress.find(pClient->PeerAddress());
-    const size_t nOfAddress = found == m_transfersByAddress.end() ? 1 : found->second;
-    switch (pClient->StepTransfer(PieceForTurn(m_transferBounds, nOfAddress))) {
+    switch (pClient->StepTransfer(PieceForTurnOf(*pClient))) {
         case CTransfer::EStep::Done:
         case CTransfer::EStep::Failed:
             RemoveClient(pClient);
@@ -27,6 +25,12 @@ void CServerCore::ContinueTransfer(CClientSocket* pClient) {
         case CTransfer::EStep::More:
             break;  // on at its next write event
     }
+}
+
+size_t CServerCore::PieceForTurnOf(const CClientSocket& client) const {
+    const auto found = m_transfersByAddress.find(client.PeerAddress());
+    const size_t nOfAddress = found == m_transfersByAddress.end() ? 1 : found->second;
+    return PieceForTurn(m_transferBounds, nOfAddress);
 }
 
 bool CServerCore::HasRoomToHold(size_t nBytes) const {

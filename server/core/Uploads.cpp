@@ -8,20 +8,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 #include <numeric>
 
 #include "ClientSocket.h"
-#include "ErrorPage.h"
 #include "ServerCore.h"
 #include "Upload.h"
 #include "UploadRoom.h"
 
 namespace {
 constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
-bool IsRefusedByFolder(int nError) {
-    return nError == EACCES || nError == EPERM || nError == EROFS;
-}
 }  // namespace
 
 void CServerCore::HandleUpload(CClientSocket* pClient, const SParsedRequest& request,
@@ -132,10 +127,8 @@ bool CServerCore::ReceiveUploadHere(CClientSocket* pClient, SUpload& upload) {
 
 void CServerCore::ContinueUpload(CClientSocket* pClient) {
     CUploadReceiver& receiver = *pClient->Upload()->pReceiver;
-    const auto found = m_transfersByAddress.find(pClient->PeerAddress());
-    const size_t nOfAddress = found == m_transfersByAddress.end() ? 1 : found->second;
-    const auto nWant = static_cast<int>(
-        std::min<uint64_t>(receiver.Remaining(), PieceForTurn(m_transferBounds, nOfAddress)));
+    const auto nWant =
+        static_cast<int>(std::min<uint64_t>(receiver.Remaining(), PieceForTurnOf(*pClient)));
     const int nRead = pClient->ReceiveArrived(UploadBuffer(), nWant);
     if (nRead < 0 && CAsyncSocket::GetLastError() == EWOULDBLOCK) {
         return;  // on at the next read event
@@ -167,16 +160,6 @@ void CServerCore::AnswerUpload(CClientSocket* pClient, SUpload& upload) {
     } else {
         FinishOrCarryOn(pClient);
     }
-}
-
-void CServerCore::SendPlannedBytes(CClientSocket* pClient, const SAnswerPlan& plan) {
-    pClient->SetWaitBounds(m_waitPolicy.memoryBody);
-    const std::string strHead =
-        plan.bStatusLine ? BuildResponseHead(plan.head, ::time(nullptr)) : std::string();
-    SendBytes(pClient, strHead,
-              plan.body == EBody::ErrorPage ? kErrorPage
-              : plan.body == EBody::Memory  ? std::string_view(plan.strBody)
-                                            : std::string_view());
 }
 
 void CServerCore::DiscardRefusedBody(CClientSocket* pClient) {

@@ -194,7 +194,7 @@ SAnswerPlan PlanUploadAnswer(const SParsedRequest& request, const SUploadPlan& p
             return PlanReport(request, 400, report);
         case EEnd::Failed:
             const int nError = outcome.nError;
-            const bool bRefused = nError == EACCES || nError == EPERM || nError == EROFS;
+            const bool bRefused = IsRefusedByFolder(nError);
             report.strWhy = bRefused ? std::string(RefusalOf(EUploadRefusal::NotHere).text)
                                      : "The file could not be stored: " +
                                            std::string(std::strerror(nError)) + ".";

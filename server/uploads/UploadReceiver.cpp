@@ -12,6 +12,10 @@ namespace {
 constexpr unsigned kMaxNumbered = 999;
 }  // namespace
 
+bool IsRefusedByFolder(int nError) {
+    return nError == EACCES || nError == EPERM || nError == EROFS;
+}
+
 CUploadReceiver::CUploadReceiver(int hFolder, uint64_t nLength, StoredHook stored)
     : m_hFolder(hFolder), m_nLength(nLength), m_stored(std::move(stored)) {}
 
@@ -103,9 +107,7 @@ void CUploadReceiver::BeginPart() {
     m_strName = *head.strFileName;
     m_pFile = std::make_unique<CUploadFile>();
     if (!m_pFile->Open(m_hFolder)) {
-        m_pFile.reset();
-        EndEarly(errno == ENOSPC ? SUploadOutcome::EEnd::NoRoom : SUploadOutcome::EEnd::Failed,
-                 errno);
+        EndOnError(errno);
     }
 }
 
@@ -117,11 +119,7 @@ void CUploadReceiver::EndPart() {
 
 void CUploadReceiver::Write(std::string_view bytes) {
     if (!m_pFile->Write(bytes)) {
-        const int nError = errno;
-        m_pFile.reset();  // a file cut short is never stored
-        EndEarly(nError == ENOSPC || nError == EDQUOT ? SUploadOutcome::EEnd::NoRoom
-                                                      : SUploadOutcome::EEnd::Failed,
-                 nError);
+        EndOnError(errno);  // a file cut short is never stored
     }
 }
 
@@ -137,9 +135,7 @@ void CUploadReceiver::Store(const std::string& strName, bool bNumbered) {
                 }
                 return;
             case CUploadFile::EName::Failed:
-                EndEarly(errno == ENOSPC ? SUploadOutcome::EEnd::NoRoom
-                                         : SUploadOutcome::EEnd::Failed,
-                         errno);
+                EndOnError(errno);
                 return;
             case CUploadFile::EName::Exists:
                 break;
@@ -161,6 +157,12 @@ void CUploadReceiver::EndEarly(SUploadOutcome::EEnd end, int nError) {
     m_bEnded = true;
     m_outcome.end = end;
     m_outcome.nError = nError;
+}
+
+void CUploadReceiver::EndOnError(int nError) {
+    EndEarly(nError == ENOSPC || nError == EDQUOT ? SUploadOutcome::EEnd::NoRoom
+                                                  : SUploadOutcome::EEnd::Failed,
+             nError);
 }
 
 const SUploadOutcome& CUploadReceiver::Finish() {

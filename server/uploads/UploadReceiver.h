@@ -29,6 +29,9 @@ struct SUploadOutcome {
     std::vector<std::pair<std::string, std::string>> refused;  // name as sent, why
 };
 
+// The folder, not the disk, refused the file: no permission, or read-only.
+bool IsRefusedByFolder(int nError);
+
 class CUploadReceiver : private CMultipartReader::CSink {
 public:
     using StoredHook = std::function<void(const std::string& strName)>;
@@ -66,6 +69,8 @@ private:
     // The file under strName, or a numbered name when a form's name is taken.
     void Store(const std::string& strName, bool bNumbered);
     void EndEarly(SUploadOutcome::EEnd end, int nError = 0);
+    // A call of the file system failed with nError: a full disk, or the folder.
+    void EndOnError(int nError);
 
     int m_hFolder;
     uint64_t m_nLength;
