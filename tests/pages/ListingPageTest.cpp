@@ -6,22 +6,12 @@
 #include <ctime>
 #include <string>
 
+#include "ActiveContent.h"
 #include "ListingPage.h"
 
 namespace {
+using tarvel_test::ExpectNoActiveContent;
 using EColumn = SListingOrder::EColumn;
-
-// No tag of the page holds a script, a picture or an event attribute, whatever
-// the names' text says.
-void ExpectNoActiveContent(const std::string& strPage) {
-    EXPECT_EQ(strPage.find("<script"), std::string::npos);
-    EXPECT_EQ(strPage.find("<img"), std::string::npos);
-    for (size_t nOpen = strPage.find('<'); nOpen != std::string::npos;
-         nOpen = strPage.find('<', nOpen + 1)) {
-        const std::string tag = strPage.substr(nOpen, strPage.find('>', nOpen) - nOpen);
-        EXPECT_EQ(tag.find(" on"), std::string::npos) << tag;
-    }
-}
 
 TEST(ListingPage, NamesAreEncodedInLinksAndEscapedInText) {
     const std::string strLong(255, 'n');

@@ -5,21 +5,12 @@
 #include <algorithm>
 #include <string>
 
+#include "ActiveContent.h"
 #include "ListingPage.h"
 #include "UploadPage.h"
 
 namespace {
-
-// No tag holds a script, a picture or an event attribute, whatever a name says.
-void ExpectNothingActive(const std::string& strPage) {
-    EXPECT_EQ(strPage.find("<script"), std::string::npos);
-    EXPECT_EQ(strPage.find("<img"), std::string::npos);
-    for (size_t nOpen = strPage.find('<'); nOpen != std::string::npos;
-         nOpen = strPage.find('<', nOpen + 1)) {
-        const std::string tag = strPage.substr(nOpen, strPage.find('>', nOpen) - nOpen);
-        EXPECT_EQ(tag.find(" on"), std::string::npos) << tag;
-    }
-}
+using tarvel_test::ExpectNoActiveContent;
 
 TEST(UploadPage, NamesAreEscapedAsInTheListing) {
     const struct {
@@ -40,7 +31,7 @@ TEST(UploadPage, NamesAreEscapedAsInTheListing) {
         EXPECT_NE(strStored.find("<li>" + c.strShown + "</li>"), std::string::npos)
             << c.strName << "\n"
             << strStored;
-        ExpectNothingActive(strStored);
+        ExpectNoActiveContent(strStored);
         const std::string strRefused =
             BuildUploadPage({.refused = {{c.strName, "a file of this name exists"}},
                              .strWhy = "Not stored: a name was refused"});
@@ -48,7 +39,7 @@ TEST(UploadPage, NamesAreEscapedAsInTheListing) {
                   std::string::npos)
             << c.strName << "\n"
             << strRefused;
-        ExpectNothingActive(strRefused);
+        ExpectNoActiveContent(strRefused);
         const std::string strListing = BuildFolderListing("/", {{.strName = c.strName}}, {});
         EXPECT_NE(strListing.find("\">" + c.strShown + "</a>"), std::string::npos) << c.strName;
     }
