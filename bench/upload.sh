@@ -17,17 +17,4 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 TV_STAGE=upload
 source "$top/tests/clients/servers.sh"
 
-bash "$top/scripts/install-deps" bench
-tv_bench_args "$top" "bash bench/upload.sh" "$@"
-md=$top/bench/upload.md
-args=()
-while [ ${#TV_ARGS[@]} -gt 0 ]; do
-    case ${TV_ARGS[0]} in
-        --md) md=${TV_ARGS[1]:?--md needs a file}; TV_ARGS=("${TV_ARGS[@]:2}") ;;
-        --md=*) md=${TV_ARGS[0]#--md=}; TV_ARGS=("${TV_ARGS[@]:1}") ;;
-        *) args+=("${TV_ARGS[0]}"); TV_ARGS=("${TV_ARGS[@]:1}") ;;
-    esac
-done
-# Exits 0 when the measurement ran, whatever it found; only a broken run fails.
-"$PY" "$top/bench/upload.py" --build "$TV_BUILD" --md "$md" --command "$TV_COMMAND" \
-    ${args[@]+"${args[@]}"}
+tv_bench_run "$top" upload "$@"

@@ -186,6 +186,27 @@ tv_bench_args() {
     fi
 }
 
+# The whole of a plain bench script: what it needs installed, BUILD_DIR or a
+# build, "--md FILE" (default bench/NAME.md), the rest to bench/NAME.py.
+# Exits 0 when the measurement ran, whatever it found; only a broken run fails.
+tv_bench_run() {
+    local top=$1 name=$2 md
+    shift 2
+    bash "$top/scripts/install-deps" bench
+    tv_bench_args "$top" "bash bench/$name.sh" "$@"
+    md=$top/bench/$name.md
+    local args=()
+    while [ ${#TV_ARGS[@]} -gt 0 ]; do
+        case ${TV_ARGS[0]} in
+            --md) md=${TV_ARGS[1]:?--md needs a file}; TV_ARGS=("${TV_ARGS[@]:2}") ;;
+            --md=*) md=${TV_ARGS[0]#--md=}; TV_ARGS=("${TV_ARGS[@]:1}") ;;
+            *) args+=("${TV_ARGS[0]}"); TV_ARGS=("${TV_ARGS[@]:1}") ;;
+        esac
+    done
+    "$PY" "$top/bench/$name.py" --build "$TV_BUILD" --md "$md" --command "$TV_COMMAND" \
+        ${args[@]+"${args[@]}"}
+}
+
 tv_serve_binary() { echo "$1/tools/tarvel-serve"; }
 
 # The desktop program, when it has been built in the build folder.
